@@ -1,0 +1,103 @@
+#include "TextNumber.h"
+
+#include <cfenv>
+#include <cmath>
+#include <string>
+
+namespace hx {
+
+namespace {
+
+bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
+bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+
+} // namespace
+
+double leadingNumber(const QString& text)
+{
+    // Collect the recognised characters into a plain ASCII number text, then let strtod
+    // read it; blanks between the characters of the number are passed over.
+    std::string number;
+    int i = 0;
+    const int n = text.size();
+    auto skipBlanks = [&] {
+        while (i < n && isBlank(text[i]))
+            ++i;
+    };
+    skipBlanks();
+    if (i < n && (text[i] == u'+' || text[i] == u'-')) {
+        number += char(text[i].unicode());
+        ++i;
+        skipBlanks();
+    }
+    bool digits = false;
+    while (i < n && (isDigit(text[i]) || isBlank(text[i]))) {
+        if (isDigit(text[i])) {
+            number += char(text[i].unicode());
+            digits = true;
+        }
+        ++i;
+    }
+    if (i < n && text[i] == u'.') {
+        number += '.';
+        ++i;
+        while (i < n && (isDigit(text[i]) || isBlank(text[i]))) {
+            if (isDigit(text[i])) {
+                number += char(text[i].unicode());
+                digits = true;
+            }
+            ++i;
+        }
+    }
+    if (!digits)
+        return 0.0;
+    if (i < n && (text[i] == u'e' || text[i] == u'E')) {
+        // The exponent counts only when digits follow it ("1e" reads as 1).
+        std::string exponent = "e";
+        int j = i + 1;
+        while (j < n && isBlank(text[j]))
+            ++j;
+        if (j < n && (text[j] == u'+' || text[j] == u'-')) {
+            exponent += char(text[j].unicode());
+            ++j;
+        }
+        bool expDigits = false;
+        while (j < n && (isDigit(text[j]) || isBlank(text[j]))) {
+            if (isDigit(text[j])) {
+                exponent += char(text[j].unicode());
+                expDigits = true;
+            }
+            ++j;
+        }
+        if (expDigits)
+            number += exponent;
+    }
+    return std::strtod(number.c_str(), nullptr);
+}
+
+double roundHalfEven(double v)
+{
+    // nearbyint follows the current rounding mode; the program never changes it from
+    // round-to-nearest-even, but say so explicitly rather than rely on it.
+    const int saved = std::fegetround();
+    if (saved != FE_TONEAREST)
+        std::fesetround(FE_TONEAREST);
+    const double r = std::nearbyint(v);
+    if (saved != FE_TONEAREST)
+        std::fesetround(saved);
+    return r;
+}
+
+std::optional<int32_t> toInt32(double v)
+{
+    if (!std::isfinite(v))
+        return std::nullopt;
+    const double r = roundHalfEven(v);
+    if (r < -2147483648.0 || r > 2147483647.0)
+        return std::nullopt;
+    return static_cast<int32_t>(r);
+}
+
+std::optional<int32_t> numberOfText(const QString& text) { return toInt32(leadingNumber(text)); }
+
+} // namespace hx

@@ -1,0 +1,28 @@
+#pragma once
+// The number of a text, as every field of the program reads it: the number the text
+// begins with (leading blanks skipped, blanks between digits ignored, sign, decimal
+// point and exponent accepted; reading stops at the first other character), 0 when the
+// text does not begin with a number.
+#include <cstdint>
+#include <optional>
+
+#include <QString>
+
+namespace hx {
+
+// The leading number of a text as a double (0 when there is none; may be +-inf for huge
+// texts such as "1e999").
+double leadingNumber(const QString& text);
+
+// Nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4, -7.5 -> -8).
+double roundHalfEven(double v);
+
+// Rounded half to even into a signed 32-bit integer; nullopt when it does not fit,
+// so callers write nothing.
+std::optional<int32_t> toInt32(double v);
+
+// The numeric value of a box text: leadingNumber, rounded half to even, when it fits in
+// 32 bits.
+std::optional<int32_t> numberOfText(const QString& text);
+
+} // namespace hx

@@ -1,0 +1,70 @@
+#pragma once
+// The link to the instrument: the seven operations every window uses, with the
+// instrument's own numbering (input register 1, holding register 4097, ...).
+// Every call is made from the window thread and blocks it for at most one transaction.
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace hx {
+
+// Result of a write the instrument did not confirm; callers send the same write once more.
+constexpr int32_t kWriteFailed = -8888;
+// Result of a write refused before sending because the value does not fit a register;
+// callers must not resend it.
+constexpr int32_t kWriteRefused = -7777;
+// Result of a read or open that failed.
+constexpr int32_t kCallFailed = -1;
+
+enum class LinkFailure {
+    Timeout,   // no (complete) answer within the time limits
+    Framing,   // CRC or framing error, answer from another slave, malformed answer
+    Exception, // the instrument answered with a Modbus exception
+    Refused,   // not sent: port not open, bad argument, value out of range
+    BackOff,   // not sent: the instrument is silent and the link waits before probing again
+};
+
+struct LinkStats {
+    uint64_t transactions = 0; // requests sent
+    uint64_t good = 0;
+    uint64_t timeouts = 0;
+    uint64_t framingErrors = 0;
+    uint64_t exceptions = 0;
+    uint64_t refused = 0;
+    uint64_t skippedInBackOff = 0;
+    int consecutiveTimeouts = 0;
+    bool backingOff = false;
+    // wall-clock time of the last good answer (ms since the epoch), 0 before the first
+    int64_t lastGoodAnswerMs = 0;
+};
+
+struct PortStatus {
+    bool open = false;
+    std::string device; // device path of the last open attempt
+    std::string error;  // why the last open failed; empty when it succeeded
+};
+
+class Link {
+public:
+    virtual ~Link() = default;
+
+    // baud choice 0 = 4800, 1 = 9600, 2 = 19200; parity choice 0 none, 1 odd, 2 even.
+    virtual int32_t OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice) = 0;
+    virtual int32_t ClosePort_Modbus(int32_t port) = 0;
+    // 8 input registers from `first` into buffer[0..7], sign-extended.
+    virtual int32_t Get_3X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) = 0;
+    // 16 discrete inputs from `first`, packed 8 per element into buffer[0..1], first input in bit 0.
+    virtual int32_t Get_1X_B16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) = 0;
+    // 8 / 16 holding registers from `first`, sign-extended.
+    virtual int32_t Get_4X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) = 0;
+    virtual int32_t Get_4X_D16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) = 0;
+    // One holding register. kWriteFailed when the write failed, kWriteRefused for a value
+    // outside -32768..65535, 0 when the instrument confirmed it.
+    virtual int32_t Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_t value) = 0;
+
+    virtual LinkStats stats() const = 0;
+    virtual PortStatus portStatus(int32_t port) const = 0;
+};
+
+} // namespace hx

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the build, the program and the tests need on a fresh Debian 12 machine
+# (only what is missing), then configures and builds into ./build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake g++ make pkg-config qt6-base-dev libqt6sql6-sqlite libmodbus-dev libsqlite3-dev sqlite3
+          socat mbpoll python3-pymodbus python3-serial xvfb xauth fonts-wqy-zenhei)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" > /dev/null
+cmake --build build -j"$(nproc)"
