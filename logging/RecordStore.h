@@ -53,4 +53,12 @@ public:
     virtual std::optional<bool> hasSlot(int32_t id) = 0;
 };
 
+// Opens the recording database at path through SQLite (never creates it). The result is
+// never null: a store that could not be opened answers isOpen() false and tells why in
+// lastError().
+std::unique_ptr<RecordStore> openRecordStore(const QString& path);
+
+// Where the recording database lives: $HX5800_DB when set, else ~/Trendlog/Rdatabj.db.
+QString defaultDatabasePath();
+
 } // namespace hx

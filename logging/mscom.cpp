@@ -1,0 +1,151 @@
+#include "logging/mscom.h"
+
+#include <exception>
+
+#include "app/SharedState.h"
+#include "logging/RecordingSchedule.h"
+#include "logging/Ring.h"
+
+namespace hx {
+
+namespace {
+
+// Runs one step of a handler; a step that throws is passed over and the handler goes on.
+template <typename Step>
+void skipOnFailure(Step&& step, QString* error)
+{
+    try {
+        step();
+    } catch (const std::exception& e) {
+        *error = QString::fromUtf8(e.what());
+    } catch (...) {
+        *error = QStringLiteral("unexpected failure in the recording tick");
+    }
+}
+
+} // namespace
+
+mscom::mscom(const QString& databasePath, Clock& clock, StoreFactory storeFactory, QWidget* parent)
+    : QWidget(parent), databasePath_(databasePath), clock_(clock), openStore_(std::move(storeFactory))
+{
+    setObjectName(QStringLiteral("mscom"));
+    status_.databasePath = databasePath_;
+    skipOnFailure([this] { openStore(clock_.now()); }, &status_.lastError);
+
+    Timer1.setInterval(kTickMs);
+    connect(&Timer1, &QTimer::timeout, this, &mscom::Timer1_Timer);
+    Timer1.start();
+}
+
+mscom::~mscom() = default;
+
+void mscom::openStore(const ClockReading& now)
+{
+    lastOpenAttempt_ = now;
+    store_.reset();
+    if (openStore_)
+        store_ = openStore_(databasePath_);
+    const bool available = storeAvailable();
+    if (!available)
+        status_.lastError = store_ ? store_->lastError() : QStringLiteral("no record store");
+    else
+        status_.lastError.clear();
+    if (available != status_.databaseAvailable) {
+        status_.databaseAvailable = available;
+        emit statusChanged();
+    }
+}
+
+bool mscom::storeAvailable() const { return store_ && store_->isOpen(); }
+
+void mscom::noteError(const QString& error)
+{
+    if (!error.isEmpty())
+        status_.lastError = error;
+}
+
+double mscom::okitime() const { return elapsedWholeSeconds(clock_.now(), Last_Date, Last_Time); }
+
+void mscom::Timer1_Timer()
+{
+    QString error;
+    skipOnFailure([this] { tick(); }, &error);
+    noteError(error);
+}
+
+void mscom::tick()
+{
+    QString error;
+    // A database missing at start (or locked, or unreadable) is looked for again every few
+    // seconds, so recording starts as soon as it appears.
+    if (!storeAvailable()) {
+        skipOnFailure(
+            [this] {
+                const ClockReading now = clock_.now();
+                if (elapsedWholeSeconds(now, lastOpenAttempt_.date, lastOpenAttempt_.time) >= kReopenSeconds)
+                    openStore(now);
+            },
+            &error);
+    }
+
+    // The pointer is read on every tick; when the read fails the counter keeps its value.
+    skipOnFailure(
+        [this] {
+            if (!storeAvailable())
+                return;
+            if (const auto pointer = store_->readPointer())
+                slotCounter_ = pointer->first;
+            else
+                noteError(store_->lastError());
+        },
+        &error);
+    slotCounter_ = ringCounterOf(slotCounter_);
+
+    if (!recordDue(okitime()))
+        return;
+    slotCounter_ += 1;
+    // The reference moves when the record is decided, before the write, so a failed write is
+    // not tried again within the same second.
+    const ClockReading now = clock_.now();
+    Last_Time = now.time;
+    Last_Date = now.date;
+
+    skipOnFailure([this] { storeRecord(); }, &error);
+    noteError(error);
+
+    // The live trend advances once a second whether or not the record reached the database.
+    if (Main_Open != kFalse)
+        New_Record = kTrue;
+}
+
+void mscom::storeRecord()
+{
+    StoredRecord record;
+    record.id = slotCounter_;
+    record.date = Last_Date;
+    record.time = Last_Time;
+    for (int i = 0; i < int(record.values.size()); ++i)
+        record.values[i] = Pv_Value[i];
+
+    WriteOutcome outcome = WriteOutcome::Failed;
+    if (storeAvailable())
+        outcome = store_->writeRecord(record);
+
+    if (outcome == WriteOutcome::Failed) {
+        ++status_.recordsFailed;
+        status_.lastError = storeAvailable() ? store_->lastError()
+                                             : (status_.lastError.isEmpty() ? QStringLiteral("no database")
+                                                                            : status_.lastError);
+    } else {
+        ++status_.recordsCommitted;
+        if (outcome == WriteOutcome::CommittedWithoutPointer)
+            ++status_.recordsWithoutPointer;
+        status_.lastRecordAt = ClockReading{record.date, record.time};
+        status_.lastRecordSlot = record.id;
+        status_.lastError = store_->lastError();
+    }
+    emit recordWritten(record, outcome);
+    emit statusChanged();
+}
+
+} // namespace hx
