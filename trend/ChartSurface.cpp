@@ -1,0 +1,177 @@
+#include "trend/ChartSurface.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QPainter>
+#include <QResizeEvent>
+#include <QVBoxLayout>
+
+#include "trend/TrendRenderer.h"
+
+namespace hx {
+
+namespace {
+
+// Liang-Barsky: trims the segment to the rectangle; false when nothing of it is inside.
+bool clipSegment(double& x1, double& y1, double& x2, double& y2, const QRectF& r) {
+    const double dx = x2 - x1;
+    const double dy = y2 - y1;
+    double t0 = 0;
+    double t1 = 1;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {x1 - r.left(), r.right() - x1, y1 - r.top(), r.bottom() - y1};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1) return false;
+    }
+    const double sx = x1;
+    const double sy = y1;
+    x1 = sx + t0 * dx;
+    y1 = sy + t0 * dy;
+    x2 = sx + t1 * dx;
+    y2 = sy + t1 * dy;
+    return true;
+}
+
+Qt::PenStyle qtStyle(PenStyle style) {
+    switch (style) {
+    case PenStyle::Dash:
+        return Qt::DashLine;
+    case PenStyle::Dot:
+        return Qt::DotLine;
+    case PenStyle::Solid:
+        break;
+    }
+    return Qt::SolidLine;
+}
+
+} // namespace
+
+ChartSurface::ChartSurface(QWidget* parent) : QWidget(parent), background_(kChartBackground) {
+    setObjectName(QStringLiteral("pt"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+ChartSurface::~ChartSurface() {
+    finishPainting();
+}
+
+QSize ChartSurface::sizeHint() const {
+    return {kChartWidth / kChartTwipsPerPixel, kChartHeight / kChartTwipsPerPixel};
+}
+
+QSize ChartSurface::imageSize() const {
+    const qreal dpr = devicePixelRatioF();
+    return {std::max(1, qRound(width() * dpr)), std::max(1, qRound(height() * dpr))};
+}
+
+QPainter& ChartSurface::painter() {
+    if (image_.size() != imageSize()) {
+        finishPainting();
+        image_ = QImage(imageSize(), QImage::Format_RGB32);
+        image_.setDevicePixelRatio(devicePixelRatioF());
+        image_.fill(background_);
+    }
+    if (!painter_) {
+        painter_ = std::make_unique<QPainter>(&image_);
+        painter_->setRenderHint(QPainter::Antialiasing, false);
+    }
+    return *painter_;
+}
+
+void ChartSurface::finishPainting() const {
+    if (painter_) {
+        painter_->end();
+        painter_.reset();
+    }
+}
+
+QPointF ChartSurface::toImagePixels(double x, double y) const {
+    const QSize size = imageSize();
+    return {x * size.width() / kChartWidth, y * size.height() / kChartHeight};
+}
+
+void ChartSurface::line(double x1, double y1, double x2, double y2) {
+    // Trim in chart units first, with a margin so that pen caps at the edges stay whole;
+    // a curve of a value far outside the scale must not reach the painter as a huge number.
+    constexpr double kMargin = 60;
+    if (!clipSegment(x1, y1, x2, y2,
+                     QRectF(-kMargin, -kMargin, kChartWidth + 2 * kMargin, kChartHeight + 2 * kMargin)))
+        return;
+    QPainter& p = painter();
+    const qreal dpr = devicePixelRatioF();
+    QPen qpen(QColor::fromRgb(pen().colour));
+    qpen.setWidthF(pen().width * dpr);
+    qpen.setStyle(qtStyle(pen().style));
+    qpen.setCapStyle(pen().style == PenStyle::Solid ? Qt::RoundCap : Qt::FlatCap);
+    qpen.setJoinStyle(Qt::RoundJoin);
+    p.setPen(qpen);
+    // The painter works in the image's logical pixels.
+    const QPointF a = toImagePixels(x1, y1) / dpr;
+    const QPointF b = toImagePixels(x2, y2) / dpr;
+    p.drawLine(a, b);
+    update();
+}
+
+void ChartSurface::setBackground(QRgb colour) {
+    background_ = colour;
+    Cls();
+}
+
+void ChartSurface::Cls() {
+    finishPainting();
+    painter(); // makes sure the image has the current size
+    finishPainting();
+    image_.fill(background_);
+    update();
+}
+
+QImage ChartSurface::image() const {
+    finishPainting();
+    if (image_.isNull()) {
+        QImage blank(imageSize(), QImage::Format_RGB32);
+        blank.fill(background_);
+        return blank;
+    }
+    return image_.copy();
+}
+
+void ChartSurface::paintEvent(QPaintEvent*) {
+    finishPainting();
+    QPainter p(this);
+    if (image_.isNull())
+        p.fillRect(rect(), QColor::fromRgb(background_));
+    else
+        p.drawImage(rect(), image_);
+}
+
+void ChartSurface::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (image_.isNull() || image_.size() == imageSize()) return;
+    // The drawing is scaled to the new size until the next redraw draws it afresh.
+    finishPainting();
+    image_ = image_.scaled(imageSize(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    image_.setDevicePixelRatio(devicePixelRatioF());
+}
+
+ChartFrame::ChartFrame(QWidget* parent) : QFrame(parent) {
+    setObjectName(QStringLiteral("pt0"));
+    setFrameShape(QFrame::Box);
+    setLineWidth(1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    surface_ = new ChartSurface(this);
+    layout->addWidget(surface_);
+}
+
+} // namespace hx

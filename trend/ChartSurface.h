@@ -1,0 +1,60 @@
+#pragma once
+// The chart surface pt inside its frame pt0. Drawing goes into a backing image at the
+// widget's pixel size and stays there until the next Cls or background fill, so a repaint
+// of the window shows the last drawing without asking the renderer again.
+#include <memory>
+
+#include <QFrame>
+#include <QImage>
+#include <QWidget>
+
+#include "trend/Canvas.h"
+
+class QPainter;
+
+namespace hx {
+
+class ChartSurface final : public QWidget, public Canvas {
+    Q_OBJECT
+  public:
+    explicit ChartSurface(QWidget* parent = nullptr);
+    ~ChartSurface() override;
+
+    void line(double x1, double y1, double x2, double y2) override;
+    void setBackground(QRgb colour) override;
+    void Cls() override;
+
+    // The drawing as it stands, in device pixels.
+    QImage image() const;
+    // Where a point in chart units lands, in device pixels of image().
+    QPointF toImagePixels(double x, double y) const;
+    QRgb background() const { return background_; }
+
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    QPainter& painter();
+    void finishPainting() const;
+    QSize imageSize() const;
+
+    QRgb background_;
+    mutable QImage image_;
+    mutable std::unique_ptr<QPainter> painter_;
+};
+
+// The framing picture pt0 around the chart surface.
+class ChartFrame final : public QFrame {
+    Q_OBJECT
+  public:
+    explicit ChartFrame(QWidget* parent = nullptr);
+    ChartSurface* surface() const { return surface_; }
+
+  private:
+    ChartSurface* surface_;
+};
+
+} // namespace hx

@@ -1,0 +1,152 @@
+#include "trend/TrendRenderer.h"
+
+#include <cmath>
+#include <limits>
+
+#include "app/SharedState.h"
+#include "app/TextNumber.h"
+#include "trend/TrendText.h"
+
+namespace hx {
+
+namespace {
+
+constexpr int W = kChartWidth;
+constexpr int H = kChartHeight;
+constexpr double kGapMarkerBottom = 9000;    // the markers run past the bottom edge
+constexpr int kNewestLiveSlot = kLiveWinLen; // slot 241
+
+// Ten seconds of a day as the chart has always computed it: 0.00347222 / 30 per zoom level,
+// kept in single precision.
+float labelStep(int level) {
+    return static_cast<float>(level * 0.00347222 / 30);
+}
+
+// Labels 7 and 8 of the live window lie past the newest loaded record, at steps of 10 x L
+// seconds after it; a time beyond midnight moves to the next day.
+void writeExtrapolatedLabels(const TrendState& state, TrendLabels& labels) {
+    const double date = state.Trend_Date[kNewestLiveSlot];
+    const double time = state.Trend_Time[kNewestLiveSlot];
+    const float d = labelStep(state.Zoom_Level);
+    for (int m = 1; m <= 2; ++m) {
+        const int j = 6 + m;
+        if (isEmptyInstant(date, time)) {
+            labels.Label4[j].clear();
+            labels.Label7[j].clear();
+            continue;
+        }
+        double labelDate = date;
+        double labelTime = time + static_cast<float>(m * d);
+        if (labelTime > 1.0) {
+            labelDate += 1;
+            labelTime -= 1.0;
+        }
+        labels.Label4[j] = timeOfDayText(labelTime);
+        labels.Label7[j] = dateText(labelDate);
+    }
+}
+
+// y of a value: Y_Min lands on the bottom edge, Y_Min + Y_Span on y = 8. NaN when the
+// value cannot be placed, so the segment is left out.
+double curveY(float k, float value) {
+    const double scaled = roundHalfEven(static_cast<double>(k * value));
+    if (!std::isfinite(scaled)) return std::numeric_limits<double>::quiet_NaN();
+    return H + Y_Offset - scaled;
+}
+
+} // namespace
+
+void DrawGrid(Canvas& pt) {
+    pt.setPenWidth(1);
+    pt.setPenColour(kGridColour);
+    pt.setBackground(kChartBackground);
+    pt.setPenStyle(PenStyle::Dot);
+
+    pt.line(0, 0, W, 0);
+    pt.line(0, 7500, W, 7500);
+    for (int i = 0; i <= 24; ++i) {
+        const double y = roundHalfEven(312.5 * i);
+        pt.line(0, y, W, y);
+    }
+    pt.line(8, 0, 8, H);
+    pt.line(9000, 0, 9000, H);
+    for (int i = 0; i <= 32; ++i) {
+        const double x = 375.0 * i;
+        pt.line(x, 0, x, H);
+    }
+}
+
+void ApplyZoom(TrendState& state) {
+    for (const ZoomGeometry& zoom : kZoomLevels) {
+        if (zoom.level == state.Zoom_Level) {
+            state.X_Step = zoom.xStep;
+            state.Slot_Offset = static_cast<int16_t>(zoom.slotOffset);
+        }
+    }
+}
+
+void DrawTrend(TrendState& state, Canvas& pt, TrendLabels& labels) {
+    const int L = state.Zoom_Level;
+    const int offset = state.Slot_Offset;
+    const int N = 60 * L + state.Win_Count - 241; // segments per curve
+
+    // Labels and curves count slots one apart: label j reads slot Slot_Offset + 1 + 10 L j,
+    // while the curve point drawn under it is slot Slot_Offset + 10 L j. Operators know the
+    // chart this way and the ruler readout follows the curves, so both are kept as they are.
+    for (int j = 0; j < kTimeLabels; ++j) {
+        const int s = 10 * L * j + offset + 1;
+        if (!isTrendSlot(s)) continue;
+        labels.Label4[j] = slotTimeText(state, s);
+        labels.Label7[j] = slotDateText(state, s);
+    }
+    if (state.Win_Len < 320) writeExtrapolatedLabels(state, labels);
+
+    // A gap marker stands where a recording gap ends; the curves run straight across it.
+    pt.setPenWidth(1);
+    pt.setPenColour(kGapMarkerColour);
+    pt.setPenStyle(PenStyle::Dash);
+    for (int i = 1; i <= N; ++i) {
+        const int s = i + offset;
+        if (!isTrendSlot(s) || state.Gap_Mark[s] <= 0) continue;
+        const double x = static_cast<double>(state.X_Step * static_cast<float>(i));
+        pt.line(x, 0, x, kGapMarkerBottom);
+    }
+
+    // With a span of 0 the scale cannot be computed: k stays 0 and the curves lie flat on
+    // the bottom edge.
+    float k = 0;
+    if (Y_Span != 0) k = 7500.0f / static_cast<float>(Y_Span);
+    if (Y_Min != 0) {
+        const double v = roundHalfEven(static_cast<double>(k * static_cast<float>(Y_Min)));
+        if (v >= std::numeric_limits<int16_t>::min() && v <= std::numeric_limits<int16_t>::max())
+            Y_Offset = static_cast<int16_t>(v);
+    } else {
+        Y_Offset = 0;
+    }
+
+    // Segment by segment, channel c over channel c - 1.
+    for (int i = 1; i <= N; ++i) {
+        const int s1 = offset + i - 1;
+        const int s2 = offset + i;
+        if (!isTrendSlot(s1) || !isTrendSlot(s2)) continue;
+        const double x1 = roundHalfEven(static_cast<double>(static_cast<float>(i - 1) * state.X_Step));
+        const double x2 = roundHalfEven(static_cast<double>(static_cast<float>(i) * state.X_Step));
+        for (int c = 0; c < kDrawnChannels; ++c) {
+            pt.setPenColour(kCurvePens[c].colour);
+            pt.setPenWidth(kCurvePens[c].width);
+            pt.setPenStyle(PenStyle::Solid);
+            const double y1 = curveY(k, state.Trend_Value[c][s1]);
+            const double y2 = curveY(k, state.Trend_Value[c][s2]);
+            if (std::isfinite(y1) && std::isfinite(y2)) pt.line(x1, y1, x2, y2);
+        }
+    }
+}
+
+void redraw(TrendState& state, Canvas& pt, TrendLabels& labels) {
+    pt.Cls();
+    DrawGrid(pt);
+    ApplyZoom(state);
+    DrawTrend(state, pt, labels);
+}
+
+} // namespace hx
