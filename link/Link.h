@@ -22,6 +22,7 @@ enum class LinkFailure {
     Framing,   // CRC or framing error, answer from another slave, malformed answer
     Exception, // the instrument answered with a Modbus exception
     Refused,   // not sent: port not open, bad argument, value out of range
+    Io,        // the device failed (adapter unplugged, ...)
     BackOff,   // not sent: the instrument is silent and the link waits before probing again
 };
 
@@ -32,6 +33,7 @@ struct LinkStats {
     uint64_t framingErrors = 0;
     uint64_t exceptions = 0;
     uint64_t refused = 0;
+    uint64_t ioErrors = 0; // the device itself failed (adapter unplugged, ...)
     uint64_t skippedInBackOff = 0;
     int consecutiveTimeouts = 0;
     bool backingOff = false;

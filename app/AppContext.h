@@ -1,0 +1,27 @@
+#pragma once
+// What the windows share besides the acquisition state: the link, the two hidden host
+// windows once the hand-over has created them, where the recording database lives and
+// how the process ends. Tests build one with fakes.
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace hx {
+
+class Link;
+class Met1;
+class mscom;
+class RecordStore;
+
+struct AppContext {
+    Link* link = nullptr;
+    Met1* met1 = nullptr;     // set by the hand-over, after the main window's load
+    mscom* recorder = nullptr; // likewise
+    QString databasePath;
+    std::function<std::unique_ptr<RecordStore>(const QString&)> openStore;
+    // Ends the process at once (exit command). Tests replace it.
+    std::function<void()> endProcess;
+};
+
+} // namespace hx

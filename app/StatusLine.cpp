@@ -1,0 +1,70 @@
+#include "StatusLine.h"
+
+#include "app/Clock.h"
+
+#include <QDateTime>
+
+namespace hx {
+
+QString portStatusText(int32_t port, const PortStatus& status, bool everOpened)
+{
+    const QString name = QStringLiteral("端口%1").arg(port);
+    const QString device = QString::fromStdString(status.device);
+    if (status.open)
+        return name + QStringLiteral(" 已打开 ") + device;
+    if (everOpened && !status.error.empty())
+        return name + QStringLiteral(" 无法打开 ") + device + QStringLiteral(": ") +
+               QString::fromStdString(status.error);
+    return name + QStringLiteral(" 已关闭");
+}
+
+QString linkStatusText(const LinkStats& stats, int64_t nowMs)
+{
+    QString text = QStringLiteral("仪表: ");
+    if (stats.lastGoodAnswerMs == 0) {
+        text += QStringLiteral("尚无应答");
+    } else {
+        const QDateTime last = QDateTime::fromMSecsSinceEpoch(stats.lastGoodAnswerMs);
+        text += QStringLiteral("最后应答 ") + last.toString(QStringLiteral("HH:mm:ss"));
+        const int64_t ago = (nowMs - stats.lastGoodAnswerMs) / 1000;
+        if (ago >= kSilentAfterMs / 1000)
+            text += QStringLiteral(" (%1 秒前)").arg(ago);
+    }
+    text += QStringLiteral("  失败: 超时 %1, 校验错 %2, 异常 %3, 拒绝 %4, 设备错 %5")
+                .arg(stats.timeouts)
+                .arg(stats.framingErrors)
+                .arg(stats.exceptions)
+                .arg(stats.refused)
+                .arg(stats.ioErrors);
+    if (stats.backingOff)
+        text += QStringLiteral("  无应答, 每秒探测一次");
+    return text;
+}
+
+bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen)
+{
+    if (!portOpen)
+        return false;
+    return stats.backingOff || stats.lastGoodAnswerMs == 0 || nowMs - stats.lastGoodAnswerMs > kSilentAfterMs;
+}
+
+QString recordingStatusText(const RecordingHealth& health)
+{
+    if (!health.available) {
+        QString text = QStringLiteral("记录: 数据库不可用 ") + health.path;
+        if (!health.error.isEmpty())
+            text += QStringLiteral(": ") + health.error;
+        return text;
+    }
+    QString text = QStringLiteral("记录到 ") + health.path;
+    if (health.hasLastRecord) {
+        const QDate date = dateOfDayNumber(health.lastDate);
+        const int seconds = secondsOfDayFraction(health.lastTime);
+        const QTime time = QTime(0, 0).addSecs(seconds);
+        text += QStringLiteral("  最后记录 ") + date.toString(QStringLiteral("yyyy/MM/dd")) + QLatin1Char(' ') +
+                time.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" (槽 %1)").arg(health.lastSlot);
+    }
+    return text;
+}
+
+} // namespace hx

@@ -1,0 +1,30 @@
+#pragma once
+// The quiet status line at the foot of the main window: the port, the instrument's
+// answers and the recording, each in a few words, so an operator can tell at a glance
+// that the instrument is not answering or nothing is being recorded.
+#include "link/Link.h"
+
+#include <QString>
+
+namespace hx {
+
+struct RecordingHealth {
+    QString path;
+    bool available = false;
+    QString error;           // why the database is unavailable
+    bool hasLastRecord = false;
+    double lastDate = 0;     // day number of the last committed record
+    double lastTime = 0;     // its time of day
+    int32_t lastSlot = 0;
+};
+
+// "端口1 已关闭" / "端口1 已打开 /dev/ttyUSB0" / "端口1 无法打开 /dev/ttyS0: reason"
+QString portStatusText(int32_t port, const PortStatus& status, bool everOpened);
+// Time of the last good answer, failed transactions by kind, back-off.
+QString linkStatusText(const LinkStats& stats, int64_t nowMs);
+// The instrument is considered silent when no good answer came for this long.
+constexpr int64_t kSilentAfterMs = 3000;
+bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen);
+QString recordingStatusText(const RecordingHealth& health);
+
+} // namespace hx

@@ -1,0 +1,128 @@
+#pragma once
+// ssqx: the main window. The trend chart with its navigation, the live readout, the port
+// settings, the alarm status table, the Y-scale editor, the buttons that open the other
+// windows, and a quiet status line at the foot.
+#include "app/AppContext.h"
+#include "app/StatusLine.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTableWidget;
+class QTimer;
+class QFrame;
+
+namespace hx {
+
+class RecordStore;
+
+class ssqx : public QWidget {
+    Q_OBJECT
+public:
+    explicit ssqx(AppContext& context, QWidget* parent = nullptr);
+    ~ssqx() override;
+
+    // The secondary windows the buttons open; registered by the program as they exist.
+    std::function<QWidget*(QWidget* mainWindow)> createAlarmWindow;
+    std::function<QWidget*(QWidget* mainWindow)> createConfigWindow;
+    // The recorder's health for the status line; set once the recorder exists.
+    std::function<RecordingHealth()> recordingHealth;
+
+    // Handlers.
+    void Command9_Click();  // "打开"
+    void Command10_Click(); // "关闭"
+    void Command15_Click(); // "报警设定"
+    void Command21_Click(); // "CONFIG"
+    void Command1_Click();  // "退出"
+    void Form_KeyDown(int key);
+    void Timer2_Timer(); // chart redraw
+    void Timer3_Timer(); // clock labels
+    void Timer4_Timer(); // status table
+    void updateStatusLine();
+
+    bool closeLock() const { return closeLock_; }
+    RecordStore* store() const { return store_.get(); }
+    QWidget* alarmWindow() const { return alarmWindow_.data(); }
+    QWidget* configWindow() const { return configWindow_.data(); }
+
+    // Controls (objectName as named here; control arrays as Name_index).
+    QComboBox* Combo1 = nullptr;
+    QComboBox* Combo2 = nullptr;
+    std::array<QRadioButton*, 3> Option1{};
+    std::array<QRadioButton*, 3> Option2{};
+    QGroupBox* portGroup = nullptr;
+    QGroupBox* addressGroup = nullptr;
+    QGroupBox* baudGroup = nullptr;
+    QGroupBox* parityGroup = nullptr;
+    QPushButton* Command9 = nullptr;
+    QPushButton* Command10 = nullptr;
+    QPushButton* Command15 = nullptr;
+    QPushButton* Command21 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QPushButton* Command4 = nullptr; // F1 缩小
+    QPushButton* Command3 = nullptr; // F2 放大
+    QPushButton* Command2 = nullptr; // F3 打印
+    QPushButton* Command5 = nullptr; // F4 标尺
+    QPushButton* Command6 = nullptr; // F5 选择
+    QPushButton* Command7 = nullptr; // F6 左移
+    QPushButton* Command8 = nullptr; // F7 右移
+    std::array<QLabel*, 10> Label1{};
+    std::array<QLabel*, 10> D_3W{};
+    QLabel* Label2_9 = nullptr;  // date
+    QLabel* Label2_10 = nullptr; // time of day
+    std::array<QLabel*, 7> Label5{};
+    std::array<QLabel*, 9> Label4{};
+    std::array<QLabel*, 9> Label7{};
+    QLabel* Label19 = nullptr;
+    QLabel* Label20 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLineEdit* YKD = nullptr;
+    QLineEdit* YKD1 = nullptr;
+    QPushButton* Command26 = nullptr;
+    QSlider* hc = nullptr;
+    QFrame* pt0 = nullptr;
+    QTableWidget* FLXG = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    QTimer* Timer3 = nullptr;
+    QTimer* Timer4 = nullptr;
+    QTimer* statusTimer = nullptr;
+    QLabel* statusPort = nullptr;
+    QLabel* statusLink = nullptr;
+    QLabel* statusRecording = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void load();
+    void prepareStatusTable();
+    void setGroupsVisible(bool visible);
+    void closeDatabase();
+    int tw(double twips) const; // twips to pixels at this screen's resolution
+    QRect twRect(double left, double top, double width, double height) const;
+
+    AppContext& context_;
+    std::unique_ptr<RecordStore> store_;
+    bool closeLock_ = false;
+    bool portEverOpened_ = false;
+    QPointer<QWidget> alarmWindow_;
+    QPointer<QWidget> configWindow_;
+};
+
+} // namespace hx

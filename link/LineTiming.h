@@ -1,0 +1,29 @@
+#pragma once
+// Time limits of one transaction on the serial line, from the wire time of the frames at
+// the chosen speed plus the instrument's turnaround. Every link call runs on the window
+// thread, so a silent instrument must not hold it for more than about a quarter second.
+#include <chrono>
+#include <cstdint>
+
+namespace hx {
+
+struct LineTiming {
+    std::chrono::microseconds character;        // one character on the wire
+    std::chrono::microseconds responseTimeout;  // request sent -> first byte of the answer
+    std::chrono::microseconds byteTimeout;      // gap allowed between bytes of one answer
+    std::chrono::microseconds longestExchange;  // worst case of one answered call
+};
+
+// Baud in bits per second, parity true for odd/even (11 bits per character, else 10).
+LineTiming lineTimingFor(int32_t baud, bool parity);
+
+// The longest frames the program exchanges: a request is 8 bytes, the longest answer
+// (16 holding registers) is 37 bytes.
+constexpr int kRequestBytes = 8;
+constexpr int kLongestAnswerBytes = 37;
+// The instrument answers within its configurable communication delay (0..60 ms).
+constexpr std::chrono::milliseconds kInstrumentTurnaround{60};
+// USB serial adapters hand bytes over in bursts (latency timer, typically 16 ms).
+constexpr std::chrono::milliseconds kAdapterLatency{20};
+
+} // namespace hx

@@ -1,0 +1,76 @@
+#include "Met1.h"
+
+#include "app/SharedState.h"
+#include "link/Link.h"
+
+#include <QCoreApplication>
+
+namespace hx {
+
+Met1::Met1(Link& link, QWidget* parent) : QWidget(parent), link_(link)
+{
+    setObjectName("Met1");
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(500);
+    connect(Timer1, &QTimer::timeout, this, &Met1::Timer1_Timer);
+}
+
+void Met1::D_Byte(uint8_t value)
+{
+    int v = value;
+    for (int b = 7; b >= 0; --b) {
+        if (v / (1 << b) >= 1) {
+            bits_[b] = 1;
+            v -= 1 << b;
+        } else {
+            bits_[b] = 0;
+        }
+    }
+}
+
+void Met1::splitInto(int k)
+{
+    // 255 (all eight inputs on) counts as invalid, like a negative value or one above it.
+    const int32_t byte = discreteBuffer_[k];
+    if (byte < 0 || byte >= 255)
+        return;
+    D_Byte(static_cast<uint8_t>(byte));
+    for (int b = 0; b < 8; ++b)
+        Status_Bit[8 * k + b] = bits_[b];
+}
+
+void Met1::Timer1_Timer()
+{
+    if (running_) {
+        ++ticksPassed_;
+        return;
+    }
+    running_ = true;
+    const int32_t port = Com_Param[0];
+    const int32_t address = Com_Param[3];
+
+    link_.Get_3X_D8(port, address, 1, std::span<int32_t>(Reg_Buffer + 0, 8));
+    for (int i = 0; i < 8; ++i)
+        Pv_Value[i] = static_cast<float>(Reg_Buffer[i]);
+    QCoreApplication::processEvents();
+
+    link_.Get_3X_D8(port, address, 9, std::span<int32_t>(Reg_Buffer + 8, 8));
+    for (int i = 0; i < 8; ++i)
+        Pv_Value[8 + i] = static_cast<float>(Reg_Buffer[8 + i]);
+    QCoreApplication::processEvents();
+
+    link_.Get_1X_B16(port, address, 1, std::span<int32_t>(discreteBuffer_.data(), 2));
+    splitInto(0);
+    splitInto(1);
+    QCoreApplication::processEvents();
+
+    link_.Get_1X_B16(port, address, 17, std::span<int32_t>(discreteBuffer_.data() + 2, 2));
+    splitInto(2);
+    splitInto(3);
+
+    ++cycles_;
+    running_ = false;
+}
+
+} // namespace hx

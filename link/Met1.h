@@ -1,0 +1,43 @@
+#pragma once
+// Met1: the hidden window that hosts the acquisition poll. While the port is open its
+// Timer1 reads the instrument twice a second into Reg_Buffer, Pv_Value and Status_Bit.
+#include <array>
+#include <cstdint>
+
+#include <QTimer>
+#include <QWidget>
+
+namespace hx {
+
+class Link;
+
+class Met1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Met1(Link& link, QWidget* parent = nullptr);
+
+    // Splits a byte into the bit buffer, bit b into element b (0 = least significant).
+    void D_Byte(uint8_t value);
+    // One poll cycle: two input-register blocks and two discrete-input blocks, yielding to
+    // pending window events between the calls. A tick that falls due while a cycle is still
+    // running passes (no nested cycles).
+    void Timer1_Timer();
+
+    QTimer* Timer1 = nullptr;
+    const std::array<uint8_t, 8>& bitBuffer() const { return bits_; }
+    bool cycleRunning() const { return running_; }
+    uint64_t cyclesRun() const { return cycles_; }
+    uint64_t ticksPassed() const { return ticksPassed_; }
+
+private:
+    void splitInto(int k);
+
+    Link& link_;
+    std::array<int32_t, 8> discreteBuffer_{};
+    std::array<uint8_t, 8> bits_{};
+    bool running_ = false;
+    uint64_t cycles_ = 0;
+    uint64_t ticksPassed_ = 0;
+};
+
+} // namespace hx

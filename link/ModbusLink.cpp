@@ -1,0 +1,304 @@
+#include "ModbusLink.h"
+
+#include "link/PortMap.h"
+
+#include <cerrno>
+#include <cstring>
+#include <termios.h>
+
+#include <QDateTime>
+
+#include <modbus/modbus.h>
+
+namespace hx {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+int32_t baudOfChoice(int32_t choice)
+{
+    switch (choice) {
+    case 0: return 4800;
+    case 1: return 9600;
+    case 2: return 19200;
+    default: return 0;
+    }
+}
+
+char parityOfChoice(int32_t choice)
+{
+    switch (choice) {
+    case 0: return 'N';
+    case 1: return 'O';
+    case 2: return 'E';
+    default: return 0;
+    }
+}
+
+void setTimeout(modbus_t* ctx, int (*setter)(modbus_t*, uint32_t, uint32_t), std::chrono::microseconds t)
+{
+    const auto us = t.count();
+    setter(ctx, uint32_t(us / 1000000), uint32_t(us % 1000000));
+}
+
+bool isDeviceError(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF || err == EPIPE; }
+
+// Discards whatever waits in the line: an answer that arrived after its request timed out
+// would otherwise be taken for the answer to the next request.
+void discardInput(modbus_t* ctx)
+{
+    const int fd = modbus_get_socket(ctx);
+    if (fd >= 0)
+        ::tcflush(fd, TCIOFLUSH);
+}
+
+} // namespace
+
+struct ModbusLink::Port {
+    modbus_t* ctx = nullptr;
+    std::string device;
+    int32_t baud = 9600;
+    char parity = 'N';
+    int consecutiveTimeouts = 0;
+    bool backingOff = false;
+    bool deviceLost = false;
+    SteadyClock::time_point lastProbe{};
+
+    ~Port() { close(); }
+    void close()
+    {
+        if (ctx) {
+            modbus_close(ctx);
+            modbus_free(ctx);
+            ctx = nullptr;
+        }
+    }
+};
+
+ModbusLink::ModbusLink() = default;
+ModbusLink::~ModbusLink() = default;
+
+namespace {
+
+// Opens the device with the line settings; empty error text on success.
+modbus_t* openContext(const std::string& device, int32_t baud, char parity, std::string& error)
+{
+    modbus_t* ctx = modbus_new_rtu(device.c_str(), baud, parity, 8, 1);
+    if (!ctx) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    if (modbus_connect(ctx) != 0) {
+        error = std::strerror(errno);
+        modbus_free(ctx);
+        return nullptr;
+    }
+    // RS-485 direction control is the adapter's business on most USB converters; the
+    // request fails with ENOTTY on pseudo-terminals and plain UARTs, which is fine.
+    modbus_rtu_set_serial_mode(ctx, MODBUS_RTU_RS485);
+    const LineTiming timing = lineTimingFor(baud, parity != 'N');
+    setTimeout(ctx, modbus_set_response_timeout, timing.responseTimeout);
+    setTimeout(ctx, modbus_set_byte_timeout, timing.byteTimeout);
+    modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_NONE);
+    // libmodbus does not flush on connect; a stale answer waiting in the line was seen to
+    // be read as fresh, plausible values.
+    modbus_flush(ctx);
+    discardInput(ctx);
+    error.clear();
+    return ctx;
+}
+
+} // namespace
+
+int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice)
+{
+    ports_.erase(port); // opening an open port opens it afresh
+    PortStatus& status = lastOpen_[port];
+    status = PortStatus{};
+    status.device = devicePathForPort(port);
+    const int32_t baud = baudOfChoice(baudChoice);
+    const char parity = parityOfChoice(parityChoice);
+    if (status.device.empty() || baud == 0 || parity == 0) {
+        status.error = status.device.empty() ? "no device for this port number" : "unknown line setting";
+        return kCallFailed;
+    }
+    auto p = std::make_unique<Port>();
+    p->device = status.device;
+    p->baud = baud;
+    p->parity = parity;
+    p->ctx = openContext(p->device, baud, parity, status.error);
+    if (!p->ctx)
+        return kCallFailed;
+    status.open = true;
+    ports_[port] = std::move(p);
+    return 0;
+}
+
+int32_t ModbusLink::ClosePort_Modbus(int32_t port)
+{
+    const bool wasOpen = ports_.erase(port) > 0;
+    if (auto it = lastOpen_.find(port); it != lastOpen_.end())
+        it->second.open = false;
+    return wasOpen ? 0 : kCallFailed;
+}
+
+PortStatus ModbusLink::portStatus(int32_t port) const
+{
+    auto it = lastOpen_.find(port);
+    return it == lastOpen_.end() ? PortStatus{} : it->second;
+}
+
+bool ModbusLink::reopen(Port& port)
+{
+    port.close();
+    std::string error;
+    port.ctx = openContext(port.device, port.baud, port.parity, error);
+    return port.ctx != nullptr;
+}
+
+ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address)
+{
+    auto it = ports_.find(port);
+    if (it == ports_.end() || address < 1 || address > 247) {
+        ++stats_.refused;
+        return nullptr;
+    }
+    Port& p = *it->second;
+    const auto now = SteadyClock::now();
+    if (p.backingOff || p.deviceLost) {
+        if (now - p.lastProbe < kProbeInterval) {
+            ++stats_.skippedInBackOff;
+            return nullptr;
+        }
+        p.lastProbe = now;
+        // An unplugged adapter leaves a dead descriptor behind: open the device again.
+        if (p.deviceLost) {
+            if (!reopen(p)) {
+                ++stats_.ioErrors;
+                return nullptr;
+            }
+            p.deviceLost = false;
+        }
+    }
+    if (!p.ctx) {
+        ++stats_.refused;
+        return nullptr;
+    }
+    discardInput(p.ctx);
+    modbus_set_slave(p.ctx, address);
+    ++stats_.transactions;
+    return &p;
+}
+
+void ModbusLink::settle(Port& port, int rc, int expected)
+{
+    if (rc == expected) {
+        ++stats_.good;
+        stats_.lastGoodAnswerMs = QDateTime::currentMSecsSinceEpoch();
+        port.consecutiveTimeouts = 0;
+        port.backingOff = false;
+    } else {
+        const int err = errno;
+        if (err == ETIMEDOUT) {
+            ++stats_.timeouts;
+            if (++port.consecutiveTimeouts >= kTimeoutsBeforeBackOff && !port.backingOff) {
+                port.backingOff = true;
+                port.lastProbe = SteadyClock::now();
+            }
+        } else if (err > MODBUS_ENOBASE && err < EMBBADCRC) {
+            // A well-formed exception answer: the instrument is there and listening.
+            ++stats_.exceptions;
+            port.consecutiveTimeouts = 0;
+            port.backingOff = false;
+        } else if (err >= EMBBADCRC) {
+            ++stats_.framingErrors;
+        } else if (isDeviceError(err)) {
+            ++stats_.ioErrors;
+            port.deviceLost = true;
+            port.lastProbe = SteadyClock::now();
+        } else {
+            ++stats_.framingErrors;
+        }
+        // Drop the rest of a broken or late answer so it cannot pass for the next one.
+        if (port.ctx)
+            discardInput(port.ctx);
+    }
+    stats_.consecutiveTimeouts = port.consecutiveTimeouts;
+    stats_.backingOff = port.backingOff || port.deviceLost;
+}
+
+int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int32_t first, int count,
+                                  std::span<int32_t> buffer)
+{
+    const int elements = kind == Kind::DiscreteInputs ? count / 8 : count;
+    if (first < 1 || int64_t(first) - 1 + count > 65536 || buffer.size() < size_t(elements)) {
+        ++stats_.refused;
+        return kCallFailed;
+    }
+    Port* p = admit(port, address);
+    if (!p)
+        return kCallFailed;
+    const int protocolAddress = first - 1;
+    int rc = -1;
+    if (kind == Kind::DiscreteInputs) {
+        uint8_t bits[16] = {};
+        rc = modbus_read_input_bits(p->ctx, protocolAddress, count, bits);
+        settle(*p, rc, count);
+        if (rc != count)
+            return kCallFailed;
+        for (int e = 0; e < elements; ++e) {
+            int32_t packed = 0;
+            for (int b = 0; b < 8; ++b)
+                packed |= (bits[e * 8 + b] ? 1 : 0) << b;
+            buffer[e] = packed;
+        }
+        return 0;
+    }
+    uint16_t words[16] = {};
+    rc = kind == Kind::InputRegisters ? modbus_read_input_registers(p->ctx, protocolAddress, count, words)
+                                      : modbus_read_registers(p->ctx, protocolAddress, count, words);
+    settle(*p, rc, count);
+    if (rc != count)
+        return kCallFailed;
+    for (int i = 0; i < count; ++i)
+        buffer[i] = static_cast<int16_t>(words[i]);
+    return 0;
+}
+
+int32_t ModbusLink::Get_3X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer)
+{
+    return readRegisters(Kind::InputRegisters, port, address, first, 8, buffer);
+}
+
+int32_t ModbusLink::Get_1X_B16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer)
+{
+    return readRegisters(Kind::DiscreteInputs, port, address, first, 16, buffer);
+}
+
+int32_t ModbusLink::Get_4X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer)
+{
+    return readRegisters(Kind::HoldingRegisters, port, address, first, 8, buffer);
+}
+
+int32_t ModbusLink::Get_4X_D16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer)
+{
+    return readRegisters(Kind::HoldingRegisters, port, address, first, 16, buffer);
+}
+
+int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_t value)
+{
+    // A value that does not fit a register would be written truncated: a wrong setting.
+    if (value < -32768 || value > 65535 || reg < 1 || reg > 65536) {
+        ++stats_.refused;
+        return kWriteRefused;
+    }
+    Port* p = admit(port, address);
+    if (!p)
+        return kWriteFailed;
+    const int rc = modbus_write_register(p->ctx, reg - 1, static_cast<uint16_t>(value & 0xFFFF));
+    settle(*p, rc, 1);
+    return rc == 1 ? 0 : kWriteFailed;
+}
+
+} // namespace hx

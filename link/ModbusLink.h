@@ -1,0 +1,53 @@
+#pragma once
+// The link over libmodbus: Modbus RTU on a serial device, one context per open port.
+#include "link/Link.h"
+#include "link/LineTiming.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+
+struct _modbus;
+
+namespace hx {
+
+class ModbusLink final : public Link {
+public:
+    ModbusLink();
+    ~ModbusLink() override;
+    ModbusLink(const ModbusLink&) = delete;
+    ModbusLink& operator=(const ModbusLink&) = delete;
+
+    int32_t OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice) override;
+    int32_t ClosePort_Modbus(int32_t port) override;
+    int32_t Get_3X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) override;
+    int32_t Get_1X_B16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) override;
+    int32_t Get_4X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) override;
+    int32_t Get_4X_D16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) override;
+    int32_t Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_t value) override;
+
+    LinkStats stats() const override { return stats_; }
+    PortStatus portStatus(int32_t port) const override;
+
+    // After this many consecutive timeouts the link stops waiting for a silent instrument.
+    static constexpr int kTimeoutsBeforeBackOff = 3;
+    // While backing off, one request at most per this interval goes out as a probe.
+    static constexpr std::chrono::milliseconds kProbeInterval{1000};
+
+private:
+    struct Port;
+    enum class Kind { InputRegisters, DiscreteInputs, HoldingRegisters };
+
+    int32_t readRegisters(Kind kind, int32_t port, int32_t address, int32_t first, int count,
+                          std::span<int32_t> buffer);
+    // Checks the port, the slave address and the back-off; the port when a request may go out.
+    Port* admit(int32_t port, int32_t address);
+    void settle(Port& port, int rc, int expected);
+    bool reopen(Port& port);
+
+    std::map<int32_t, std::unique_ptr<Port>> ports_;
+    std::map<int32_t, PortStatus> lastOpen_;
+    LinkStats stats_;
+};
+
+} // namespace hx
