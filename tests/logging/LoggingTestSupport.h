@@ -100,6 +100,14 @@ public:
         return r[0][0].toLongLong();
     }
 
+    std::optional<double> real(const QString& sql)
+    {
+        const auto r = rows(sql);
+        if (r.isEmpty() || r[0].isEmpty() || r[0][0] == QLatin1String("NULL"))
+            return std::nullopt;
+        return r[0][0].toDouble();
+    }
+
     qint64 rowCount() { return integer("select count(*) from pv_data").value_or(-1); }
     std::optional<qint64> pointer() { return integer("select p0 from sl_void order by rowid limit 1"); }
     bool setPointer(qint64 slot) { return exec(QStringLiteral("update sl_void set p0=%1, p1=%1").arg(slot)); }
