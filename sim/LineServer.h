@@ -1,0 +1,56 @@
+#pragma once
+// The serial side of the simulator: owns the line (a new pseudo-terminal or an existing
+// device), receives requests with libmodbus, lets the Responder answer them, and reads
+// run-time commands from standard input between requests.
+#include "sim/Console.h"
+#include "sim/Instrument.h"
+#include "sim/Responder.h"
+#include "sim/SimOptions.h"
+
+#include <chrono>
+#include <string>
+
+typedef struct _modbus modbus_t;
+
+namespace hx::sim {
+
+class LineServer {
+public:
+    explicit LineServer(SimOptions options);
+    ~LineServer();
+    LineServer(const LineServer&) = delete;
+    LineServer& operator=(const LineServer&) = delete;
+
+    // Opens the line; on failure `error` says why.
+    bool open(std::string& error);
+    // Serves until "quit", SIGTERM or SIGINT. Returns the exit status.
+    int run();
+
+private:
+    bool openPty(std::string& error);
+    bool openDevice(std::string& error);
+    bool newContext(std::string& error);
+    double seconds() const;
+    void serveRequest();
+    void send(const std::vector<uint8_t>& frame);
+    // Waits `ms` for the answer delay while still taking commands.
+    void waitTakingCommands(int ms);
+    void readCommands();
+    void log(const std::string& text) const;
+
+    SimOptions options_;
+    Instrument instrument_;
+    Responder responder_;
+    Console console_;
+    modbus_t* ctx_ = nullptr;
+    int lineFd_ = -1;     // what libmodbus reads: the pty master or the device
+    int clientEndFd_ = -1; // our own hold on the pty's client end, so the master never sees hang-up
+    std::string clientEndName_;
+    bool linkMade_ = false;
+    bool stdinOpen_ = true;
+    bool quit_ = false;
+    std::string stdinBuffer_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+} // namespace hx::sim

@@ -1,0 +1,43 @@
+#pragma once
+// Command-line options of hx5800-sim: one struct, parsed in one place. Each option is one
+// row of the option table in SimOptions.cpp, which also writes the --help text.
+#include "sim/Responder.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hx::sim {
+
+struct SimOptions {
+    std::string ptyPath;    // --pty: serve a new pseudo-terminal, this path links to its client end
+    std::string devicePath; // --device: serve an existing serial device
+    int slave = 1;
+    int baud = 9600;
+    char parity = 'N'; // 'N', 'O', 'E'
+    bool frozen = false; // --static
+    uint8_t openCircuit = 0;
+    uint8_t shortCircuit = 0;
+    FaultSettings faults;
+    bool verbose = false;
+    bool help = false;
+
+    int baudCode() const { return baud == 4800 ? 0 : baud == 19200 ? 2 : 1; }
+    int parityCode() const { return parity == 'O' ? 1 : parity == 'E' ? 2 : 0; }
+};
+
+struct ParsedOptions {
+    SimOptions options;
+    std::string error; // empty when the command line was good
+};
+
+// `args` without the program name.
+ParsedOptions parseOptions(const std::vector<std::string>& args);
+std::string helpText();
+
+// Whole decimal number (or 0x... hexadecimal) within [min, max]; nullopt otherwise.
+std::optional<long> parseNumber(std::string_view text, long min, long max);
+
+} // namespace hx::sim
