@@ -75,13 +75,22 @@ QSize ChartSurface::imageSize() const {
     return {std::max(1, qRound(width() * dpr)), std::max(1, qRound(height() * dpr))};
 }
 
-QPainter& ChartSurface::painter() {
-    if (image_.size() != imageSize()) {
-        finishPainting();
-        image_ = QImage(imageSize(), QImage::Format_RGB32);
-        image_.setDevicePixelRatio(devicePixelRatioF());
+void ChartSurface::fitImage() const {
+    const QSize size = imageSize();
+    if (!image_.isNull() && image_.size() == size) return;
+    finishPainting();
+    if (image_.isNull()) {
+        image_ = QImage(size, QImage::Format_RGB32);
         image_.fill(background_);
+    } else {
+        // The drawing is scaled to the new size until the next redraw draws it afresh.
+        image_ = image_.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     }
+    image_.setDevicePixelRatio(devicePixelRatioF());
+}
+
+QPainter& ChartSurface::painter() {
+    fitImage();
     if (!painter_) {
         painter_ = std::make_unique<QPainter>(&image_);
         painter_->setRenderHint(QPainter::Antialiasing, false);
@@ -97,8 +106,10 @@ void ChartSurface::finishPainting() const {
 }
 
 QPointF ChartSurface::toImagePixels(double x, double y) const {
+    // The far edges of the chart land on the last pixel column and row, so that a curve at
+    // the bottom of the scale (y = H) stays visible.
     const QSize size = imageSize();
-    return {x * size.width() / kChartWidth, y * size.height() / kChartHeight};
+    return {x * (size.width() - 1) / kChartWidth, y * (size.height() - 1) / kChartHeight};
 }
 
 void ChartSurface::line(double x1, double y1, double x2, double y2) {
@@ -129,39 +140,28 @@ void ChartSurface::setBackground(QRgb colour) {
 }
 
 void ChartSurface::Cls() {
-    finishPainting();
-    painter(); // makes sure the image has the current size
+    fitImage();
     finishPainting();
     image_.fill(background_);
     update();
 }
 
 QImage ChartSurface::image() const {
+    fitImage();
     finishPainting();
-    if (image_.isNull()) {
-        QImage blank(imageSize(), QImage::Format_RGB32);
-        blank.fill(background_);
-        return blank;
-    }
     return image_.copy();
 }
 
 void ChartSurface::paintEvent(QPaintEvent*) {
+    fitImage();
     finishPainting();
     QPainter p(this);
-    if (image_.isNull())
-        p.fillRect(rect(), QColor::fromRgb(background_));
-    else
-        p.drawImage(rect(), image_);
+    p.drawImage(rect(), image_);
 }
 
 void ChartSurface::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (image_.isNull() || image_.size() == imageSize()) return;
-    // The drawing is scaled to the new size until the next redraw draws it afresh.
-    finishPainting();
-    image_ = image_.scaled(imageSize(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    image_.setDevicePixelRatio(devicePixelRatioF());
+    fitImage();
 }
 
 ChartFrame::ChartFrame(QWidget* parent) : QFrame(parent) {

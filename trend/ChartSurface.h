@@ -38,6 +38,8 @@ class ChartSurface final : public QWidget, public Canvas {
 
   private:
     QPainter& painter();
+    // Makes the backing image match the widget's pixel size, scaling what is drawn.
+    void fitImage() const;
     void finishPainting() const;
     QSize imageSize() const;
 
