@@ -1,6 +1,7 @@
 #include "StatusLine.h"
 
 #include "app/Clock.h"
+#include "logging/mscom.h"
 
 #include <QDateTime>
 
@@ -65,6 +66,25 @@ QString recordingStatusText(const RecordingHealth& health)
                 time.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" (槽 %1)").arg(health.lastSlot);
     }
     return text;
+}
+
+} // namespace hx
+
+namespace hx {
+
+RecordingHealth recordingHealthOf(const RecorderStatus& status)
+{
+    RecordingHealth health;
+    health.path = status.databasePath;
+    health.available = status.databaseAvailable;
+    health.error = status.lastError;
+    health.hasLastRecord = status.lastRecordAt.has_value();
+    if (status.lastRecordAt) {
+        health.lastDate = status.lastRecordAt->date;
+        health.lastTime = status.lastRecordAt->time;
+    }
+    health.lastSlot = status.lastRecordSlot;
+    return health;
 }
 
 } // namespace hx

@@ -27,4 +27,7 @@ constexpr int64_t kSilentAfterMs = 3000;
 bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen);
 QString recordingStatusText(const RecordingHealth& health);
 
+struct RecorderStatus;
+RecordingHealth recordingHealthOf(const RecorderStatus& status);
+
 } // namespace hx

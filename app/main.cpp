@@ -7,6 +7,7 @@
 #include "link/Met1.h"
 #include "link/ModbusLink.h"
 #include "logging/RecordStore.h"
+#include "logging/mscom.h"
 
 #include <QApplication>
 
@@ -31,6 +32,7 @@ int main(int argc, char** argv)
 
     std::unique_ptr<hx::ssqx> mainWindow;
     std::unique_ptr<hx::Met1> met1;
+    std::unique_ptr<hx::mscom> recorder;
 
     auto* splash = new hx::frmSplash(hx::frmSplash::HandOver{
         [&] {
@@ -42,6 +44,10 @@ int main(int argc, char** argv)
             context.met1 = met1.get();
         },
         [&] {
+            recorder = std::make_unique<hx::mscom>(context.databasePath);
+            context.recorder = recorder.get();
+            if (mainWindow)
+                mainWindow->recordingHealth = [&] { return hx::recordingHealthOf(recorder->status()); };
         },
     });
     splash->show();

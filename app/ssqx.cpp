@@ -8,6 +8,8 @@
 #include "link/Link.h"
 #include "link/Met1.h"
 #include "logging/RecordStore.h"
+#include "trend/ChartSurface.h"
+#include "trend/TrendText.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -25,14 +27,25 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include <charconv>
+
 namespace hx {
 
 namespace {
 
 QString indexed(const char* name, int index) { return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index); }
 
-const QColor kCurveColours[10] = {{255, 0, 0},   {128, 128, 0}, {0, 64, 0}, {255, 0, 255}, {192, 64, 0},
-                                  {0, 0, 255},   {0, 0, 0},     {0, 192, 0}, {255, 128, 0}, {128, 0, 0}};
+// The text of a live value: the shortest decimal form of the single-precision value.
+QString valueText(float v)
+{
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed);
+    if (result.ec != std::errc() || result.ptr - buffer > 16)
+        result = std::to_chars(buffer, buffer + sizeof buffer, v);
+    if (result.ec != std::errc())
+        return {};
+    return QString::fromLatin1(buffer, int(result.ptr - buffer));
+}
 
 // Chart position inside the window, in twips.
 constexpr double kChartLeft = 900;
@@ -45,6 +58,7 @@ ssqx::ssqx(AppContext& context, QWidget* parent) : QWidget(parent), context_(con
 {
     setObjectName("ssqx");
     setWindowTitle(QStringLiteral("过程控制仪表  HX5800"));
+    history_ = std::make_unique<HistoryReview>(trend_, nullptr, *this);
     buildControls();
     load();
     // The window sees every key before the control that has the focus.
@@ -88,7 +102,7 @@ void ssqx::buildControls()
         Label1[c] = label(caption, indexed("Label1", c), nullptr);
         Label1[c]->setGeometry(twRect(kChartLeft + c * 1200, 90, 480, 300));
         QPalette pal = Label1[c]->palette();
-        pal.setColor(QPalette::WindowText, kCurveColours[c]);
+        pal.setColor(QPalette::WindowText, QColor::fromRgb(kCurvePens[c].colour));
         Label1[c]->setPalette(pal);
         QFont f = Label1[c]->font();
         f.setBold(true);
@@ -102,9 +116,8 @@ void ssqx::buildControls()
     }
 
     // The chart frame; the chart surface and its labels sit in and under it.
-    pt0 = new QFrame(this);
-    pt0->setObjectName("pt0");
-    pt0->setFrameShape(QFrame::Box);
+    pt0 = new ChartFrame(this);
+    pt = pt0->surface();
     pt0->setGeometry(twRect(kChartLeft, kChartTop, 12010, 7510));
 
     label(QStringLiteral("量程"), "Label6", nullptr)->setGeometry(twRect(60, 120, 780, 300));
@@ -296,6 +309,14 @@ void ssqx::buildControls()
     connect(Command15, &QPushButton::clicked, this, &ssqx::Command15_Click);
     connect(Command21, &QPushButton::clicked, this, &ssqx::Command21_Click);
     connect(Command1, &QPushButton::clicked, this, &ssqx::Command1_Click);
+    connect(Command4, &QPushButton::clicked, this, &ssqx::Command4_Click);
+    connect(Command3, &QPushButton::clicked, this, &ssqx::Command3_Click);
+    connect(Command2, &QPushButton::clicked, this, &ssqx::Command2_Click);
+    connect(Command5, &QPushButton::clicked, this, &ssqx::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &ssqx::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &ssqx::Command7_Click);
+    connect(Command8, &QPushButton::clicked, this, &ssqx::Command8_Click);
+    connect(Timer1, &QTimer::timeout, this, &ssqx::Timer1_Timer);
 }
 
 void ssqx::load()
@@ -311,19 +332,29 @@ void ssqx::load()
     Option2[0]->setChecked(true);
     // 2. Status table.
     prepareStatusTable();
-    // 3. Navigation state.
+    // 3. Navigation state; the recorder may raise New_Record from here on.
+    trend_.At_Oldest = false;
     Main_Open = kTrue;
+    trend_.Page_Back = 0;
     hc->setEnabled(false);
     Command3->setEnabled(false);
     Command7->setEnabled(false);
-    // 4. The window's own database connection.
+    for (int s = 1; s <= 321; ++s)
+        trend_.Gap_Mark[s] = 0;
+    trend_.Zoom_Level = 1;
+    // 4. The window's own database connection; the history window on the newest records.
     if (context_.openStore)
         store_ = context_.openStore(context_.databasePath);
+    history_->setStore(store_.get());
     // 5. Close lock.
     closeLock_ = true;
-    // 7. Slider out of the tab order.
+    // 6. The chart surface's size, as hidden texts.
+    Label19->setText(QString::number(kChartWidth));
+    Label20->setText(QString::number(kChartHeight));
+    // 7. Slider out of the tab order, then the newest records drawn once.
     hc->setValue(0);
     hc->setFocusPolicy(Qt::NoFocus);
+    history_->openLiveWindow();
     updateStatusLine();
 }
 
@@ -450,6 +481,31 @@ bool ssqx::eventFilter(QObject* watched, QEvent* event)
 void ssqx::Form_KeyDown(int key)
 {
     switch (key) {
+    case Qt::Key_F1:
+        if (trend_.Zoom_Level < 4)
+            Command4_Click();
+        break;
+    case Qt::Key_F2:
+        if (trend_.Zoom_Level > 1)
+            Command3_Click();
+        break;
+    case Qt::Key_F3:
+        Command2_Click();
+        break;
+    case Qt::Key_F4:
+        Command5_Click();
+        break;
+    case Qt::Key_F5:
+        Command6_Click();
+        break;
+    case Qt::Key_F6:
+        if (trend_.Page_Back > 0)
+            Command7_Click();
+        break;
+    case Qt::Key_F7:
+        if (!trend_.At_Oldest)
+            Command8_Click();
+        break;
     case Qt::Key_Escape:
         Command1_Click();
         break;
@@ -458,13 +514,114 @@ void ssqx::Form_KeyDown(int key)
     }
 }
 
-void ssqx::Timer2_Timer() {}
+void ssqx::zoomTo(int level)
+{
+    pt->Cls();
+    DrawGrid(*pt);
+    trend_.Zoom_Level = int16_t(level);
+    Command3->setEnabled(trend_.Zoom_Level > 1);
+    Command4->setEnabled(trend_.Zoom_Level < 4);
+    ApplyZoom(trend_);
+    const int step = int(roundHalfEven(trend_.X_Step));
+    hc->setSingleStep(step);
+    hc->setPageStep(step);
+    DrawTrend(trend_, *pt, trendLabels_);
+    applyTrendLabels();
+}
+
+void ssqx::Command4_Click() { zoomTo(trend_.Zoom_Level + 1); }
+void ssqx::Command3_Click() { zoomTo(trend_.Zoom_Level - 1); }
+// Printing and selection have no action yet; their buttons and keys exist.
+void ssqx::Command2_Click() {}
+void ssqx::Command6_Click() {}
+// The ruler comes with chart navigation.
+void ssqx::Command5_Click() {}
+void ssqx::Command7_Click() { history_->newerPage(); }
+void ssqx::Command8_Click() { history_->olderPage(); }
+
+void ssqx::setNewerEnabled(bool enabled) { Command7->setEnabled(enabled); }
+bool ssqx::newerEnabled() const { return Command7->isEnabled(); }
+void ssqx::setOlderEnabled(bool enabled) { Command8->setEnabled(enabled); }
+bool ssqx::olderEnabled() const { return Command8->isEnabled(); }
+
+void ssqx::setLiveTimerActive(bool active)
+{
+    if (active)
+        Timer1->start();
+    else
+        Timer1->stop();
+}
+
+void ssqx::clearSurface() { pt->Cls(); }
+
+void ssqx::redraw()
+{
+    hx::redraw(trend_, *pt, trendLabels_);
+    applyTrendLabels();
+}
+
+void ssqx::applyTrendLabels()
+{
+    for (int j = 0; j < kTimeLabels; ++j) {
+        Label4[j]->setText(trendLabels_.Label4[j]);
+        Label7[j]->setText(trendLabels_.Label7[j]);
+    }
+}
+
+void ssqx::showFirstVisible(const QString& dateText, const QString& timeText)
+{
+    Label2_9->setText(dateText);
+    Label2_10->setText(timeText);
+}
+
+void ssqx::Timer1_Timer()
+{
+    if (!trend_.Ruler_On) {
+        Label2_9->setStyleSheet(QStringLiteral("background: rgb(128,255,128); color: red;"));
+        Label2_10->setStyleSheet(QStringLiteral("background: rgb(128,255,128); color: red;"));
+        for (QLabel* l : D_3W)
+            l->setStyleSheet(QStringLiteral("background: rgb(255,192,255);"));
+    }
+    // Scale labels, bottom to top.
+    const float sixth = float(Y_Span) / 6.0f;
+    for (int i = 0; i < 7; ++i) {
+        const double n = roundHalfEven(double(float(i) * sixth));
+        Label5[i]->setText(QString::number(qint64(n) + Y_Min));
+    }
+    if (New_Record != kFalse) {
+        ++trend_.Win_Count;
+        if (trend_.Win_Count == 20 * trend_.Zoom_Level + 241) {
+            // The band for new samples is full: reload the newest records.
+            history_->ClearWindow();
+            pt->Cls();
+            history_->reloadLiveWindow();
+            redraw();
+        }
+        const int slot = trend_.Win_Count;
+        if (isTrendSlot(slot)) {
+            for (int c = 0; c < kDrawnChannels; ++c)
+                trend_.Trend_Value[c][slot] = Pv_Value[c];
+            const ClockReading now = appClock().now();
+            trend_.Trend_Date[slot] = now.date;
+            trend_.Trend_Time[slot] = now.time;
+        }
+        New_Record = kFalse;
+        redraw();
+    }
+    for (int c = 0; c < 10; ++c)
+        D_3W[c]->setText(valueText(Pv_Value[c]));
+    Label19->setText(valueText(trend_.X_Step));
+}
+
+void ssqx::Timer2_Timer() { redraw(); }
 
 void ssqx::Timer3_Timer()
 {
+    if (trend_.Ruler_On)
+        return;
     const ClockReading now = appClock().now();
-    Label2_9->setText(dateOfDayNumber(now.date).toString(QStringLiteral("MM-dd-yyyy")));
-    Label2_10->setText(QTime(0, 0).addSecs(secondsOfDayFraction(now.time)).toString(QStringLiteral("HH:mm:ss")));
+    Label2_9->setText(clockDateText(now.date));
+    Label2_10->setText(clockTimeText(now.time));
 }
 
 void ssqx::updateStatusLine()

@@ -4,6 +4,9 @@
 // windows, and a quiet status line at the foot.
 #include "app/AppContext.h"
 #include "app/StatusLine.h"
+#include "trend/HistoryReview.h"
+#include "trend/TrendRenderer.h"
+#include "trend/TrendState.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -27,7 +30,10 @@ namespace hx {
 
 class RecordStore;
 
-class ssqx : public QWidget {
+class ChartFrame;
+class ChartSurface;
+
+class ssqx : public QWidget, public TrendView {
     Q_OBJECT
 public:
     explicit ssqx(AppContext& context, QWidget* parent = nullptr);
@@ -45,12 +51,32 @@ public:
     void Command15_Click(); // "报警设定"
     void Command21_Click(); // "CONFIG"
     void Command1_Click();  // "退出"
+    void Command4_Click(); // "F1 缩小"
+    void Command3_Click(); // "F2 放大"
+    void Command2_Click(); // "F3 打印"
+    void Command5_Click(); // "F4 标尺"
+    void Command6_Click(); // "F5 选择"
+    void Command7_Click(); // "F6 左移": newer page
+    void Command8_Click(); // "F7 右移": older page
     void Form_KeyDown(int key);
+    void Timer1_Timer(); // live refresh
     void Timer2_Timer(); // chart redraw
     void Timer3_Timer(); // clock labels
     void Timer4_Timer(); // status table
     void updateStatusLine();
 
+    // TrendView: what history review asks of the window.
+    void setNewerEnabled(bool enabled) override;
+    bool newerEnabled() const override;
+    void setOlderEnabled(bool enabled) override;
+    bool olderEnabled() const override;
+    void setLiveTimerActive(bool active) override;
+    void clearSurface() override;
+    void redraw() override;
+    void showFirstVisible(const QString& dateText, const QString& timeText) override;
+
+    TrendState& trend() { return trend_; }
+    HistoryReview& history() { return *history_; }
     bool closeLock() const { return closeLock_; }
     RecordStore* store() const { return store_.get(); }
     QWidget* alarmWindow() const { return alarmWindow_.data(); }
@@ -93,7 +119,8 @@ public:
     QLineEdit* YKD1 = nullptr;
     QPushButton* Command26 = nullptr;
     QSlider* hc = nullptr;
-    QFrame* pt0 = nullptr;
+    ChartFrame* pt0 = nullptr;
+    ChartSurface* pt = nullptr;
     QTableWidget* FLXG = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
@@ -112,6 +139,8 @@ private:
     void buildControls();
     void load();
     void prepareStatusTable();
+    void applyTrendLabels();
+    void zoomTo(int level);
     void setGroupsVisible(bool visible);
     void closeDatabase();
     int tw(double twips) const; // twips to pixels at this screen's resolution
@@ -119,6 +148,9 @@ private:
 
     AppContext& context_;
     std::unique_ptr<RecordStore> store_;
+    TrendState trend_;
+    TrendLabels trendLabels_;
+    std::unique_ptr<HistoryReview> history_;
     bool closeLock_ = false;
     bool portEverOpened_ = false;
     QPointer<QWidget> alarmWindow_;

@@ -1,0 +1,457 @@
+// The main window: its load, the port settings' open and close sequences, the status
+// table, the key map and close lock, the exit, history paging, and the status line.
+#include "app/Clock.h"
+#include "app/SharedState.h"
+#include "app/StatusTable.h"
+#include "app/ssqx.h"
+#include "fakes/FakeLink.h"
+#include "link/Met1.h"
+#include "link/ModbusLink.h"
+#include "logging/DatabaseSetup.h"
+#include "logging/RecordStore.h"
+#include "support/SimProcess.h"
+#include "trend/ChartSurface.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace hx;
+using hx::test::FakeLink;
+
+namespace {
+
+struct Fixture {
+    QTemporaryDir dir;
+    FakeLink link;
+    AppContext context;
+    std::unique_ptr<Met1> met1;
+    bool ended = false;
+
+    explicit Fixture(int records = 0, bool withDatabase = true)
+    {
+        resetSharedState();
+        Y_Span = 1500;
+        context.link = &link;
+        context.databasePath = dir.filePath("Rdatabj.db");
+        context.openStore = [](const QString& path) { return openRecordStore(path); };
+        context.endProcess = [this] { ended = true; };
+        met1 = std::make_unique<Met1>(link);
+        context.met1 = met1.get();
+        if (withDatabase) {
+            QString error;
+            if (!createRecordDatabase(context.databasePath, false, &error))
+                qFatal("cannot create the test database: %s", qPrintable(error));
+            fill(records);
+        }
+    }
+
+    // Records 1..n, one second apart from 08:00:00 of 2026-12-01, values by slot.
+    void fill(int n)
+    {
+        if (n <= 0)
+            return;
+        auto store = openRecordStore(context.databasePath);
+        for (int id = 1; id <= n; ++id) {
+            StoredRecord r;
+            r.id = id;
+            r.date = dayNumberOf(QDate(2026, 12, 1));
+            r.time = (8 * 3600 + id) / 86400.0;
+            for (int c = 0; c < 10; ++c)
+                r.values[c] = float(id % 100 + c);
+            if (store->writeRecord(r) == WriteOutcome::Failed)
+                qFatal("cannot fill the test database");
+        }
+    }
+};
+
+template <class T>
+T* child(QWidget& window, const char* name)
+{
+    T* w = window.findChild<T*>(QString::fromLatin1(name));
+    if (!w)
+        qFatal("no control %s", name);
+    return w;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void loadPreparesTheControls()
+    {
+        Fixture f;
+        ssqx window(f.context);
+        QCOMPARE(window.windowTitle(), QString::fromUtf16(u"过程控制仪表  HX5800"));
+        QCOMPARE(window.Combo1->count(), 20);
+        QCOMPARE(window.Combo1->itemText(0), QStringLiteral("1 "));
+        QCOMPARE(window.Combo1->itemText(19), QStringLiteral("20 "));
+        QCOMPARE(window.Combo2->count(), 16);
+        QCOMPARE(window.Combo2->itemText(15), QStringLiteral("16 "));
+        QCOMPARE(window.Combo1->currentText(), QStringLiteral("1 "));
+        QCOMPARE(window.Combo2->currentText(), QStringLiteral("1 "));
+        QVERIFY(window.Option1[1]->isChecked());
+        QVERIFY(window.Option2[0]->isChecked());
+        QCOMPARE(window.Option1[2]->text(), QStringLiteral("19200"));
+        QCOMPARE(window.Option2[2]->text(), QString::fromUtf16(u"偶校验"));
+        QVERIFY(window.Command21->isEnabled()); // CONFIG before any open
+        QVERIFY(!window.Command3->isEnabled()); // F2
+        QVERIFY(!window.Command7->isEnabled()); // F6
+        QVERIFY(window.Command8->isEnabled());  // F7
+        QVERIFY(!window.hc->isEnabled());
+        QCOMPARE(window.hc->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(Main_Open, kTrue);
+        QVERIFY(window.closeLock());
+        QVERIFY(window.store() && window.store()->isOpen());
+        QCOMPARE(window.Label19->text(), QStringLiteral("12008"));
+        QCOMPARE(window.Label20->text(), QStringLiteral("7508"));
+        for (auto* t : {window.Timer1, window.Timer2, window.Timer3, window.Timer4})
+            QVERIFY(t->isActive());
+        QCOMPARE(window.Timer4->interval(), 3000);
+        QCOMPARE(window.findChild<QPushButton*>("Command5")->text(), QString::fromUtf16(u"F4 标尺"));
+        // Every editor carries its row's caption for screen readers.
+        QCOMPARE(window.Combo1->accessibleName(), QString::fromUtf16(u"通讯端口"));
+        QCOMPARE(window.Combo2->accessibleName(), QString::fromUtf16(u"模块地址"));
+    }
+
+    void statusTableIsPreparedWithNumbersOnly()
+    {
+        Fixture f;
+        ssqx window(f.context);
+        QTableWidget* grid = window.FLXG;
+        QCOMPARE(grid->rowCount(), 31);
+        QCOMPARE(grid->columnCount(), 2);
+        QCOMPARE(grid->item(0, 0)->text(), QString::fromUtf16(u"编号 "));
+        QCOMPARE(grid->item(0, 1)->text(), QString::fromUtf16(u"状态"));
+        for (int r = 1; r <= 30; ++r) {
+            QCOMPARE(grid->item(r, 0)->text(), QString::number(r));
+            QVERIFY(grid->item(r, 1)->text().isEmpty());
+        }
+    }
+
+    void statusTableTexts_data()
+    {
+        QTest::addColumn<int>("element"); // Status_Bit element set to 1, -1 for none
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("all clear, row 1") << -1 << 1 << QString::fromUtf16(u"CH 1 正常");
+        QTest::newRow("all clear, row 12") << -1 << 12 << QString::fromUtf16(u"CH 4 正常");
+        QTest::newRow("all clear, row 24") << -1 << 24 << QString::fromUtf16(u"CH 8 正常");
+        QTest::newRow("all clear, relay 1") << -1 << 25 << QString::fromUtf16(u"DO 1 断开");
+        QTest::newRow("all clear, relay 2") << -1 << 26 << QString::fromUtf16(u"DO 2 断开");
+        QTest::newRow("open circuit CH3") << 2 << 3 << QString::fromUtf16(u"CH 3 开路报警");
+        QTest::newRow("short circuit CH1") << 8 << 9 << QString::fromUtf16(u"CH 1 短路报警");
+        QTest::newRow("short circuit CH4") << 11 << 12 << QString::fromUtf16(u"CH 4 短路报警");
+        QTest::newRow("setpoint alarm CH8") << 23 << 24 << QString::fromUtf16(u"CH 8 设定值报警");
+        QTest::newRow("relay 2 closed, no blank") << 25 << 26 << QString::fromUtf16(u"DO 2闭合");
+        QTest::newRow("relay 1 closed") << 24 << 25 << QString::fromUtf16(u"DO 1闭合");
+    }
+    void statusTableTexts()
+    {
+        QFETCH(int, element);
+        QFETCH(int, row);
+        QFETCH(QString, text);
+        Fixture f;
+        ssqx window(f.context);
+        if (element >= 0)
+            Status_Bit[element] = 1;
+        window.Timer4_Timer();
+        QCOMPARE(window.FLXG->item(row, 1)->text(), text);
+        QCOMPARE(window.FLXG->item(row, 0)->text(), QString::number(row));
+        // Every other state row reads normal / open.
+        for (int r = 1; r <= 26; ++r) {
+            if (r == row)
+                continue;
+            QCOMPARE(window.FLXG->item(r, 1)->text(), statusRowText(r, 0));
+        }
+    }
+
+    void bitsWithoutARowChangeNothing()
+    {
+        Fixture f;
+        ssqx window(f.context);
+        for (int e = 26; e <= 31; ++e)
+            Status_Bit[e] = 1;
+        Status_Bit[5] = -3; // any non-zero value counts as set
+        window.Timer4_Timer();
+        QCOMPARE(window.FLXG->item(6, 1)->text(), QString::fromUtf16(u"CH 6 开路报警"));
+        for (int r = 27; r <= 30; ++r) {
+            QCOMPARE(window.FLXG->item(r, 0)->text(), QString::number(r));
+            QVERIFY(window.FLXG->item(r, 1)->text().isEmpty());
+        }
+        QCOMPARE(window.FLXG->item(26, 1)->text(), QString::fromUtf16(u"DO 2 断开"));
+    }
+
+    void openWithTheDefaults()
+    {
+        Fixture f;
+        ssqx window(f.context);
+        window.show();
+        window.Command9_Click();
+        QCOMPARE(f.link.calls, QStringList({"OpenPort_Modbus(1,1,0)"}));
+        QCOMPARE(Com_Param[0], 1);
+        QCOMPARE(Com_Param[1], 1);
+        QCOMPARE(Com_Param[2], 0);
+        QCOMPARE(Com_Param[3], 1);
+        QCOMPARE(Com_Param[20], 0);
+        for (auto* g : {window.baudGroup, window.addressGroup, window.parityGroup, window.portGroup})
+            QVERIFY(!g->isVisible());
+        QVERIFY(window.Command21->isEnabled());
+        QVERIFY(f.met1->Timer1->isActive());
+        QVERIFY(window.Command9->isEnabled() && window.Command10->isEnabled());
+    }
+
+    void closeThenOpenWithOtherSettings()
+    {
+        Fixture f;
+        ssqx window(f.context);
+        window.show();
+        window.Command9_Click();
+        window.Command10_Click();
+        QCOMPARE(f.link.calls.last(), QStringLiteral("ClosePort_Modbus(1)"));
+        QVERIFY(!f.met1->Timer1->isActive());
+        QVERIFY(!window.Command21->isEnabled());
+        for (auto* g : {window.baudGroup, window.addressGroup, window.parityGroup, window.portGroup})
+            QVERIFY(g->isVisible());
+        QCOMPARE(Com_Param[3], 1); // kept after close
+
+        window.Combo1->setCurrentIndex(2);
+        window.Combo2->setEditText(QStringLiteral("5 "));
+        window.Option1[2]->setChecked(true);
+        window.Option2[2]->setChecked(true);
+        window.Command9_Click();
+        QCOMPARE(f.link.calls.last(), QStringLiteral("OpenPort_Modbus(3,2,2)"));
+        QCOMPARE(Com_Param[3], 5);
+        // The poll uses the new settings.
+        f.met1->Timer1_Timer();
+        QCOMPARE(f.link.calls.last(), QStringLiteral("Get_1X_B16(3,5,17)"));
+    }
+
+    void portTextsBecomeNumbers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("port");
+        QTest::newRow("not a number") << "COM" << 0;
+        QTest::newRow("2.5 to even") << "2.5" << 2;
+        QTest::newRow("3.5 to even") << "3.5" << 4;
+        QTest::newRow("too large keeps the last port") << "5e9" << 9;
+    }
+    void portTextsBecomeNumbers()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, port);
+        Fixture f;
+        ssqx window(f.context);
+        Com_Param[0] = 9;
+        window.Combo1->setEditText(text);
+        window.Command9_Click();
+        QCOMPARE(Com_Param[0], port);
+    }
+
+    void titleBarCloseIsRefused()
+    {
+        Fixture f(30);
+        ssqx window(f.context);
+        window.show();
+        QVERIFY(!window.close());
+        QVERIFY(window.isVisible());
+        QCOMPARE(Main_Open, kTrue);
+        QVERIFY(window.store() && window.store()->isOpen());
+        QVERIFY(!f.ended);
+    }
+
+    void escapeEndsTheProgramFromAnyControl()
+    {
+        Fixture f;
+        ssqx window(f.context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.Command9_Click(); // also while the port is open
+        window.Combo2->setFocus();
+        QTest::keyClick(window.Combo2, Qt::Key_Escape);
+        QVERIFY(f.ended);
+        QVERIFY(!window.closeLock());
+        QVERIFY(!window.store());
+        QCOMPARE(Main_Open, kFalse);
+        QVERIFY(!f.link.calls.contains("ClosePort_Modbus(1)")); // the port is not closed first
+    }
+
+    void exitButtonEndsTheProgram()
+    {
+        Fixture f;
+        ssqx window(f.context);
+        window.show();
+        window.Command1->click();
+        QVERIFY(f.ended);
+        QVERIFY(!window.isVisible());
+    }
+
+    void keyGuards()
+    {
+        Fixture f(400);
+        ssqx window(f.context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const auto snapshot = [&] {
+            return QStringList{QString::number(window.trend().Zoom_Level), QString::number(window.trend().Page_Back),
+                               QString::number(window.trend().Win_End)};
+        };
+        const QStringList start = snapshot();
+        QTest::keyClick(&window, Qt::Key_F2); // level 1: nothing to zoom in
+        QTest::keyClick(&window, Qt::Key_F6); // live page: nothing newer
+        QTest::keyClick(&window, Qt::Key_F3);
+        QTest::keyClick(&window, Qt::Key_F5);
+        QCOMPARE(snapshot(), start);
+
+        QTest::keyClick(&window, Qt::Key_F1);
+        QCOMPARE(window.trend().Zoom_Level, int16_t(2));
+        QVERIFY(window.Command3->isEnabled());
+        QTest::keyClick(&window, Qt::Key_F1);
+        QTest::keyClick(&window, Qt::Key_F1);
+        QTest::keyClick(&window, Qt::Key_F1); // level 4 is the widest
+        QCOMPARE(window.trend().Zoom_Level, int16_t(4));
+        QVERIFY(!window.Command4->isEnabled());
+        QTest::keyClick(&window, Qt::Key_F2);
+        QCOMPARE(window.trend().Zoom_Level, int16_t(3));
+        // The key reaches the window first, whatever control has the focus.
+        window.Combo1->setFocus();
+        QTest::keyClick(window.Combo1, Qt::Key_F7);
+        QCOMPARE(window.trend().Page_Back, int16_t(1));
+    }
+
+    // With the ring pointer at 500, three older pages reach slot 1 and stop; F6 from page 1
+    // returns to live.
+    void pagingThroughTheWindow()
+    {
+        Fixture f(500);
+        ssqx window(f.context);
+        window.show();
+        QCOMPARE(window.trend().Ring_Pos, 500);
+        QCOMPARE(window.Label4[8]->text().size(), 8); // the newest records are drawn
+        window.Command8_Click();
+        QCOMPARE(window.trend().Probe_End, 440);
+        QVERIFY(!window.Timer1->isActive());
+        QVERIFY(window.Command7->isEnabled());
+        QVERIFY(window.Command8->isEnabled());
+        window.Command8_Click();
+        QCOMPARE(window.trend().Probe_End, 380);
+        QVERIFY(window.Command8->isEnabled());
+        window.Command8_Click();
+        QCOMPARE(window.trend().Probe_End, 320);
+        QVERIFY(!window.Command8->isEnabled());
+        QVERIFY(window.trend().At_Oldest);
+        QTest::keyClick(&window, Qt::Key_F7); // guarded: nothing older
+        QCOMPARE(window.trend().Page_Back, int16_t(3));
+
+        window.Command7_Click();
+        window.Command7_Click();
+        QVERIFY(window.Command8->isEnabled());
+        QVERIFY(!window.trend().At_Oldest);
+        window.Command7_Click();
+        QCOMPARE(window.trend().Page_Back, int16_t(0));
+        QCOMPARE(window.trend().Win_Len, int16_t(241));
+        QVERIFY(!window.Command7->isEnabled());
+        QVERIFY(window.Timer1->isActive());
+    }
+
+    void liveTickAppendsRecordedSamples()
+    {
+        Fixture f(300);
+        ssqx window(f.context);
+        window.show();
+        QCOMPARE(window.trend().Win_Count, int16_t(241));
+        Pv_Value[0] = -123;
+        Pv_Value[9] = 45.5f;
+        New_Record = kTrue;
+        window.Timer1_Timer();
+        QCOMPARE(window.trend().Win_Count, int16_t(242));
+        QCOMPARE(window.trend().Trend_Value[0][242], -123.0f);
+        QCOMPARE(New_Record, kFalse);
+        QCOMPARE(window.D_3W[0]->text(), QStringLiteral("-123"));
+        QCOMPARE(window.D_3W[9]->text(), QStringLiteral("45.5"));
+        QCOMPARE(window.Label5[6]->text(), QStringLiteral("1500"));
+        QCOMPARE(window.Label5[1]->text(), QStringLiteral("250"));
+        // At level 1 the band holds 20 samples: the 20th reloads the newest records.
+        for (int i = 0; i < 19; ++i) {
+            New_Record = kTrue;
+            window.Timer1_Timer();
+        }
+        QCOMPARE(window.trend().Win_Count, int16_t(241));
+    }
+
+    void statusLineShowsAPortThatCannotBeOpened()
+    {
+        Fixture f;
+        ModbusLink link;
+        f.context.link = &link;
+        qputenv("HX5800_COM1", f.dir.filePath("no-such-device").toUtf8());
+        ssqx window(f.context);
+        QVERIFY(window.statusPort->text().contains(QString::fromUtf16(u"已关闭")));
+        window.Command9_Click();
+        qunsetenv("HX5800_COM1");
+        const QString text = window.statusPort->text();
+        QVERIFY2(text.contains(QString::fromUtf16(u"无法打开")) && text.contains("no-such-device"), qPrintable(text));
+        window.Command10_Click();
+    }
+
+    void statusLineShowsASilentInstrument()
+    {
+        Fixture f;
+        hx::test::SimProcess sim({"--static", "--silent"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        ModbusLink link;
+        f.context.link = &link;
+        Met1 met1(link);
+        f.context.met1 = &met1;
+        qputenv("HX5800_COM1", sim.devicePath().toUtf8());
+        ssqx window(f.context);
+        window.Command9_Click();
+        qunsetenv("HX5800_COM1");
+        QVERIFY(window.statusPort->text().contains(QString::fromUtf16(u"已打开")));
+        for (int i = 0; i < 2; ++i)
+            met1.Timer1_Timer(); // 8 calls: three time out, the rest wait for the probe
+        window.updateStatusLine();
+        const QString text = window.statusLink->text();
+        QVERIFY2(text.contains(QString::fromUtf16(u"尚无应答")) && text.contains(QString::fromUtf16(u"每秒探测")),
+                 qPrintable(text));
+        QVERIFY(window.statusLink->styleSheet().contains("255,200,200"));
+
+        // The instrument answers again: the line shows the time of the last good answer.
+        QVERIFY(sim.command("silent off"));
+        QTRY_VERIFY_WITH_TIMEOUT((met1.Timer1_Timer(), link.stats().good > 0), 4000);
+        window.updateStatusLine();
+        QVERIFY2(window.statusLink->text().contains(QString::fromUtf16(u"最后应答")), qPrintable(window.statusLink->text()));
+        QVERIFY(!window.statusLink->styleSheet().contains("255,200,200"));
+        window.Command10_Click();
+    }
+
+    void statusLineShowsAMissingDatabase()
+    {
+        Fixture f(0, false);
+        ssqx window(f.context);
+        window.recordingHealth = [&] {
+            RecordingHealth h;
+            h.path = f.context.databasePath;
+            h.available = false;
+            h.error = QStringLiteral("unable to open database file");
+            return h;
+        };
+        window.updateStatusLine();
+        const QString text = window.statusRecording->text();
+        QVERIFY2(text.contains(QString::fromUtf16(u"数据库不可用")) && text.contains("Rdatabj.db"), qPrintable(text));
+        // Without a database the window still opens and draws flat curves.
+        QVERIFY(!window.store() || !window.store()->isOpen());
+        QCOMPARE(window.trend().Trend_Value[0][241], 0.0f);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "test_main_window.moc"
