@@ -6,6 +6,7 @@
 
 #include "app/SharedState.h"
 #include "logging/RecordStore.h"
+#include "trend/TrendRenderer.h"
 #include "trend/TrendText.h"
 
 namespace hx {
@@ -83,6 +84,9 @@ void HistoryReview::LoadWindow() {
 
 void HistoryReview::openLiveWindow() {
     state_.Zoom_Level = 1;
+    // The geometry of level 1 now rather than at the redraw, so that the first visible
+    // slot LoadWindow reports is the one drawn at x = 0.
+    ApplyZoom(state_);
     for (int s = 1; s <= kLastClearedSlot; ++s)
         state_.Gap_Mark[s] = 0;
     view_.setNewerEnabled(false);

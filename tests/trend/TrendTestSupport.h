@@ -78,10 +78,15 @@ class FakeRecordStore final : public RecordStore {
         windowQueries.push_back({winStart, winEnd, winLen});
         if (!open || failQueries) return std::nullopt;
         std::vector<StoredRecord> out;
-        for (const auto& [id, r] : rows) {
-            const bool inWindow =
-                winEnd >= winLen ? (id > winStart && id <= winEnd) : (id <= winEnd || id > winStart);
-            if (inWindow) out.push_back(r);
+        auto take = [&](auto from, auto to) {
+            for (auto it = from; it != to; ++it)
+                out.push_back(it->second);
+        };
+        if (winEnd >= winLen) {
+            take(rows.upper_bound(winStart), rows.upper_bound(winEnd));
+        } else {
+            take(rows.begin(), rows.upper_bound(winEnd));
+            take(rows.upper_bound(std::max(winStart, winEnd)), rows.end());
         }
         std::stable_sort(out.begin(), out.end(), [](const StoredRecord& a, const StoredRecord& b) {
             return a.date != b.date ? a.date < b.date : a.time < b.time;
