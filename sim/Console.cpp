@@ -67,6 +67,7 @@ std::string Console::run(const std::vector<std::string>& w, bool& quit) {
                      : verb == "corrupt-every" ? faults_.corruptEvery
                                                : faults_.exceptionEvery;
         field = static_cast<int>(*n);
+        responder_.restartCounts();
         return kOk;
     }
     if ((verb == "open-circuit" || verb == "short-circuit") && w.size() == 2) {

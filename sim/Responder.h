@@ -63,6 +63,9 @@ public:
 
     // Forgets which registers were already refused once (refuse-first-write).
     void resetRefusals() { refused_.clear(); }
+    // Counts requests and answers from here on, so "every Nth" set at run time means the
+    // Nth from now.
+    void restartCounts() { requests_ = answers_ = 0; }
 
 private:
     std::vector<uint8_t> readRegisters(uint8_t function, std::span<const uint8_t> pdu);
