@@ -211,7 +211,7 @@ void ssqx::buildControls()
         functions[i]->setGeometry(twRect(120 + (i % 4) * 1350, 300 + (i / 4) * 600, 1260, 480));
 
     // Port settings.
-    const double portTop = 10300;
+    const double portTop = 10100;
     portGroup = new QGroupBox(QStringLiteral("通讯端口选择"), this);
     portGroup->setObjectName("portGroup");
     portGroup->setGeometry(twRect(kChartLeft, portTop, 2300, 1100));
@@ -271,13 +271,13 @@ void ssqx::buildControls()
     auto* statusFrame = new QFrame(this);
     statusFrame->setObjectName("statusLine");
     statusFrame->setFrameShape(QFrame::StyledPanel);
-    statusFrame->setGeometry(twRect(0, 11580, 19200, 420));
+    statusFrame->setGeometry(twRect(0, 11340, 19200, 660));
     statusPort = label(QString(), "statusPort", statusFrame);
     statusLink = label(QString(), "statusLink", statusFrame);
     statusRecording = label(QString(), "statusRecording", statusFrame);
-    statusPort->setGeometry(twRect(90, 45, 4400, 330));
-    statusLink->setGeometry(twRect(4550, 45, 8400, 330));
-    statusRecording->setGeometry(twRect(13000, 45, 6150, 330));
+    statusPort->setGeometry(twRect(90, 30, 5400, 300));
+    statusLink->setGeometry(twRect(5550, 30, 13560, 300));
+    statusRecording->setGeometry(twRect(90, 330, 19020, 300));
     for (QLabel* l : {statusPort, statusLink, statusRecording})
         l->setAutoFillBackground(true);
 

@@ -1,0 +1,51 @@
+#include "Application.h"
+
+#include "app/StatusLine.h"
+#include "app/frmSplash.h"
+#include "app/ssqx.h"
+#include "link/Met1.h"
+#include "link/ModbusLink.h"
+#include "logging/RecordStore.h"
+#include "logging/mscom.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace hx {
+
+Application::Application() : link_(std::make_unique<ModbusLink>())
+{
+    context_.link = link_.get();
+    context_.databasePath = defaultDatabasePath();
+    context_.openStore = [](const QString& path) { return openRecordStore(path); };
+    context_.endProcess = [] {
+        // At once, as the exit command says: every committed record is already durable.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
+}
+
+Application::~Application() = default;
+
+void Application::start()
+{
+    auto* splash = new frmSplash(frmSplash::HandOver{
+        [this] {
+            mainWindow_ = std::make_unique<ssqx>(context_);
+            mainWindow_->show();
+        },
+        [this] {
+            met1_ = std::make_unique<Met1>(*link_);
+            context_.met1 = met1_.get();
+        },
+        [this] {
+            recorder_ = std::make_unique<mscom>(context_.databasePath);
+            context_.recorder = recorder_.get();
+            if (mainWindow_)
+                mainWindow_->recordingHealth = [this] { return recordingHealthOf(recorder_->status()); };
+        },
+    });
+    splash->show();
+}
+
+} // namespace hx

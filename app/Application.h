@@ -1,0 +1,34 @@
+#pragma once
+// The program as a whole: the link, the splash window and what its hand-over creates
+// (the main window, the poll host Met1 and the recorder mscom).
+#include "app/AppContext.h"
+
+#include <memory>
+
+namespace hx {
+
+class ModbusLink;
+class ssqx;
+
+class Application {
+public:
+    Application();
+    ~Application();
+
+    // Shows the splash window; the hand-over follows about 1.5 s later.
+    void start();
+
+    AppContext& context() { return context_; }
+    ssqx* mainWindow() const { return mainWindow_.get(); }
+    Met1* met1() const { return met1_.get(); }
+    mscom* recorder() const { return recorder_.get(); }
+
+private:
+    std::unique_ptr<ModbusLink> link_;
+    AppContext context_;
+    std::unique_ptr<ssqx> mainWindow_;
+    std::unique_ptr<Met1> met1_;
+    std::unique_ptr<mscom> recorder_;
+};
+
+} // namespace hx

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, creates the recording database when there is none, and
+# starts the program. Unless port 1 is mapped to a device (HX5800_COM1), the built-in
+# instrument simulator serves port 1 on a pseudo-terminal for as long as the program runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/setup.sh
+
+db="${HX5800_DB:-$HOME/Trendlog/Rdatabj.db}"
+if [ ! -e "$db" ]; then
+    build/logging/hx5800-initdb "$db"
+fi
+
+sim_pid=""
+cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+
+if [ -z "${HX5800_COM1:-}" ]; then
+    rundir=$(mktemp -d "${TMPDIR:-/tmp}/hx5800-sim.XXXXXX")
+    build/sim/hx5800-sim --pty "$rundir/ttySIM" < /dev/null > "$rundir/sim.log" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 50); do [ -e "$rundir/ttySIM" ] && break; sleep 0.1; done
+    export HX5800_COM1="$rundir/ttySIM"
+    echo "run: simulated instrument on port 1 ($HX5800_COM1); press 打开 to connect"
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "run: no display found; starting under a virtual X server (xvfb-run)"
+    exec_prefix=(xvfb-run -a -s "-screen 0 1600x1100x24")
+else
+    exec_prefix=()
+fi
+"${exec_prefix[@]}" build/app/hx5800 "$@"
