@@ -34,6 +34,8 @@ public:
     virtual bool isOpen() const = 0;
     virtual QString path() const = 0;
     virtual QString lastError() const = 0;
+    // Open for reading only (the file cannot be written): every write fails.
+    virtual bool isReadOnly() const { return false; }
 
     // Positions 0 and 1 of the first row of sl_void; nullopt when there is no row or the
     // read failed.

@@ -36,6 +36,8 @@ public:
     bool isOpen() const override;
     QString path() const override;
     QString lastError() const override;
+    // True when SQLite could open the file for reading only.
+    bool isReadOnly() const override;
 
     std::optional<std::pair<int32_t, int32_t>> readPointer() override;
     WriteOutcome writeRecord(const StoredRecord& record) override;
@@ -43,8 +45,6 @@ public:
                                                           int32_t winLen) override;
     std::optional<bool> hasSlot(int32_t id) override;
 
-    // True when SQLite could open the file for reading only; every write then fails.
-    bool isReadOnly() const;
 
 private:
     struct Statements;

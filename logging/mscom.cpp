@@ -46,17 +46,24 @@ void mscom::openStore(const ClockReading& now)
     if (openStore_)
         store_ = openStore_(databasePath_);
     const bool available = storeAvailable();
-    if (!available)
-        status_.lastError = store_ ? store_->lastError() : QStringLiteral("no record store");
-    else
+    if (available)
         status_.lastError.clear();
+    else if (!store_)
+        status_.lastError = QStringLiteral("no record store");
+    else if (store_->isOpen())
+        status_.lastError = QStringLiteral("the database %1 is read-only").arg(databasePath_);
+    else
+        status_.lastError = store_->lastError();
     if (available != status_.databaseAvailable) {
         status_.databaseAvailable = available;
         emit statusChanged();
     }
 }
 
-bool mscom::storeAvailable() const { return store_ && store_->isOpen(); }
+// Available for recording: open and writable. A read-only database is still read for the
+// pointer, and looked at again every few seconds in case it becomes writable.
+bool mscom::storeAvailable() const { return storeOpen() && !store_->isReadOnly(); }
+bool mscom::storeOpen() const { return store_ && store_->isOpen(); }
 
 void mscom::noteError(const QString& error)
 {
@@ -76,8 +83,8 @@ void mscom::Timer1_Timer()
 void mscom::tick()
 {
     QString error;
-    // A database missing at start (or locked, or unreadable) is looked for again every few
-    // seconds, so recording starts as soon as it appears.
+    // A database missing at start (or locked, unreadable, read-only) is looked for again every
+    // few seconds, so recording starts as soon as it is usable.
     if (!storeAvailable()) {
         skipOnFailure(
             [this] {
@@ -91,7 +98,7 @@ void mscom::tick()
     // The pointer is read on every tick; when the read fails the counter keeps its value.
     skipOnFailure(
         [this] {
-            if (!storeAvailable())
+            if (!storeOpen())
                 return;
             if (const auto pointer = store_->readPointer())
                 slotCounter_ = pointer->first;
@@ -133,9 +140,10 @@ void mscom::storeRecord()
 
     if (outcome == WriteOutcome::Failed) {
         ++status_.recordsFailed;
-        status_.lastError = storeAvailable() ? store_->lastError()
-                                             : (status_.lastError.isEmpty() ? QStringLiteral("no database")
-                                                                            : status_.lastError);
+        if (storeAvailable())
+            status_.lastError = store_->lastError();
+        else if (status_.lastError.isEmpty())
+            status_.lastError = QStringLiteral("no database");
     } else {
         ++status_.recordsCommitted;
         if (outcome == WriteOutcome::CommittedWithoutPointer)

@@ -65,6 +65,7 @@ private:
     void tick();
     void openStore(const ClockReading& now);
     bool storeAvailable() const;
+    bool storeOpen() const;
     void storeRecord();
     void noteError(const QString& error);
 

@@ -443,8 +443,8 @@ void TestRecorder::readOnlyDatabaseStoresNothing()
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     QVERIFY(Db(path).setPointer(7));
-    ReadOnlyFile readOnly(path);
-    if (!readOnly.active())
+    auto readOnly = std::make_optional<ReadOnlyFile>(path);
+    if (!readOnly->active())
         QSKIP("cannot make the file read-only here");
     FakeClock clock;
     Recorder recorder(path, clock);
@@ -452,13 +452,25 @@ void TestRecorder::readOnlyDatabaseStoresNothing()
 
     QCOMPARE(runSeconds(recorder, clock, 3), 3);
     QCOMPARE(recorder.written.size(), size_t(3));
-    for (const Written& w : recorder.written)
+    for (const Written& w : recorder.written) {
         QCOMPARE(w.outcome, WriteOutcome::Failed);
-    QCOMPARE(recorder.window.status().recordsFailed, quint64(3));
-    QVERIFY(!recorder.window.status().lastError.isEmpty());
+        QCOMPARE(w.record.id, 8); // the pointer is still read on every tick
+    }
+    const RecorderStatus& status = recorder.window.status();
+    QCOMPARE(status.recordsFailed, quint64(3));
+    QVERIFY(!status.databaseAvailable);
+    QVERIFY2(status.lastError.contains("read-only"), qPrintable(status.lastError));
+    QCOMPARE(Db(path).rowCount(), 0);
+    QCOMPARE(Db(path).pointer(), 7);
+
+    // Writable again: recording resumes within the reopening interval, at the next slot.
+    readOnly.reset();
+    runSeconds(recorder, clock, mscom::kReopenSeconds + 1);
+    QVERIFY(status.databaseAvailable);
+    QVERIFY(status.recordsCommitted >= 1);
     Db db(path);
-    QCOMPARE(db.rowCount(), 0);
-    QCOMPARE(db.pointer(), 7);
+    QCOMPARE(db.integer("select min(w_id) from pv_data"), 8);
+    QCOMPARE(db.pointer(), status.lastRecordSlot);
 }
 
 void TestRecorder::busyDatabaseSkipsTheTickQuickly()
