@@ -105,6 +105,8 @@ private slots:
     void staleLinkReplacedAndLinkRemovedAtExit();
     void keepsServingWithoutStandardInput();
     void startFailsForBadOptions();
+    void requestWithBadCrcIsIgnored();
+    void servesAnExistingDevice();
 };
 
 void TestSimEndToEnd::initTestCase() {
@@ -385,6 +387,44 @@ void TestSimEndToEnd::startFailsForBadOptions() {
     QVERIFY(!sim.isRunning());
     QVERIFY(!sim.command("static on"));
     QVERIFY(!sim.query("get ir 1"));
+}
+
+void TestSimEndToEnd::requestWithBadCrcIsIgnored() {
+    SimProcess sim({"--static"});
+    START_SIM(sim);
+    RawLine line;
+    QVERIFY(line.open(sim.devicePath()));
+    QByteArray damaged = kReadCh1Ch2;
+    damaged[damaged.size() - 1] = static_cast<char>(damaged.back() ^ 0x55);
+    QVERIFY(line.send(damaged));
+    QCOMPARE(line.receive(300), QByteArray());
+    QVERIFY(line.send(kReadCh1Ch2));
+    QCOMPARE(line.receive(1000), kCh1Ch2Answer);
+}
+
+void TestSimEndToEnd::servesAnExistingDevice() {
+    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    QVERIFY2(!socat.isEmpty(), "socat is needed");
+    QTemporaryDir dir;
+    const QString simEnd = dir.filePath("A"), clientEnd = dir.filePath("B");
+    QProcess pair;
+    pair.start(socat, {"pty,raw,echo=0,link=" + simEnd, "pty,raw,echo=0,link=" + clientEnd});
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(simEnd) && QFileInfo::exists(clientEnd), 5000);
+
+    QProcess sim;
+    sim.start(qEnvironmentVariable("HX5800_SIM"), {"--device", simEnd, "--static", "--slave", "7"});
+    QVERIFY(sim.waitForReadyRead(5000));
+    QCOMPARE(QString::fromUtf8(sim.readLine()).trimmed(), QStringLiteral("ready ") + simEnd);
+    const ToolRun run = mbpoll(clientEnd, 4, 4105, 3, 7);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    // the line settings registers show what the simulator serves: slave 7, 9600 (1), no parity (0)
+    QCOMPARE(mbpollValues(run.out), (std::map<int, int>{{4105, 7}, {4106, 1}, {4107, 0}}));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(3000));
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(QFileInfo::exists(simEnd)); // a device it did not create is left alone
+    pair.terminate();
+    pair.waitForFinished(3000);
 }
 
 QTEST_GUILESS_MAIN(TestSimEndToEnd)
