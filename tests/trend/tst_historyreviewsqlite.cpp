@@ -1,0 +1,291 @@
+// History review against a real recording database: an SQLite file in a temporary folder,
+// created as hx5800-initdb creates it and filled through the store's own writeRecord on a
+// connection of its own, as the recorder does.
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sqlite3.h>
+
+#include "TrendTestSupport.h"
+#include "app/SharedState.h"
+#include "logging/DatabaseSetup.h"
+#include "logging/SqliteRecordStore.h"
+#include "trend/HistoryReview.h"
+
+using namespace hx;
+using namespace hx::test;
+
+namespace {
+
+constexpr long long kNewestSecond = 10 * 86400LL + 12 * 3600;
+
+int idInSlot(const TrendState& st, int slot) {
+    return int(st.Trend_Value[0][slot]);
+}
+int nextId(int id) {
+    return id == kRingSize ? 1 : id + 1;
+}
+
+// The record of slot id in a ring whose newest record is in slot newest, one per second.
+StoredRecord ringRecord(int32_t id, int32_t newest, long long newestSecond = kNewestSecond) {
+    const int32_t age = ((newest - id) % kRingSize + kRingSize) % kRingSize;
+    return recordAt(id, newestSecond - age);
+}
+
+// The recorder's side: its own connection, writing records and the pointer.
+class Recorder {
+  public:
+    explicit Recorder(const QString& path) {
+        SqliteStoreOptions options;
+        options.sync = SqliteStoreOptions::Sync::Normal; // the tests need no power-cut safety
+        store_ = std::make_unique<SqliteRecordStore>(path, options);
+    }
+    bool isOpen() const { return store_->isOpen(); }
+    // Slots first..last (wrapping past 65500) of a ring whose newest record is `newest`;
+    // the pointer ends on `newest`, written last.
+    bool write(int32_t first, int32_t last, int32_t newest) {
+        for (int32_t id = first;; id = nextId(id)) {
+            if (id != newest && store_->writeRecord(ringRecord(id, newest)) == WriteOutcome::Failed)
+                return false;
+            if (id == last) break;
+        }
+        return store_->writeRecord(ringRecord(newest, newest)) == WriteOutcome::Committed;
+    }
+    bool writeAt(int32_t id, long long second) {
+        return store_->writeRecord(recordAt(id, second)) == WriteOutcome::Committed;
+    }
+
+  private:
+    std::unique_ptr<SqliteRecordStore> store_;
+};
+
+void verifyWindow(const TrendState& st, int count, int firstId) {
+    int id = firstId;
+    for (int s = 1; s <= count; ++s, id = nextId(id)) {
+        QCOMPARE(idInSlot(st, s), id);
+        QCOMPARE(st.Trend_Value[9][s], float(id + 9));
+    }
+    for (int s = count + 1; s <= 321; ++s) {
+        QCOMPARE(st.Trend_Value[0][s], 0.0f);
+        QCOMPARE(st.Trend_Date[s], 0.0);
+        QCOMPARE(st.Trend_Time[s], 0.0);
+    }
+}
+
+bool execSql(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK &&
+              sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
+
+} // namespace
+
+class TestHistoryReviewSqlite : public QObject {
+    Q_OBJECT
+  private:
+    QTemporaryDir dir_;
+    QString path_;
+
+    void freshDatabase() {
+        path_ = dir_.filePath(QStringLiteral("Rdatabj.db"));
+        QString error;
+        QVERIFY2(createRecordDatabase(path_, true, &error), qPrintable(error));
+    }
+
+  private slots:
+    void init() {
+        QVERIFY(dir_.isValid());
+        resetSharedState();
+        Y_Span = 1500;
+        freshDatabase();
+    }
+
+    void loadWindow_data() {
+        QTest::addColumn<int>("first"); // slots written, first..last, newest record in `newest`
+        QTest::addColumn<int>("last");
+        QTest::addColumn<int>("newest");
+        QTest::addColumn<int>("winLen");
+        QTest::addColumn<int>("winEnd");
+        QTest::addColumn<int>("loaded");
+        QTest::addColumn<int>("firstId");
+        QTest::addColumn<bool>("wrapped");
+        QTest::newRow("live, Win_End 1000: ids 760..1000")
+            << 1 << 2000 << 2000 << 241 << 1000 << 241 << 760 << false;
+        QTest::newRow("live, Win_End 100 on a wrapped ring: 65360..65500, then 1..100")
+            << 65000 << 400 << 400 << 241 << 100 << 241 << 65360 << true;
+        QTest::newRow("fewer records than the window") << 1 << 100 << 100 << 241 << 100 << 100 << 1 << false;
+        QTest::newRow("history page at the start of the ring")
+            << 1 << 500 << 500 << 321 << 320 << 320 << 1 << false;
+        QTest::newRow("history page ending at 65500")
+            << 65000 << 65500 << 65500 << 321 << 65500 << 321 << 65180 << true;
+    }
+    void loadWindow() {
+        QFETCH(int, first);
+        QFETCH(int, last);
+        QFETCH(int, newest);
+        QFETCH(int, winLen);
+        QFETCH(int, winEnd);
+        QFETCH(int, loaded);
+        QFETCH(int, firstId);
+        QFETCH(bool, wrapped);
+        Recorder recorder(path_);
+        QVERIFY(recorder.isOpen());
+        QVERIFY(recorder.write(first, last, newest));
+
+        auto store = openRecordStore(path_);
+        QVERIFY2(store->isOpen(), qPrintable(store->lastError()));
+        TrendState st;
+        RecordingTrendView view(st);
+        HistoryReview review(st, store.get(), view);
+        review.readRingPosition();
+        QCOMPARE(st.Ring_Pos, newest);
+        QCOMPARE(Ring_Wrapped, wrapped ? kTrue : kFalse);
+        st.Win_Len = static_cast<int16_t>(winLen);
+        st.Win_End = winEnd;
+        review.LoadWindow();
+        verifyWindow(st, loaded, firstId);
+        for (int s = 0; s <= 321; ++s)
+            QCOMPARE(int(st.Gap_Mark[s]), 0);
+    }
+
+    void gapMarks() {
+        // 23:58:00 .. 00:02:59 one a second, a hole of six minutes, then 00:09:00 onward.
+        Recorder recorder(path_);
+        int32_t id = 0;
+        for (long long t = 86280; t < 86400 + 180; ++t)
+            QVERIFY(recorder.writeAt(++id, t));
+        const int32_t afterHole = id + 1;
+        for (long long t = 86400 + 540; id < 400; ++t)
+            QVERIFY(recorder.writeAt(++id, t));
+
+        auto store = openRecordStore(path_);
+        TrendState st;
+        RecordingTrendView view(st);
+        HistoryReview review(st, store.get(), view);
+        review.readRingPosition();
+        st.Win_Len = 321;
+        st.Win_End = st.Ring_Pos; // ids 80..400
+        review.LoadWindow();
+        const int markedSlot = afterHole - 79;
+        for (int s = 0; s <= 321; ++s)
+            QCOMPARE(int(st.Gap_Mark[s]), s == markedSlot ? s : 0);
+        QCOMPARE(idInSlot(st, markedSlot), afterHole);
+    }
+
+    void unusableDatabaseLeavesTheWindowCleared_data() {
+        QTest::addColumn<int>("damage"); // 0 no file, 1 not a database, 2 pv_data missing
+        QTest::newRow("no database file") << 0;
+        QTest::newRow("not a database") << 1;
+        QTest::newRow("pv_data missing") << 2;
+    }
+    void unusableDatabaseLeavesTheWindowCleared() {
+        QFETCH(int, damage);
+        {
+            Recorder recorder(path_);
+            QVERIFY(recorder.write(1, 1000, 1000));
+        }
+        if (damage == 0) {
+            QVERIFY(QFile::remove(path_));
+        } else if (damage == 1) {
+            QFile::remove(path_ + "-wal");
+            QFile::remove(path_ + "-shm");
+            QFile file(path_);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(QByteArray(4096, 'x'));
+        } else {
+            QVERIFY(execSql(path_, "drop table pv_data"));
+        }
+        auto store = openRecordStore(path_);
+        TrendState st;
+        st.Trend_Value[0][200] = 5;
+        st.Trend_Date[200] = kDay;
+        st.Gap_Mark[200] = 200;
+        RecordingTrendView view(st);
+        HistoryReview review(st, store.get(), view);
+        review.openLiveWindow();
+        verifyWindow(st, 0, 0);
+        QCOMPARE(int(st.Gap_Mark[200]), 0);
+        QCOMPARE(view.redraws, 1);
+        QCOMPARE(view.firstTime, QString());
+        review.olderPage();
+        verifyWindow(st, 0, 0);
+        QCOMPARE(int(st.Page_Back), 1);
+    }
+
+    void pagingAcrossTheWrapToTheOldestRecord() {
+        // A wrapped ring, newest record in slot 100, oldest in slot 101. Only the slots the
+        // pages below show are written; slot 65500 tells that the ring has wrapped.
+        Recorder recorder(path_);
+        QVERIFY(recorder.write(65100, 600, 100));
+        auto store = openRecordStore(path_);
+        TrendState st;
+        RecordingTrendView view(st);
+        HistoryReview review(st, store.get(), view);
+        review.openLiveWindow();
+        QCOMPARE(int(Ring_Wrapped), int(kTrue));
+        verifyWindow(st, 241, 65360);
+
+        review.olderPage();
+        verifyWindow(st, 321, 65220);
+        review.olderPage();
+        verifyWindow(st, 321, 65160);
+        QVERIFY(view.older);
+
+        st.Page_Back = 1085; // far back through the ring
+        review.olderPage();
+        QCOMPARE(st.Win_End, 440);
+        verifyWindow(st, 321, 120);
+        QVERIFY(view.older);
+        review.olderPage(); // page 1087 reaches the oldest record: no further
+        QCOMPARE(st.Win_End, 421);
+        verifyWindow(st, 321, 101);
+        QVERIFY(st.At_Oldest);
+        QVERIFY(!view.older);
+        for (int s = 0; s <= 321; ++s)
+            QCOMPARE(int(st.Gap_Mark[s]), 0);
+
+        review.newerPage();
+        verifyWindow(st, 321, 120);
+        QVERIFY(view.older);
+        QVERIFY(!st.At_Oldest);
+    }
+
+    void pagingBackAndReturningToLive() {
+        Recorder recorder(path_);
+        QVERIFY(recorder.write(1, 500, 500));
+        auto store = openRecordStore(path_);
+        TrendState st;
+        RecordingTrendView view(st);
+        HistoryReview review(st, store.get(), view);
+        review.openLiveWindow();
+        const int probes[] = {440, 380, 320};
+        for (int probe : probes) {
+            review.olderPage();
+            QCOMPARE(st.Probe_End, probe);
+            verifyWindow(st, std::min(probe, 321), probe - std::min(probe, 321) + 1);
+        }
+        QVERIFY(st.At_Oldest);
+        QVERIFY(!view.older);
+        QVERIFY(!view.liveTimer);
+
+        // The recorder goes on meanwhile; returning to live shows its newest records.
+        for (int32_t id = 501; id <= 530; ++id)
+            QVERIFY(recorder.writeAt(id, kNewestSecond + (id - 500)));
+        review.newerPage();
+        review.newerPage();
+        review.newerPage();
+        QCOMPARE(int(st.Page_Back), 0);
+        QCOMPARE(st.Ring_Pos, 530);
+        verifyWindow(st, 241, 290);
+        QVERIFY(view.liveTimer);
+        QVERIFY(view.older);
+        QVERIFY(!view.newer);
+        QVERIFY(!st.At_Oldest);
+    }
+};
+
+QTEST_MAIN(TestHistoryReviewSqlite)
+#include "tst_historyreviewsqlite.moc"
