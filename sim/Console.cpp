@@ -12,7 +12,8 @@ namespace {
 std::vector<std::string> wordsOf(std::string_view line) {
     std::istringstream in{std::string(line)};
     std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
+    for (std::string w; in >> w;)
+        words.push_back(w);
     return words;
 }
 
@@ -50,8 +51,10 @@ std::string Console::run(const std::vector<std::string>& w, bool& quit) {
     if ((verb == "silent" || verb == "static" || verb == "refuse-first-write") && w.size() == 2) {
         const auto on = onOff(w[1]);
         if (!on) return bad("silent|static|refuse-first-write on|off");
-        if (verb == "silent") faults_.silent = *on;
-        else if (verb == "static") instrument_.setStatic(*on);
+        if (verb == "silent")
+            faults_.silent = *on;
+        else if (verb == "static")
+            instrument_.setStatic(*on);
         else {
             faults_.refuseFirstWrite = *on;
             responder_.resetRefusals();
@@ -62,8 +65,8 @@ std::string Console::run(const std::vector<std::string>& w, bool& quit) {
         w.size() == 2) {
         const auto n = parseNumber(w[1], 0, verb == "delay" ? 60000 : 1000000);
         if (!n) return bad("delay MS | drop-every N | corrupt-every N | exception-every N");
-        int& field = verb == "delay"        ? faults_.delayMs
-                     : verb == "drop-every" ? faults_.dropEvery
+        int& field = verb == "delay"           ? faults_.delayMs
+                     : verb == "drop-every"    ? faults_.dropEvery
                      : verb == "corrupt-every" ? faults_.corruptEvery
                                                : faults_.exceptionEvery;
         field = static_cast<int>(*n);
@@ -73,8 +76,10 @@ std::string Console::run(const std::vector<std::string>& w, bool& quit) {
     if ((verb == "open-circuit" || verb == "short-circuit") && w.size() == 2) {
         const auto mask = parseNumber(w[1], 0, 255);
         if (!mask) return bad("open-circuit|short-circuit MASK (0..255)");
-        if (verb == "open-circuit") instrument_.setOpenCircuit(static_cast<uint8_t>(*mask));
-        else instrument_.setShortCircuit(static_cast<uint8_t>(*mask));
+        if (verb == "open-circuit")
+            instrument_.setOpenCircuit(static_cast<uint8_t>(*mask));
+        else
+            instrument_.setShortCircuit(static_cast<uint8_t>(*mask));
         return kOk;
     }
     if (verb == "get" && w.size() == 3) {
@@ -82,10 +87,14 @@ std::string Console::run(const std::vector<std::string>& w, bool& quit) {
         if (!n) return bad("get ir|hr|di N");
         const int number = static_cast<int>(*n);
         std::optional<int> value;
-        if (w[1] == "ir") value = instrument_.inputRegister(number);
-        else if (w[1] == "hr") value = instrument_.holdingRegister(number);
-        else if (w[1] == "di") value = instrument_.discreteInput(number);
-        else return bad("get ir|hr|di N");
+        if (w[1] == "ir")
+            value = instrument_.inputRegister(number);
+        else if (w[1] == "hr")
+            value = instrument_.holdingRegister(number);
+        else if (w[1] == "di")
+            value = instrument_.discreteInput(number);
+        else
+            return bad("get ir|hr|di N");
         if (!value) return "error " + w[1] + " " + w[2] + " is not mapped";
         return std::to_string(*value);
     }
@@ -95,8 +104,10 @@ std::string Console::run(const std::vector<std::string>& w, bool& quit) {
         if (!n || !v) return bad("set ir|hr N V (V -32768..65535) | set di N 0|1");
         const int number = static_cast<int>(*n);
         bool done = false;
-        if (w[1] == "ir") done = instrument_.pinInput(number, static_cast<int16_t>(*v));
-        else if (w[1] == "hr") done = instrument_.setHolding(number, static_cast<uint16_t>(*v));
+        if (w[1] == "ir")
+            done = instrument_.pinInput(number, static_cast<int16_t>(*v));
+        else if (w[1] == "hr")
+            done = instrument_.setHolding(number, static_cast<uint16_t>(*v));
         else if (w[1] == "di") {
             if (*v != 0 && *v != 1) return bad("set di N 0|1");
             done = instrument_.setCircuitInput(number, *v == 1);

@@ -15,13 +15,13 @@ struct CommandReply {
 };
 
 class Console {
-public:
+  public:
     Console(Instrument& instrument, FaultSettings& faults, Responder& responder);
 
     // `seconds` is the instrument's time, so that a changed setting shows at once in `get`.
     CommandReply execute(std::string_view line, double seconds);
 
-private:
+  private:
     std::string run(const std::vector<std::string>& words, bool& quit);
 
     Instrument& instrument_;

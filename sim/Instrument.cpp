@@ -12,27 +12,27 @@ namespace {
 // faster ripple, both well inside the range (together at most 40 % of the span either side
 // of the middle), plus noise of 0.4 % of the span that changes twice a second.
 struct ChannelFactory {
-    int type;        // signal type code
-    int decimals;    // decimal-point code
+    int type;     // signal type code
+    int decimals; // decimal-point code
     int upper;
     int lower;
     int setpoint;
     int hysteresis;
     AlarmMode mode;
-    double periodS;  // main wave
-    double rippleS;  // ripple
+    double periodS; // main wave
+    double rippleS; // ripple
     double phase;
 };
 
 constexpr std::array<ChannelFactory, kChannels> kChannelFactory = {{
-    {0, 1, 8000, -1000, 3000, 20, AlarmMode::HighLimit, 97, 17, 0.0},       // K thermocouple, -100.0..800.0
-    {13, 1, 8500, -1999, -1000, 10, AlarmMode::LowLimit, 143, 23, 1.1},     // Pt100, -199.9..850.0
-    {10, 2, 5000, 0, 2000, 10, AlarmMode::HighLimit, 61, 13, 2.3},          // 4-20 mA, 0.00..50.00
-    {20, 3, 5000, 0, 500, 5, AlarmMode::HighDeviation, 211, 29, 0.4},       // 0-5 V, 0.000..5.000
-    {12, 1, 1500, -500, 1200, 10, AlarmMode::None, 79, 19, 3.7},            // Cu50, -50.0..150.0
-    {22, 1, 1000, -1000, 800, 10, AlarmMode::DeviationBand, 173, 31, 5.1},  // +-100 mV
-    {5, 0, 1200, 0, 100, 5, AlarmMode::LowDeviation, 53, 11, 2.9},          // J thermocouple, 0..1200
-    {19, 0, 9999, -1999, 9000, 50, AlarmMode::HighLimit, 257, 37, 4.4},     // 1-5 V, -1999..9999
+    {0, 1, 8000, -1000, 3000, 20, AlarmMode::HighLimit, 97, 17, 0.0},      // K thermocouple, -100.0..800.0
+    {13, 1, 8500, -1999, -1000, 10, AlarmMode::LowLimit, 143, 23, 1.1},    // Pt100, -199.9..850.0
+    {10, 2, 5000, 0, 2000, 10, AlarmMode::HighLimit, 61, 13, 2.3},         // 4-20 mA, 0.00..50.00
+    {20, 3, 5000, 0, 500, 5, AlarmMode::HighDeviation, 211, 29, 0.4},      // 0-5 V, 0.000..5.000
+    {12, 1, 1500, -500, 1200, 10, AlarmMode::None, 79, 19, 3.7},           // Cu50, -50.0..150.0
+    {22, 1, 1000, -1000, 800, 10, AlarmMode::DeviationBand, 173, 31, 5.1}, // +-100 mV
+    {5, 0, 1200, 0, 100, 5, AlarmMode::LowDeviation, 53, 11, 2.9},         // J thermocouple, 0..1200
+    {19, 0, 9999, -1999, 9000, 50, AlarmMode::HighLimit, 257, 37, 4.4},    // 1-5 V, -1999..9999
 }};
 
 struct RegisterValue {
@@ -42,24 +42,24 @@ struct RegisterValue {
 
 // Instrument block (4097..4120) apart from the line settings, which follow the options.
 constexpr std::array<RegisterValue, 18> kConfigFactory = {{
-    {4097, 0},      // password
-    {4098, 0},      // display mode: cycle through the channels
-    {4099, 3},      // digital filter level
-    {4100, 0},      // unit degC
-    {4101, 8},      // channels in use
-    {4108, 0},      // answer delay, ms
-    {4109, 0x03},   // DO1: setpoint alarms of CH1, CH2
-    {4110, 0xF0},   // DO2: setpoint alarms of CH5..CH8
-    {4111, 0x00},   // DO1: no open-circuit channels
-    {4112, 0xFF},   // DO2: open circuit of any channel
-    {4113, 1},      // DA1 follows CH1
-    {4114, 6},      // DA1 4-20 mA
-    {4115, 8000},   // DA1 upper
-    {4116, -1000},  // DA1 lower
-    {4117, 4},      // DA2 follows CH4
-    {4118, 1},      // DA2 0-10 V
-    {4119, 5000},   // DA2 upper
-    {4120, 0},      // DA2 lower
+    {4097, 0},     // password
+    {4098, 0},     // display mode: cycle through the channels
+    {4099, 3},     // digital filter level
+    {4100, 0},     // unit degC
+    {4101, 8},     // channels in use
+    {4108, 0},     // answer delay, ms
+    {4109, 0x03},  // DO1: setpoint alarms of CH1, CH2
+    {4110, 0xF0},  // DO2: setpoint alarms of CH5..CH8
+    {4111, 0x00},  // DO1: no open-circuit channels
+    {4112, 0xFF},  // DO2: open circuit of any channel
+    {4113, 1},     // DA1 follows CH1
+    {4114, 6},     // DA1 4-20 mA
+    {4115, 8000},  // DA1 upper
+    {4116, -1000}, // DA1 lower
+    {4117, 4},     // DA2 follows CH4
+    {4118, 1},     // DA2 0-10 V
+    {4119, 5000},  // DA2 upper
+    {4120, 0},     // DA2 lower
 }};
 
 // Calibration block 24577..24584: DA flag, DA1 and DA calibration, spare, cold-junction
@@ -77,7 +77,9 @@ double noiseOf(int channel, double seconds) {
     return static_cast<double>(x >> 11) / static_cast<double>(1ull << 53) * 2.0 - 1.0;
 }
 
-int16_t clamp16(long v) { return static_cast<int16_t>(std::clamp<long>(v, INT16_MIN, INT16_MAX)); }
+int16_t clamp16(long v) {
+    return static_cast<int16_t>(std::clamp<long>(v, INT16_MIN, INT16_MAX));
+}
 
 bool beyond(bool active, int value, int setThreshold, int clearThreshold, bool upward) {
     if (upward) return active ? value >= clearThreshold : value > setThreshold;
@@ -128,15 +130,19 @@ Instrument::Instrument(int slave, int baudCode, int parityCode) {
             calibration_[8 + 6 * (n - 1) + j] = static_cast<uint16_t>(kCalibrationChannel[j] + spread);
         }
     }
-    for (const RegisterValue& r : kConfigFactory) config_[r.number - kConfigFirst] = static_cast<uint16_t>(r.value);
+    for (const RegisterValue& r : kConfigFactory)
+        config_[r.number - kConfigFirst] = static_cast<uint16_t>(r.value);
     config_[kRegSlaveAddress - kConfigFirst] = static_cast<uint16_t>(slave);
     config_[kRegBaudCode - kConfigFirst] = static_cast<uint16_t>(baudCode);
     config_[kRegParityCode - kConfigFirst] = static_cast<uint16_t>(parityCode);
-    for (size_t i = 0; i < kCalibrationHead.size(); ++i) calibration_[i] = static_cast<uint16_t>(kCalibrationHead[i]);
+    for (size_t i = 0; i < kCalibrationHead.size(); ++i)
+        calibration_[i] = static_cast<uint16_t>(kCalibrationHead[i]);
     update(0.0);
 }
 
-int Instrument::activeChannels() const { return std::clamp(config(kRegChannelCount), 1, kChannels); }
+int Instrument::activeChannels() const {
+    return std::clamp(config(kRegChannelCount), 1, kChannels);
+}
 
 int Instrument::channelWave(int n, double seconds) const {
     const ChannelFactory& f = kChannelFactory[n - 1];
@@ -177,8 +183,8 @@ void Instrument::update(double seconds) {
         const int setpoint = static_cast<int16_t>(alarmRegs_[setpointRegister(n) - kAlarmFirst]);
         const int hysteresis = static_cast<int16_t>(alarmRegs_[hysteresisRegister(n) - kAlarmFirst]);
         const int reference = (channelUpper(n) + channelLower(n)) / 2;
-        alarm_[n - 1] = n <= active && nextAlarmState(static_cast<AlarmMode>(mode), alarm_[n - 1], v, setpoint,
-                                                      hysteresis, reference);
+        alarm_[n - 1] = n <= active && nextAlarmState(static_cast<AlarmMode>(mode), alarm_[n - 1], v,
+                                                      setpoint, hysteresis, reference);
         inputs_[n - 1] = static_cast<int16_t>(v);
     }
 
@@ -192,7 +198,8 @@ void Instrument::update(double seconds) {
 
     inputs_[8] = static_cast<int16_t>(outputOf(kRegDa1Source));
     inputs_[9] = static_cast<int16_t>(outputOf(kRegDa2Source));
-    for (int i = 0; i < 6; ++i) inputs_[10 + i] = static_cast<int16_t>(kSteadyInputs[i]);
+    for (int i = 0; i < 6; ++i)
+        inputs_[10 + i] = static_cast<int16_t>(kSteadyInputs[i]);
     for (int i = 8; i < kInputRegisters; ++i)
         if (pinned_[i]) inputs_[i] = *pinned_[i];
 }
@@ -224,7 +231,8 @@ std::optional<int16_t> Instrument::holdingRegister(int number) const {
 }
 
 WriteResult Instrument::writeHolding(int number, uint16_t value) {
-    if (number >= kCalibrationFirst && number < kCalibrationFirst + kCalibrationCount) return WriteResult::ReadOnly;
+    if (number >= kCalibrationFirst && number < kCalibrationFirst + kCalibrationCount)
+        return WriteResult::ReadOnly;
     if (number >= kAlarmFirst && number < kAlarmFirst + kAlarmCount) {
         alarmRegs_[number - kAlarmFirst] = value;
         return WriteResult::Ok;

@@ -13,8 +13,8 @@
 namespace hx::sim {
 
 constexpr int kChannels = 8;
-constexpr int kInputRegisters = 16;  // 1..16
-constexpr int kDiscreteInputs = 32;  // 1..32
+constexpr int kInputRegisters = 16; // 1..16
+constexpr int kDiscreteInputs = 32; // 1..32
 
 // Holding register blocks.
 constexpr int kAlarmFirst = 257; // setpoint of CHn at 257 + 2(n-1), hysteresis at 258 + 2(n-1)
@@ -29,21 +29,35 @@ constexpr int kRegSlaveAddress = 4105;
 constexpr int kRegBaudCode = 4106;
 constexpr int kRegParityCode = 4107;
 constexpr int kRegChannelCount = 4101;
-constexpr int kRegRelay1Mask = 4109;      // channels whose setpoint alarm closes DO1
-constexpr int kRegRelay2Mask = 4110;      // ... DO2
-constexpr int kRegRelay1OpenMask = 4111;  // channels whose open circuit closes DO1
-constexpr int kRegRelay2OpenMask = 4112;  // ... DO2
-constexpr int kRegDa1Source = 4113;       // 0 = off, 1..8 = channel; type, upper, lower follow
+constexpr int kRegRelay1Mask = 4109;     // channels whose setpoint alarm closes DO1
+constexpr int kRegRelay2Mask = 4110;     // ... DO2
+constexpr int kRegRelay1OpenMask = 4111; // channels whose open circuit closes DO1
+constexpr int kRegRelay2OpenMask = 4112; // ... DO2
+constexpr int kRegDa1Source = 4113;      // 0 = off, 1..8 = channel; type, upper, lower follow
 constexpr int kRegDa2Source = 4117;
-constexpr int kRegAlarmModeFirst = 4185;  // CHn at 4184 + n
+constexpr int kRegAlarmModeFirst = 4185; // CHn at 4184 + n
 
-constexpr int channelTypeRegister(int n) { return 4121 + 8 * (n - 1); }
-constexpr int channelUpperRegister(int n) { return 4123 + 8 * (n - 1); }
-constexpr int channelLowerRegister(int n) { return 4124 + 8 * (n - 1); }
-constexpr int channelOffsetRegister(int n) { return 4125 + 8 * (n - 1); }
-constexpr int setpointRegister(int n) { return kAlarmFirst + 2 * (n - 1); }
-constexpr int hysteresisRegister(int n) { return kAlarmFirst + 1 + 2 * (n - 1); }
-constexpr int alarmModeRegister(int n) { return kRegAlarmModeFirst + n - 1; }
+constexpr int channelTypeRegister(int n) {
+    return 4121 + 8 * (n - 1);
+}
+constexpr int channelUpperRegister(int n) {
+    return 4123 + 8 * (n - 1);
+}
+constexpr int channelLowerRegister(int n) {
+    return 4124 + 8 * (n - 1);
+}
+constexpr int channelOffsetRegister(int n) {
+    return 4125 + 8 * (n - 1);
+}
+constexpr int setpointRegister(int n) {
+    return kAlarmFirst + 2 * (n - 1);
+}
+constexpr int hysteresisRegister(int n) {
+    return kAlarmFirst + 1 + 2 * (n - 1);
+}
+constexpr int alarmModeRegister(int n) {
+    return kRegAlarmModeFirst + n - 1;
+}
 
 // Discrete inputs: 1..8 open circuit, 9..16 short circuit, 17..24 setpoint alarm of
 // CH1..CH8, 25 DO1, 26 DO2, 27..32 always 0.
@@ -55,11 +69,11 @@ constexpr int kDiRelay2 = 26;
 
 enum class AlarmMode : int {
     None = 0,
-    HighLimit = 1,      // value above the setpoint
-    LowLimit = 2,       // value below the setpoint
-    HighDeviation = 3,  // value above the middle of the input range by more than the setpoint
-    LowDeviation = 4,   // value below the middle of the input range by more than the setpoint
-    DeviationBand = 5,  // value away from the middle of the input range by more than the setpoint
+    HighLimit = 1,     // value above the setpoint
+    LowLimit = 2,      // value below the setpoint
+    HighDeviation = 3, // value above the middle of the input range by more than the setpoint
+    LowDeviation = 4,  // value below the middle of the input range by more than the setpoint
+    DeviationBand = 5, // value away from the middle of the input range by more than the setpoint
 };
 
 // Value of a channel when the waves are frozen (--static), with the factory ranges.
@@ -84,7 +98,7 @@ bool nextAlarmState(AlarmMode mode, bool active, int value, int setpoint, int hy
 int outputPercent(int value, int upper, int lower);
 
 class Instrument {
-public:
+  public:
     // Factory settings; `slave`, `baudCode` and `parityCode` are mirrored into 4105..4107.
     explicit Instrument(int slave = 1, int baudCode = 1, int parityCode = 0);
 
@@ -122,7 +136,7 @@ public:
     bool alarmActive(int n) const { return alarm_[n - 1]; }
     int activeChannels() const;
 
-private:
+  private:
     int config(int number) const { return static_cast<int16_t>(config_[number - kConfigFirst]); }
     int channelWave(int n, double seconds) const;
     int channelUpper(int n) const { return config(channelUpperRegister(n)); }

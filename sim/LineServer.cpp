@@ -18,7 +18,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
-void onStopSignal(int) { g_stopRequested = 1; }
+void onStopSignal(int) {
+    g_stopRequested = 1;
+}
 
 void installSignalHandlers() {
     struct sigaction sa {};
@@ -30,7 +32,9 @@ void installSignalHandlers() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-std::string errnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string errnoText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
 
 // Answers nobody read pile up in the pseudo-terminal while no client has it open; past this
 // many unread bytes they are thrown away, as a real line loses frames nobody listens to.
@@ -41,7 +45,8 @@ constexpr int kIdleTickMs = 100;
 
 LineServer::LineServer(SimOptions options)
     : options_(std::move(options)), instrument_(options_.slave, options_.baudCode(), options_.parityCode()),
-      responder_(instrument_, options_.faults, options_.slave), console_(instrument_, options_.faults, responder_) {
+      responder_(instrument_, options_.faults, options_.slave),
+      console_(instrument_, options_.faults, responder_) {
     instrument_.setStatic(options_.frozen);
     instrument_.setOpenCircuit(options_.openCircuit);
     instrument_.setShortCircuit(options_.shortCircuit);
@@ -141,7 +146,8 @@ void LineServer::log(const std::string& text) const {
 }
 
 int LineServer::run() {
-    std::printf("ready %s\n", options_.ptyPath.empty() ? options_.devicePath.c_str() : options_.ptyPath.c_str());
+    std::printf("ready %s\n",
+                options_.ptyPath.empty() ? options_.devicePath.c_str() : options_.ptyPath.c_str());
     std::fflush(stdout);
     while (!quit_ && !g_stopRequested) {
         pollfd fds[2] = {{lineFd_, POLLIN, 0}, {stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0}};
@@ -153,7 +159,8 @@ int LineServer::run() {
             return 1;
         }
         if (fds[1].revents) readCommands();
-        if (fds[0].revents & POLLIN) serveRequest();
+        if (fds[0].revents & POLLIN)
+            serveRequest();
         else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
             std::fprintf(stderr, "hx5800-sim: the line is gone\n");
             return 1;
@@ -223,7 +230,8 @@ void LineServer::waitTakingCommands(int ms) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!quit_ && !g_stopRequested) {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                .count();
         if (left <= 0) return;
         pollfd fd{stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0};
         if (::poll(&fd, 1, static_cast<int>(left)) > 0 && fd.revents) readCommands();

@@ -15,7 +15,7 @@ typedef struct _modbus modbus_t;
 namespace hx::sim {
 
 class LineServer {
-public:
+  public:
     explicit LineServer(SimOptions options);
     ~LineServer();
     LineServer(const LineServer&) = delete;
@@ -26,7 +26,7 @@ public:
     // Serves until "quit", SIGTERM or SIGINT. Returns the exit status.
     int run();
 
-private:
+  private:
     bool openPty(std::string& error);
     bool openDevice(std::string& error);
     bool newContext(std::string& error);
@@ -43,7 +43,7 @@ private:
     Responder responder_;
     Console console_;
     modbus_t* ctx_ = nullptr;
-    int lineFd_ = -1;     // what libmodbus reads: the pty master or the device
+    int lineFd_ = -1;      // what libmodbus reads: the pty master or the device
     int clientEndFd_ = -1; // our own hold on the pty's client end, so the master never sees hang-up
     std::string clientEndName_;
     bool linkMade_ = false;

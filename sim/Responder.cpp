@@ -10,7 +10,9 @@ constexpr int kMaxReadRegisters = 125;
 constexpr int kMaxReadBits = 2000;
 constexpr int kMaxWriteRegisters = 123;
 
-int word(std::span<const uint8_t> pdu, size_t at) { return (pdu[at] << 8) | pdu[at + 1]; }
+int word(std::span<const uint8_t> pdu, size_t at) {
+    return (pdu[at] << 8) | pdu[at + 1];
+}
 
 void putWord(std::vector<uint8_t>& out, int v) {
     out.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
@@ -27,7 +29,8 @@ uint16_t modbusCrc(std::span<const uint8_t> bytes) {
     uint16_t crc = 0xFFFF;
     for (uint8_t b : bytes) {
         crc ^= b;
-        for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
     }
     return crc;
 }
@@ -129,14 +132,15 @@ std::vector<uint8_t> Responder::writeRegisters(uint8_t function, std::span<const
     if (pdu.size() < 5) return exception(function, kIllegalDataValue);
     const int first = word(pdu, 1) + 1;
     const int count = single ? 1 : word(pdu, 3);
-    if (!single && (count < 1 || count > kMaxWriteRegisters || pdu.size() != 6u + 2u * count ||
-                    pdu[5] != 2 * count))
+    if (!single &&
+        (count < 1 || count > kMaxWriteRegisters || pdu.size() != 6u + 2u * count || pdu[5] != 2 * count))
         return exception(function, kIllegalDataValue);
     if (single && pdu.size() != 5) return exception(function, kIllegalDataValue);
 
     for (int number = first; number < first + count; ++number) {
         const auto current = instrument_.holdingRegister(number);
-        const bool calibration = number >= kCalibrationFirst && number < kCalibrationFirst + kCalibrationCount;
+        const bool calibration =
+            number >= kCalibrationFirst && number < kCalibrationFirst + kCalibrationCount;
         if (!current || calibration) return exception(function, kIllegalDataAddress);
     }
     if (refuseWrite(first, count)) return exception(function, kSlaveDeviceBusy);

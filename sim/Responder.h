@@ -32,11 +32,11 @@ enum ExceptionCode : uint8_t {
 // Faults the instrument shows, set by option at start-up and by command at run time.
 // A count of 0 switches that fault off.
 struct FaultSettings {
-    bool silent = false;      // no answer at all; requests received meanwhile are dropped
-    int delayMs = 0;          // every answer waits this long
-    int dropEvery = 0;        // every Nth answer is not sent
-    int corruptEvery = 0;     // every Nth answer is sent with a bad CRC
-    int exceptionEvery = 0;   // every Nth request is answered with SLAVE_DEVICE_BUSY
+    bool silent = false;           // no answer at all; requests received meanwhile are dropped
+    int delayMs = 0;               // every answer waits this long
+    int dropEvery = 0;             // every Nth answer is not sent
+    int corruptEvery = 0;          // every Nth answer is sent with a bad CRC
+    int exceptionEvery = 0;        // every Nth request is answered with SLAVE_DEVICE_BUSY
     bool refuseFirstWrite = false; // the first write of each register gets SLAVE_DEVICE_BUSY
 };
 
@@ -48,7 +48,7 @@ std::vector<uint8_t> withCrc(std::vector<uint8_t> frame);
 std::string hexOf(std::span<const uint8_t> bytes);
 
 class Responder {
-public:
+  public:
     Responder(Instrument& instrument, const FaultSettings& faults, int slave);
 
     // `request` is a whole RTU frame (slave, PDU, CRC) with a good CRC. Returns the answer
@@ -67,7 +67,7 @@ public:
     // Nth from now.
     void restartCounts() { requests_ = answers_ = 0; }
 
-private:
+  private:
     std::vector<uint8_t> readRegisters(uint8_t function, std::span<const uint8_t> pdu);
     std::vector<uint8_t> readDiscreteInputs(std::span<const uint8_t> pdu);
     std::vector<uint8_t> writeRegisters(uint8_t function, std::span<const uint8_t> pdu);

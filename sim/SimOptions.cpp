@@ -16,7 +16,8 @@ struct OptionRow {
     std::function<std::string(SimOptions&, std::string_view)> apply;
 };
 
-template <typename T> std::function<std::string(SimOptions&, std::string_view)> number(T SimOptions::*field, long min, long max) {
+template <typename T>
+std::function<std::string(SimOptions&, std::string_view)> number(T SimOptions::*field, long min, long max) {
     return [field, min, max](SimOptions& o, std::string_view v) -> std::string {
         const auto n = parseNumber(v, min, max);
         if (!n) return "expects a number from " + std::to_string(min) + " to " + std::to_string(max);
@@ -25,7 +26,8 @@ template <typename T> std::function<std::string(SimOptions&, std::string_view)> 
     };
 }
 
-template <typename T> std::function<std::string(SimOptions&, std::string_view)> fault(T FaultSettings::*field, long max) {
+template <typename T>
+std::function<std::string(SimOptions&, std::string_view)> fault(T FaultSettings::*field, long max) {
     return [field, max](SimOptions& o, std::string_view v) -> std::string {
         const auto n = parseNumber(v, 0, max);
         if (!n) return "expects a number from 0 to " + std::to_string(max);
@@ -38,47 +40,77 @@ const std::vector<OptionRow>& optionTable() {
     static const std::vector<OptionRow> table = {
         {"--pty", "PATH",
          "create a pseudo-terminal and make PATH a symbolic link to its client end (removed at exit)",
-         [](SimOptions& o, std::string_view v) { o.ptyPath = v; return std::string{}; }},
+         [](SimOptions& o, std::string_view v) {
+             o.ptyPath = v;
+             return std::string{};
+         }},
         {"--device", "PATH", "serve an existing serial device instead",
-         [](SimOptions& o, std::string_view v) { o.devicePath = v; return std::string{}; }},
-        {"--slave", "N", "slave address to answer, 1..247 (default 1); other addresses are ignored",
+         [](SimOptions& o, std::string_view v) {
+             o.devicePath = v;
+             return std::string{};
+         }},
+        {"--slave", "N",
+         "slave address to answer, 1..247 (default 1, shown in 4105); other addresses are ignored",
          number(&SimOptions::slave, 1, 247)},
-        {"--baud", "RATE", "4800, 9600 or 19200 (default 9600)",
+        {"--baud", "RATE",
+         "4800, 9600 or 19200 (default 9600); shown in 4106. A pseudo-terminal does not pace bytes at any "
+         "rate",
          [](SimOptions& o, std::string_view v) {
              const auto n = parseNumber(v, 0, 1000000);
-             if (!n || (*n != 4800 && *n != 9600 && *n != 19200)) return std::string{"expects 4800, 9600 or 19200"};
+             if (!n || (*n != 4800 && *n != 9600 && *n != 19200))
+                 return std::string{"expects 4800, 9600 or 19200"};
              o.baud = static_cast<int>(*n);
              return std::string{};
          }},
-        {"--parity", "P", "none, odd or even (default none)",
+        {"--parity", "P", "none, odd or even (default none); shown in 4107",
          [](SimOptions& o, std::string_view v) {
-             if (v == "none") o.parity = 'N';
-             else if (v == "odd") o.parity = 'O';
-             else if (v == "even") o.parity = 'E';
-             else return std::string{"expects none, odd or even"};
+             if (v == "none")
+                 o.parity = 'N';
+             else if (v == "odd")
+                 o.parity = 'O';
+             else if (v == "even")
+                 o.parity = 'E';
+             else
+                 return std::string{"expects none, odd or even"};
              return std::string{};
          }},
         {"--static", nullptr, "freeze the channel values (see below)",
-         [](SimOptions& o, std::string_view) { o.frozen = true; return std::string{}; }},
+         [](SimOptions& o, std::string_view) {
+             o.frozen = true;
+             return std::string{};
+         }},
         {"--open-circuit", "MASK", "channels in open-circuit alarm, bit n-1 for channel n (0..255)",
          number(&SimOptions::openCircuit, 0, 255)},
         {"--short-circuit", "MASK", "channels in short-circuit alarm, bit n-1 for channel n (0..255)",
          number(&SimOptions::shortCircuit, 0, 255)},
         {"--silent", nullptr, "answer nothing (requests received meanwhile are dropped)",
-         [](SimOptions& o, std::string_view) { o.faults.silent = true; return std::string{}; }},
+         [](SimOptions& o, std::string_view) {
+             o.faults.silent = true;
+             return std::string{};
+         }},
         {"--delay", "MS", "wait MS milliseconds before each answer", fault(&FaultSettings::delayMs, 60000)},
-        {"--drop-every", "N", "do not send every Nth answer (0 = off)", fault(&FaultSettings::dropEvery, 1000000)},
+        {"--drop-every", "N", "do not send every Nth answer (0 = off)",
+         fault(&FaultSettings::dropEvery, 1000000)},
         {"--corrupt-every", "N", "send every Nth answer with a bad CRC (0 = off)",
          fault(&FaultSettings::corruptEvery, 1000000)},
         {"--exception-every", "N", "answer every Nth request with exception 06, slave device busy (0 = off)",
          fault(&FaultSettings::exceptionEvery, 1000000)},
         {"--refuse-first-write", nullptr,
          "answer the first write of each register with exception 06; the next write of it succeeds",
-         [](SimOptions& o, std::string_view) { o.faults.refuseFirstWrite = true; return std::string{}; }},
+         [](SimOptions& o, std::string_view) {
+             o.faults.refuseFirstWrite = true;
+             return std::string{};
+         }},
         {"--verbose", nullptr, "log every request and answer on standard error",
-         [](SimOptions& o, std::string_view) { o.verbose = true; return std::string{}; }},
+         [](SimOptions& o, std::string_view) {
+             o.verbose = true;
+             return std::string{};
+         }},
         {"--help", nullptr, "show this text",
-         [](SimOptions& o, std::string_view) { o.help = true; return std::string{}; }},
+         [](SimOptions& o, std::string_view) {
+             o.help = true;
+             return std::string{};
+         }},
     };
     return table;
 }
@@ -109,7 +141,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto& table = optionTable();
-        const auto row = std::find_if(table.begin(), table.end(), [&](const OptionRow& r) { return arg == r.name; });
+        const auto row =
+            std::find_if(table.begin(), table.end(), [&](const OptionRow& r) { return arg == r.name; });
         if (row == table.end()) {
             result.error = "unknown option " + arg;
             return result;
@@ -128,15 +161,18 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         }
     }
     const SimOptions& o = result.options;
-    if (!o.help && o.ptyPath.empty() == o.devicePath.empty()) result.error = "give either --pty PATH or --device PATH";
+    if (!o.help && o.ptyPath.empty() == o.devicePath.empty())
+        result.error = "give either --pty PATH or --device PATH";
     return result;
 }
 
 std::string helpText() {
-    std::string text = "Usage: hx5800-sim (--pty PATH | --device PATH) [options]\n"
-                       "The HX5800 instrument on a Modbus RTU line, for demonstrations and tests.\n\nOptions:\n";
+    std::string text =
+        "Usage: hx5800-sim (--pty PATH | --device PATH) [options]\n"
+        "The HX5800 instrument on a Modbus RTU line, for demonstrations and tests.\n\nOptions:\n";
     for (const OptionRow& row : optionTable()) {
-        std::string head = std::string("  ") + row.name + (row.argument ? std::string(" ") + row.argument : "");
+        std::string head =
+            std::string("  ") + row.name + (row.argument ? std::string(" ") + row.argument : "");
         head.resize(std::max<size_t>(head.size() + 1, 26), ' ');
         text += head + row.help + "\n";
     }

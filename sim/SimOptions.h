@@ -16,7 +16,7 @@ struct SimOptions {
     std::string devicePath; // --device: serve an existing serial device
     int slave = 1;
     int baud = 9600;
-    char parity = 'N'; // 'N', 'O', 'E'
+    char parity = 'N';   // 'N', 'O', 'E'
     bool frozen = false; // --static
     uint8_t openCircuit = 0;
     uint8_t shortCircuit = 0;

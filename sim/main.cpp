@@ -5,7 +5,8 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    const hx::sim::ParsedOptions parsed = hx::sim::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const hx::sim::ParsedOptions parsed =
+        hx::sim::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (parsed.options.help) {
         std::fputs(hx::sim::helpText().c_str(), stdout);
         return 0;

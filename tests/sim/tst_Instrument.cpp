@@ -23,13 +23,15 @@ void driveAlarms(Instrument& inst, uint8_t alarmMask) {
     }
 }
 
-uint16_t word(int v) { return static_cast<uint16_t>(v); }
+uint16_t word(int v) {
+    return static_cast<uint16_t>(v);
+}
 
 } // namespace
 
 class TestInstrument : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void alarmStep_data();
     void alarmStep();
     void hysteresisOverTime_data();
@@ -103,7 +105,8 @@ void TestInstrument::alarmStep_data() {
 
     QTest::newRow("none: never sets") << AlarmMode::None << false << 9999 << 0 << 0 << 0 << false;
     QTest::newRow("none: clears an old state") << AlarmMode::None << true << 9999 << 0 << 0 << 0 << false;
-    QTest::newRow("unknown mode: no alarm") << static_cast<AlarmMode>(9) << false << 9999 << 0 << 0 << 0 << false;
+    QTest::newRow("unknown mode: no alarm")
+        << static_cast<AlarmMode>(9) << false << 9999 << 0 << 0 << 0 << false;
 }
 
 void TestInstrument::alarmStep() {
@@ -185,11 +188,12 @@ void TestInstrument::relaysFollowMasks_data() {
     QTest::newRow("alarm in both masks") << 0x80 << 0x00 << 0x80 << 0x81 << 0 << 0 << true << true;
     QTest::newRow("alarm outside both masks") << 0x10 << 0x00 << 0x0F << 0xE0 << 0 << 0 << false << false;
     QTest::newRow("empty masks") << 0xFF << 0xFF << 0 << 0 << 0 << 0 << false << false;
-    QTest::newRow("open circuit in DO2 open mask") << 0x00 << 0x02 << 0xFF << 0xFF << 0x01 << 0x02 << false << true;
-    QTest::newRow("open circuit outside open masks") << 0x00 << 0x08 << 0xFF << 0xFF << 0x07 << 0xF0 << false
-                                                     << false;
-    QTest::newRow("open circuit does not count as setpoint alarm") << 0x00 << 0x01 << 0x01 << 0x01 << 0 << 0
-                                                                   << false << false;
+    QTest::newRow("open circuit in DO2 open mask")
+        << 0x00 << 0x02 << 0xFF << 0xFF << 0x01 << 0x02 << false << true;
+    QTest::newRow("open circuit outside open masks")
+        << 0x00 << 0x08 << 0xFF << 0xFF << 0x07 << 0xF0 << false << false;
+    QTest::newRow("open circuit does not count as setpoint alarm")
+        << 0x00 << 0x01 << 0x01 << 0x01 << 0 << 0 << false << false;
     QTest::newRow("alarm and open circuit") << 0x01 << 0x20 << 0x01 << 0 << 0 << 0x20 << true << true;
 }
 
@@ -210,10 +214,12 @@ void TestInstrument::relaysFollowMasks() {
     inst.writeHolding(kRegRelay1OpenMask, word(relay1OpenMask));
     inst.writeHolding(kRegRelay2OpenMask, word(relay2OpenMask));
     inst.update(0);
-    for (int n = 1; n <= kChannels; ++n) QCOMPARE(*inst.discreteInput(kDiAlarmFirst + n - 1), bool((alarms >> (n - 1)) & 1));
+    for (int n = 1; n <= kChannels; ++n)
+        QCOMPARE(*inst.discreteInput(kDiAlarmFirst + n - 1), bool((alarms >> (n - 1)) & 1));
     QCOMPARE(*inst.discreteInput(kDiRelay1), do1);
     QCOMPARE(*inst.discreteInput(kDiRelay2), do2);
-    for (int n = 27; n <= 32; ++n) QCOMPARE(*inst.discreteInput(n), false);
+    for (int n = 27; n <= 32; ++n)
+        QCOMPARE(*inst.discreteInput(n), false);
 }
 
 void TestInstrument::outputMapping_data() {
@@ -312,10 +318,15 @@ void TestInstrument::wavesStayInsideTheirRange() {
         const int lo = std::min(u, l), hi = std::max(u, l);
         QVERIFY2(lowest[n - 1] >= lo && highest[n - 1] <= hi,
                  qPrintable(QStringLiteral("CH%1 went %2..%3 outside %4..%5")
-                                .arg(n).arg(lowest[n - 1]).arg(highest[n - 1]).arg(lo).arg(hi)));
+                                .arg(n)
+                                .arg(lowest[n - 1])
+                                .arg(highest[n - 1])
+                                .arg(lo)
+                                .arg(hi)));
         // and it really moves: over two hours it sweeps a good part of its range
         QVERIFY2(highest[n - 1] - lowest[n - 1] >= 0.5 * (hi - lo),
-                 qPrintable(QStringLiteral("CH%1 moved only %2..%3").arg(n).arg(lowest[n - 1]).arg(highest[n - 1])));
+                 qPrintable(
+                     QStringLiteral("CH%1 moved only %2..%3").arg(n).arg(lowest[n - 1]).arg(highest[n - 1])));
     }
 }
 
@@ -329,10 +340,12 @@ void TestInstrument::wavesDifferBetweenChannels() {
     std::array<std::array<int, 40>, kChannels> traces{};
     for (int i = 0; i < 40; ++i) {
         inst.update(i * 5.0);
-        for (int n = 1; n <= kChannels; ++n) traces[n - 1][i] = *inst.inputRegister(n);
+        for (int n = 1; n <= kChannels; ++n)
+            traces[n - 1][i] = *inst.inputRegister(n);
     }
     for (int a = 0; a < kChannels; ++a)
-        for (int b = a + 1; b < kChannels; ++b) QVERIFY2(traces[a] != traces[b], qPrintable(QStringLiteral("CH%1 = CH%2").arg(a + 1).arg(b + 1)));
+        for (int b = a + 1; b < kChannels; ++b)
+            QVERIFY2(traces[a] != traces[b], qPrintable(QStringLiteral("CH%1 = CH%2").arg(a + 1).arg(b + 1)));
     // slow: from one half-second to the next a channel moves by a few percent at most
     for (double t = 0; t < 600; t += 0.5) {
         inst.update(t);
@@ -347,10 +360,12 @@ void TestInstrument::staticValues() {
     inst.setStatic(true);
     for (double t : {0.0, 13.7, 600.0, 86400.0}) {
         inst.update(t);
-        for (int n = 1; n <= kChannels; ++n) QCOMPARE(int(*inst.inputRegister(n)), kStaticValues[n - 1]);
+        for (int n = 1; n <= kChannels; ++n)
+            QCOMPARE(int(*inst.inputRegister(n)), kStaticValues[n - 1]);
         QCOMPARE(int(*inst.inputRegister(9)), 3889);
         QCOMPARE(int(*inst.inputRegister(10)), 7500);
-        for (int i = 0; i < 6; ++i) QCOMPARE(int(*inst.inputRegister(11 + i)), kSteadyInputs[i]);
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(int(*inst.inputRegister(11 + i)), kSteadyInputs[i]);
         for (int d = 1; d <= kDiscreteInputs; ++d)
             QCOMPARE(*inst.discreteInput(d), d == 18 || d == 20 || d == kDiRelay1);
     }
@@ -401,8 +416,10 @@ void TestInstrument::writes() {
     Instrument inst;
     const auto before = inst.holdingRegister(number);
     QCOMPARE(inst.writeHolding(number, word(value)), result);
-    if (result == WriteResult::Ok) QCOMPARE(int(*inst.holdingRegister(number)), value);
-    else QCOMPARE(inst.holdingRegister(number), before);
+    if (result == WriteResult::Ok)
+        QCOMPARE(int(*inst.holdingRegister(number)), value);
+    else
+        QCOMPARE(inst.holdingRegister(number), before);
     // the service side may set a calibration value that the line may not
     QCOMPARE(inst.setHolding(number, word(value)), result != WriteResult::IllegalAddress);
 }
@@ -410,11 +427,12 @@ void TestInstrument::writes() {
 void TestInstrument::circuitInputs() {
     Instrument inst;
     inst.setOpenCircuit(0b00000101);
-    QVERIFY(inst.setCircuitInput(10, true)); // short circuit CH2
+    QVERIFY(inst.setCircuitInput(10, true));  // short circuit CH2
     QVERIFY(!inst.setCircuitInput(17, true)); // setpoint alarms are computed, not set
     QVERIFY(!inst.setCircuitInput(0, true));
     inst.update(0);
-    for (int d = 1; d <= 16; ++d) QCOMPARE(*inst.discreteInput(d), d == 1 || d == 3 || d == 10);
+    for (int d = 1; d <= 16; ++d)
+        QCOMPARE(*inst.discreteInput(d), d == 1 || d == 3 || d == 10);
     QVERIFY(*inst.discreteInput(kDiRelay2)); // factory: open circuit of any channel closes DO2
     QVERIFY(inst.setCircuitInput(1, false));
     QVERIFY(inst.setCircuitInput(3, false));

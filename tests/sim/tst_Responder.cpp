@@ -12,12 +12,13 @@ Q_DECLARE_METATYPE(Bytes)
 namespace {
 
 Bytes pdu(uint8_t function, int address, int countOrValue) {
-    return {function, uint8_t(address >> 8), uint8_t(address), uint8_t(countOrValue >> 8), uint8_t(countOrValue)};
+    return {function, uint8_t(address >> 8), uint8_t(address), uint8_t(countOrValue >> 8),
+            uint8_t(countOrValue)};
 }
 
 Bytes writeMany(int address, const std::vector<int>& values) {
-    Bytes p{kWriteMultipleRegisters, uint8_t(address >> 8), uint8_t(address), 0, uint8_t(values.size()),
-            uint8_t(2 * values.size())};
+    Bytes p{kWriteMultipleRegisters, uint8_t(address >> 8),     uint8_t(address), 0,
+            uint8_t(values.size()),  uint8_t(2 * values.size())};
     for (int v : values) {
         p.push_back(uint8_t(v >> 8));
         p.push_back(uint8_t(v));
@@ -30,9 +31,13 @@ Bytes frame(uint8_t slave, Bytes p) {
     return withCrc(p);
 }
 
-Bytes exceptionPdu(uint8_t function, uint8_t code) { return {uint8_t(function | 0x80), code}; }
+Bytes exceptionPdu(uint8_t function, uint8_t code) {
+    return {uint8_t(function | 0x80), code};
+}
 
-int wordAt(const Bytes& answer, int index) { return int16_t((answer[2 + 2 * index] << 8) | answer[3 + 2 * index]); }
+int wordAt(const Bytes& answer, int index) {
+    return int16_t((answer[2 + 2 * index] << 8) | answer[3 + 2 * index]);
+}
 
 bool crcGood(const Bytes& f) {
     const uint16_t crc = modbusCrc(std::span(f).first(f.size() - 2));
@@ -43,7 +48,7 @@ bool crcGood(const Bytes& f) {
 
 class TestResponder : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void crcOfKnownFrames_data();
     void crcOfKnownFrames();
     void readsOfTheMap_data();
@@ -66,7 +71,8 @@ void TestResponder::crcOfKnownFrames_data() {
     QTest::addColumn<int>("high");
     // the textbook example, and a frame as mbpoll (libmodbus) sent it
     QTest::newRow("read 10 holding registers") << Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A} << 0xC5 << 0xCD;
-    QTest::newRow("slave 5 read 2 input registers") << Bytes{0x05, 0x04, 0x00, 0x00, 0x00, 0x02} << 0x70 << 0x4F;
+    QTest::newRow("slave 5 read 2 input registers")
+        << Bytes{0x05, 0x04, 0x00, 0x00, 0x00, 0x02} << 0x70 << 0x4F;
 }
 
 void TestResponder::crcOfKnownFrames() {
@@ -113,7 +119,8 @@ void TestResponder::readsOfTheMap() {
     QCOMPARE(int(answer[1]), bytes);
     if (function == 2) return;
     for (int i = 0; i < count; ++i) {
-        const auto expected = function == 4 ? inst.inputRegister(address + 1 + i) : inst.holdingRegister(address + 1 + i);
+        const auto expected =
+            function == 4 ? inst.inputRegister(address + 1 + i) : inst.holdingRegister(address + 1 + i);
         QCOMPARE(wordAt(answer, i), int(*expected));
     }
 }
@@ -140,8 +147,10 @@ void TestResponder::refusedRequests_data() {
     QTest::newRow("write calibration 24632") << pdu(6, 24631, 5) << exceptionPdu(6, kIllegalDataAddress);
     QTest::newRow("write register 273") << pdu(6, 272, 5) << exceptionPdu(6, kIllegalDataAddress);
     QTest::newRow("write register 4193") << pdu(6, 4192, 5) << exceptionPdu(6, kIllegalDataAddress);
-    QTest::newRow("write into calibration, many") << writeMany(24575, {1, 2}) << exceptionPdu(16, kIllegalDataAddress);
-    QTest::newRow("write past configuration, many") << writeMany(4190, {1, 2, 3}) << exceptionPdu(16, kIllegalDataAddress);
+    QTest::newRow("write into calibration, many")
+        << writeMany(24575, {1, 2}) << exceptionPdu(16, kIllegalDataAddress);
+    QTest::newRow("write past configuration, many")
+        << writeMany(4190, {1, 2, 3}) << exceptionPdu(16, kIllegalDataAddress);
     QTest::newRow("write of 0 registers")
         << Bytes{16, 0x01, 0x00, 0, 0, 0} << exceptionPdu(16, kIllegalDataValue);
     QTest::newRow("write with short byte count")
@@ -182,9 +191,9 @@ void TestResponder::registerValuesAreTheInstrumentsNumbersMinusOne() {
 void TestResponder::discreteInputsPackedFirstInputInBitZero() {
     Instrument inst;
     inst.setStatic(true);
-    inst.setOpenCircuit(0b00000101); // DI 1, 3
+    inst.setOpenCircuit(0b00000101);  // DI 1, 3
     inst.setShortCircuit(0b10000000); // DI 16
-    inst.update(0);                    // static: DI 18, 20 (alarms), 25 (DO1); open circuit closes DO2 (26)
+    inst.update(0);                   // static: DI 18, 20 (alarms), 25 (DO1); open circuit closes DO2 (26)
     FaultSettings faults;
     Responder responder(inst, faults, 1);
     QCOMPARE(responder.answerPdu(pdu(2, 0, 32)), (Bytes{2, 4, 0x05, 0x80, 0x0A, 0x03}));
@@ -269,8 +278,10 @@ void TestResponder::countingFaults() {
     for (int i = 0; i < expected.size(); ++i) {
         // writes of the request number show which requests were carried out
         const auto answer = responder.respond(frame(1, pdu(6, 4101, 100 + i)));
-        if (!answer) seen += 'd';
-        else if (!crcGood(*answer)) seen += 'c';
+        if (!answer)
+            seen += 'd';
+        else if (!crcGood(*answer))
+            seen += 'c';
         else if ((*answer)[1] == (0x80 | 6)) {
             QCOMPARE(int((*answer)[2]), int(kSlaveDeviceBusy));
             QVERIFY(*inst.holdingRegister(4102) != 100 + i); // a busy answer writes nothing
@@ -293,7 +304,7 @@ void TestResponder::refuseFirstWritePerRegister() {
     QCOMPARE(int(*inst.holdingRegister(257)), 3000);
     QCOMPARE(responder.answerPdu(pdu(6, 256, 11)), pdu(6, 256, 11)); // the retry succeeds
     QCOMPARE(int(*inst.holdingRegister(257)), 11);
-    QCOMPARE(responder.answerPdu(pdu(6, 257, 12)), busy); // another register: refused once too
+    QCOMPARE(responder.answerPdu(pdu(6, 257, 12)), busy);            // another register: refused once too
     QCOMPARE(responder.answerPdu(pdu(6, 256, 13)), pdu(6, 256, 13)); // 257 stays accepted
     // an illegal write is not an attempt that uses up the refusal
     QCOMPARE(responder.answerPdu(pdu(6, 24576, 1)), exceptionPdu(6, kIllegalDataAddress));

@@ -12,7 +12,8 @@ namespace {
 
 ParsedOptions parse(const QStringList& args) {
     std::vector<std::string> v;
-    for (const QString& a : args) v.push_back(a.toStdString());
+    for (const QString& a : args)
+        v.push_back(a.toStdString());
     return parseOptions(v);
 }
 
@@ -20,7 +21,7 @@ ParsedOptions parse(const QStringList& args) {
 
 class TestSimControl : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void defaults();
     void options_data();
     void options();
@@ -105,9 +106,11 @@ void TestSimControl::badCommandLines_data() {
     QTest::newRow("slave 248") << QStringList{"--pty", "a", "--slave", "248"} << "--slave expects";
     QTest::newRow("baud 115200") << QStringList{"--pty", "a", "--baud", "115200"} << "--baud expects";
     QTest::newRow("parity mark") << QStringList{"--pty", "a", "--parity", "mark"} << "--parity expects";
-    QTest::newRow("mask 256") << QStringList{"--pty", "a", "--open-circuit", "256"} << "--open-circuit expects";
+    QTest::newRow("mask 256") << QStringList{"--pty", "a", "--open-circuit", "256"}
+                              << "--open-circuit expects";
     QTest::newRow("negative delay") << QStringList{"--pty", "a", "--delay", "-1"} << "--delay expects";
-    QTest::newRow("not a number") << QStringList{"--pty", "a", "--drop-every", "3x"} << "--drop-every expects";
+    QTest::newRow("not a number") << QStringList{"--pty", "a", "--drop-every", "3x"}
+                                  << "--drop-every expects";
 }
 
 void TestSimControl::badCommandLines() {
@@ -122,12 +125,13 @@ void TestSimControl::helpNamesEveryOption() {
     QVERIFY(p.error.empty());
     QVERIFY(p.options.help);
     const QString help = QString::fromStdString(helpText());
-    for (const char* name : {"--pty", "--device", "--slave", "--baud", "--parity", "--static", "--open-circuit",
-                             "--short-circuit", "--silent", "--delay", "--drop-every", "--corrupt-every",
-                             "--exception-every", "--refuse-first-write", "--verbose"})
+    for (const char* name : {"--pty", "--device", "--slave", "--baud", "--parity", "--static",
+                             "--open-circuit", "--short-circuit", "--silent", "--delay", "--drop-every",
+                             "--corrupt-every", "--exception-every", "--refuse-first-write", "--verbose"})
         QVERIFY2(help.contains(QLatin1String(name)), name);
     // the frozen values are documented as the model has them
-    for (int v : kStaticValues) QVERIFY(help.contains(QString::number(v)));
+    for (int v : kStaticValues)
+        QVERIFY(help.contains(QString::number(v)));
 }
 
 void TestSimControl::commands_data() {
@@ -152,11 +156,14 @@ void TestSimControl::commands_data() {
     QTest::newRow("quit") << QStringList{"quit"} << "ok";
     QTest::newRow("unmapped register") << QStringList{"get hr 4193"} << "error hr 4193 is not mapped";
     QTest::newRow("unmapped input") << QStringList{"get ir 17"} << "error ir 17 is not mapped";
-    QTest::newRow("computed input cannot be set") << QStringList{"set di 17 1"} << "error di 17 cannot be set";
+    QTest::newRow("computed input cannot be set")
+        << QStringList{"set di 17 1"} << "error di 17 cannot be set";
     QTest::newRow("holding outside the map") << QStringList{"set hr 300 1"} << "error hr 300 cannot be set";
-    QTest::newRow("value too big") << QStringList{"set hr 257 65536"} << "error usage: set ir|hr N V (V -32768..65535) | set di N 0|1";
+    QTest::newRow("value too big") << QStringList{"set hr 257 65536"}
+                                   << "error usage: set ir|hr N V (V -32768..65535) | set di N 0|1";
     QTest::newRow("di value 2") << QStringList{"set di 3 2"} << "error usage: set di N 0|1";
-    QTest::newRow("bad switch") << QStringList{"silent maybe"} << "error usage: silent|static|refuse-first-write on|off";
+    QTest::newRow("bad switch") << QStringList{"silent maybe"}
+                                << "error usage: silent|static|refuse-first-write on|off";
     QTest::newRow("unknown") << QStringList{"reboot"} << "error unknown command: reboot";
     QTest::newRow("missing argument") << QStringList{"get hr"} << "error unknown command: get";
 }
@@ -170,7 +177,8 @@ void TestSimControl::commands() {
     Responder responder(inst, faults, 1);
     Console console(inst, faults, responder);
     CommandReply reply;
-    for (const QString& line : lines) reply = console.execute(line.toStdString(), 1.0);
+    for (const QString& line : lines)
+        reply = console.execute(line.toStdString(), 1.0);
     QCOMPARE(QString::fromStdString(reply.line), lastReply);
     QCOMPARE(reply.quit, lines.last() == "quit");
 }

@@ -45,13 +45,16 @@ ToolRun runTool(const QString& program, const QStringList& args, int timeoutMs =
     return r;
 }
 
-QString mbpollProgram() { return QStandardPaths::findExecutable(QStringLiteral("mbpoll")); }
+QString mbpollProgram() {
+    return QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+}
 
 // mbpoll -t: 1 discrete inputs, 3 input registers, 4 holding registers; -r is 1-based.
 ToolRun mbpoll(const QString& device, int table, int reference, int count, int slave = 1,
                const QStringList& values = {}) {
-    QStringList args{"-m", "rtu", "-a", QString::number(slave), "-b", "9600", "-P", "none",
-                     "-t", QString::number(table), "-r", QString::number(reference), "-1", "-o", "0.5"};
+    QStringList args{"-m", "rtu",  "-a", QString::number(slave), "-b", "9600",
+                     "-P", "none", "-t", QString::number(table), "-r", QString::number(reference),
+                     "-1", "-o",   "0.5"};
     if (values.isEmpty()) args << "-c" << QString::number(count);
     args << device << values;
     return runTool(mbpollProgram(), args);
@@ -69,7 +72,9 @@ std::map<int, int> mbpollValues(const QString& out) {
     return values;
 }
 
-int16_t asSigned(int word) { return static_cast<int16_t>(word); }
+int16_t asSigned(int word) {
+    return static_cast<int16_t>(word);
+}
 
 QByteArray frameOf(std::vector<uint8_t> body) {
     const auto f = hx::sim::withCrc(std::move(body));
@@ -81,14 +86,13 @@ const QByteArray kReadCh1Ch2 = frameOf({0x01, 0x04, 0x00, 0x00, 0x00, 0x02});
 // its answer with the static values 2500 and -1500
 const QByteArray kCh1Ch2Answer = frameOf({0x01, 0x04, 0x04, 0x09, 0xC4, 0xFA, 0x24});
 
-#define START_SIM(sim)                                                                                            \
-    QVERIFY2((sim).start(), qPrintable((sim).errorText()))
+#define START_SIM(sim) QVERIFY2((sim).start(), qPrintable((sim).errorText()))
 
 } // namespace
 
 class TestSimEndToEnd : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void mbpollReadsWhatTheInstrumentHolds_data();
     void mbpollReadsWhatTheInstrumentHolds();
@@ -120,8 +124,10 @@ void TestSimEndToEnd::mbpollReadsWhatTheInstrumentHolds_data() {
     QTest::addColumn<int>("first");
     QTest::addColumn<int>("count");
     QTest::addColumn<QList<int>>("expected"); // the documented static values; empty: as `get` reports
-    QTest::newRow("channel values") << 3 << 1 << 8 << QList<int>{2500, -1500, 1234, 3750, -320, 455, 612, 7001};
-    QTest::newRow("outputs and steady values") << 3 << 9 << 8 << QList<int>{3889, 7500, 253, 240, 103, 5800, 0, 0};
+    QTest::newRow("channel values") << 3 << 1 << 8
+                                    << QList<int>{2500, -1500, 1234, 3750, -320, 455, 612, 7001};
+    QTest::newRow("outputs and steady values")
+        << 3 << 9 << 8 << QList<int>{3889, 7500, 253, 240, 103, 5800, 0, 0};
     QTest::newRow("open and short circuit") << 1 << 1 << 16 << QList<int>(16, 0);
     QTest::newRow("alarms and relays")
         << 1 << 17 << 16 << QList<int>{0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
@@ -215,8 +221,10 @@ void TestSimEndToEnd::faultsAsMbpollSeesThem() {
     START_SIM(sim);
     const ToolRun run = mbpoll(sim.devicePath(), 3, 1, 2, slave);
     QCOMPARE(run.exitCode, exitCode);
-    if (exitCode == 0) QCOMPARE(mbpollValues(run.out), (std::map<int, int>{{1, 2500}, {2, 64036}}));
-    else QVERIFY2(run.err.contains(message, Qt::CaseInsensitive), qPrintable(run.err));
+    if (exitCode == 0)
+        QCOMPARE(mbpollValues(run.out), (std::map<int, int>{{1, 2500}, {2, 64036}}));
+    else
+        QVERIFY2(run.err.contains(message, Qt::CaseInsensitive), qPrintable(run.err));
 }
 
 void TestSimEndToEnd::refusedFirstWriteSucceedsOnRetry() {
@@ -239,8 +247,9 @@ void TestSimEndToEnd::refusedFirstWriteSucceedsOnRetry() {
 void TestSimEndToEnd::pymodbusReadsAndWrites() {
     SimProcess sim({"--static"});
     START_SIM(sim);
-    const ToolRun run = runTool(QStringLiteral("/usr/bin/python3"),
-                                {QStringLiteral(HX_SIM_TEST_DIR "/modbus_peer.py"), sim.devicePath(), "1", "261", "-777"});
+    const ToolRun run =
+        runTool(QStringLiteral("/usr/bin/python3"),
+                {QStringLiteral(HX_SIM_TEST_DIR "/modbus_peer.py"), sim.devicePath(), "1", "261", "-777"});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
     const QJsonObject r = QJsonDocument::fromJson(run.out.toUtf8()).object();
     QVERIFY2(!r.isEmpty(), qPrintable(run.out));
@@ -249,15 +258,18 @@ void TestSimEndToEnd::pymodbusReadsAndWrites() {
         const QJsonArray values = r.value(QLatin1String(key)).toArray();
         QCOMPARE(values.size(), count);
         for (int i = 0; i < count; ++i)
-            QCOMPARE(values[i].toInt(), sim.query(QStringLiteral("get %1 %2").arg(kind).arg(first + i)).value_or(-99999));
+            QCOMPARE(values[i].toInt(),
+                     sim.query(QStringLiteral("get %1 %2").arg(kind).arg(first + i)).value_or(-99999));
     };
     const QJsonArray ir = r.value("ir").toArray();
     const QList<int> staticValues{2500, -1500, 1234, 3750, -320, 455, 612, 7001, 3889, 7500};
-    for (int i = 0; i < staticValues.size(); ++i) QCOMPARE(ir[i].toInt(), staticValues[i]);
+    for (int i = 0; i < staticValues.size(); ++i)
+        QCOMPARE(ir[i].toInt(), staticValues[i]);
     // read before the write: CH2 and CH4 alarms, DO1
     const QJsonArray di = r.value("di").toArray();
     QCOMPARE(di.size(), 32);
-    for (int i = 0; i < 32; ++i) QCOMPARE(di[i].toInt(), int(i == 17 || i == 19 || i == 24));
+    for (int i = 0; i < 32; ++i)
+        QCOMPARE(di[i].toInt(), int(i == 17 || i == 19 || i == 24));
     compareTable("hr4097", "hr", 4097, 16);
     compareTable("hr24577", "hr", 24577, 8);
     QCOMPARE(r.value("write").toString(), QStringLiteral("ok"));

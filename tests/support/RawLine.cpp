@@ -9,7 +9,9 @@
 
 namespace hx::test {
 
-RawLine::~RawLine() { close(); }
+RawLine::~RawLine() {
+    close();
+}
 
 bool RawLine::open(const QString& path) {
     close();

@@ -7,7 +7,7 @@
 namespace hx::test {
 
 class RawLine {
-public:
+  public:
     RawLine() = default;
     ~RawLine();
     RawLine(const RawLine&) = delete;
@@ -21,7 +21,7 @@ public:
     // `quietMs` after the last byte (0 = return at the first pause).
     QByteArray receive(int ms, int quietMs = 50);
 
-private:
+  private:
     int fd_ = -1;
 };
 

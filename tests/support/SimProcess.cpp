@@ -12,7 +12,9 @@ SimProcess::SimProcess(QStringList extraArgs) : extraArgs_(std::move(extraArgs))
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
-SimProcess::~SimProcess() { stop(); }
+SimProcess::~SimProcess() {
+    stop();
+}
 
 bool SimProcess::start(int timeoutMs) {
     const QString program = qEnvironmentVariable("HX5800_SIM");
@@ -40,7 +42,9 @@ bool SimProcess::start(int timeoutMs) {
     return true;
 }
 
-QString SimProcess::devicePath() const { return devicePath_; }
+QString SimProcess::devicePath() const {
+    return devicePath_;
+}
 
 std::optional<QString> SimProcess::nextLine(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
@@ -89,10 +93,16 @@ void SimProcess::stop() {
     }
 }
 
-bool SimProcess::isRunning() const { return process_.state() == QProcess::Running; }
+bool SimProcess::isRunning() const {
+    return process_.state() == QProcess::Running;
+}
 
-qint64 SimProcess::processId() const { return process_.processId(); }
+qint64 SimProcess::processId() const {
+    return process_.processId();
+}
 
-QString SimProcess::errorText() const { return error_; }
+QString SimProcess::errorText() const {
+    return error_;
+}
 
 } // namespace hx::test

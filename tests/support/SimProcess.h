@@ -13,7 +13,7 @@
 namespace hx::test {
 
 class SimProcess {
-public:
+  public:
     explicit SimProcess(QStringList extraArgs = {}); // e.g. {"--static", "--refuse-first-write"}
     ~SimProcess();                                   // stops the process, removes its temporary folder
     SimProcess(const SimProcess&) = delete;
@@ -39,7 +39,7 @@ public:
     // Why start() failed (the simulator's own messages go to the test's standard error).
     QString errorText() const;
 
-private:
+  private:
     std::optional<QString> replyLine(const QString& line, int timeoutMs);
     std::optional<QString> nextLine(int timeoutMs);
 
