@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <termios.h>
 
 #include <QDateTime>
@@ -53,6 +54,14 @@ void discardInput(modbus_t* ctx)
         ::tcflush(fd, TCIOFLUSH);
 }
 
+// True when more bytes arrive within `wait`.
+bool moreBytesFollow(modbus_t* ctx, std::chrono::microseconds wait)
+{
+    pollfd pfd{modbus_get_socket(ctx), POLLIN, 0};
+    const int ms = int((wait.count() + 999) / 1000);
+    return pfd.fd >= 0 && ::poll(&pfd, 1, ms) > 0 && (pfd.revents & POLLIN);
+}
+
 } // namespace
 
 struct ModbusLink::Port {
@@ -61,6 +70,8 @@ struct ModbusLink::Port {
     int32_t baud = 9600;
     char parity = 'N';
     int consecutiveTimeouts = 0;
+    // A request timed out and no answer has been confirmed since: its answer may still come.
+    bool lateAnswerPossible = false;
     bool backingOff = false;
     bool deviceLost = false;
     SteadyClock::time_point lastProbe{};
@@ -191,17 +202,27 @@ ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address)
     return &p;
 }
 
-void ModbusLink::settle(Port& port, int rc, int expected)
+bool ModbusLink::settle(Port& port, int rc, int expected)
 {
+    // The instrument answers requests in order, so after a timed-out request the first
+    // well-formed answer may be the late one of that request (an answer carries no register
+    // number). Ours is then still to come: bytes that follow the answer unmask it.
+    if (rc == expected && port.lateAnswerPossible && port.ctx &&
+        moreBytesFollow(port.ctx, lineTimingFor(port.baud, port.parity != 'N').responseTimeout)) {
+        rc = -1;
+        errno = EMBBADDATA;
+    }
     if (rc == expected) {
         ++stats_.good;
         stats_.lastGoodAnswerMs = QDateTime::currentMSecsSinceEpoch();
         port.consecutiveTimeouts = 0;
+        port.lateAnswerPossible = false;
         port.backingOff = false;
     } else {
         const int err = errno;
         if (err == ETIMEDOUT) {
             ++stats_.timeouts;
+            port.lateAnswerPossible = true;
             if (++port.consecutiveTimeouts >= kTimeoutsBeforeBackOff && !port.backingOff) {
                 port.backingOff = true;
                 port.lastProbe = SteadyClock::now();
@@ -226,6 +247,7 @@ void ModbusLink::settle(Port& port, int rc, int expected)
     }
     stats_.consecutiveTimeouts = port.consecutiveTimeouts;
     stats_.backingOff = port.backingOff || port.deviceLost;
+    return rc == expected;
 }
 
 int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int32_t first, int count,
@@ -244,8 +266,7 @@ int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int3
     if (kind == Kind::DiscreteInputs) {
         uint8_t bits[16] = {};
         rc = modbus_read_input_bits(p->ctx, protocolAddress, count, bits);
-        settle(*p, rc, count);
-        if (rc != count)
+        if (!settle(*p, rc, count))
             return kCallFailed;
         for (int e = 0; e < elements; ++e) {
             int32_t packed = 0;
@@ -258,8 +279,7 @@ int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int3
     uint16_t words[16] = {};
     rc = kind == Kind::InputRegisters ? modbus_read_input_registers(p->ctx, protocolAddress, count, words)
                                       : modbus_read_registers(p->ctx, protocolAddress, count, words);
-    settle(*p, rc, count);
-    if (rc != count)
+    if (!settle(*p, rc, count))
         return kCallFailed;
     for (int i = 0; i < count; ++i)
         buffer[i] = static_cast<int16_t>(words[i]);
@@ -297,8 +317,7 @@ int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_
     if (!p)
         return kWriteFailed;
     const int rc = modbus_write_register(p->ctx, reg - 1, static_cast<uint16_t>(value & 0xFFFF));
-    settle(*p, rc, 1);
-    return rc == 1 ? 0 : kWriteFailed;
+    return settle(*p, rc, 1) ? 0 : kWriteFailed;
 }
 
 } // namespace hx

@@ -42,7 +42,8 @@ private:
                           std::span<int32_t> buffer);
     // Checks the port, the slave address and the back-off; the port when a request may go out.
     Port* admit(int32_t port, int32_t address);
-    void settle(Port& port, int rc, int expected);
+    // Counts the outcome of one transaction; true when the answer is the one asked for.
+    bool settle(Port& port, int rc, int expected);
     bool reopen(Port& port);
 
     std::map<int32_t, std::unique_ptr<Port>> ports_;
