@@ -37,7 +37,9 @@ void writeExtrapolatedLabels(const TrendState& state, TrendLabels& labels) {
         }
         double labelDate = date;
         double labelTime = time + static_cast<float>(m * d);
-        if (labelTime > 1.0) {
+        // The single-precision step falls a few microseconds short of 10 s, so a label
+        // landing exactly on midnight would keep the old day; compare whole seconds.
+        if (roundHalfEven(labelTime * 86400.0) >= 86400.0) {
             labelDate += 1;
             labelTime -= 1.0;
         }

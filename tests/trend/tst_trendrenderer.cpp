@@ -221,6 +221,11 @@ class TestTrendRenderer : public QObject {
             << QStringList{"23:58:45", "23:58:55", "23:59:05", "23:59:15", "23:59:25",
                            "23:59:35", "23:59:45", "23:59:55", "00:00:05"}
             << QStringList{d, d, d, d, d, d, d, d, next};
+        QTest::newRow("live level 1, label 7 exactly at midnight")
+            << 1 << 241 << 241 << 86390LL
+            << QStringList{"23:58:50", "23:59:00", "23:59:10", "23:59:20", "23:59:30",
+                           "23:59:40", "23:59:50", "00:00:00", "00:00:10"}
+            << QStringList{d, d, d, d, d, d, d, next, next};
         QTest::newRow("live level 4 from slot 1")
             << 4 << 241 << 241 << 12 * 3600LL
             << QStringList{"11:56:00", "11:56:40", "11:57:20", "11:58:00", "11:58:40",
