@@ -80,6 +80,8 @@ public:
 
 } // namespace
 
+Q_DECLARE_METATYPE(hx::WriteOutcome)
+
 class TestRecorder : public QObject {
     Q_OBJECT
 
@@ -100,7 +102,8 @@ private slots:
     void databaseAppearingLaterIsPickedUp_data();
     void databaseAppearingLaterIsPickedUp();
     void emptyPointerTableRecordsFromOneInMemory();
-    void unreadablePointerKeepsTheCounter();
+    void pointerIsReadOnEveryTick_data();
+    void pointerIsReadOnEveryTick();
     void readOnlyDatabaseStoresNothing();
     void busyDatabaseSkipsTheTickQuickly();
     void throwingStoreNeverEscapesTheTick();
@@ -421,8 +424,26 @@ void TestRecorder::emptyPointerTableRecordsFromOneInMemory()
     QCOMPARE(recorder.window.status().lastRecordSlot, 3);
 }
 
-void TestRecorder::unreadablePointerKeepsTheCounter()
+void TestRecorder::pointerIsReadOnEveryTick_data()
 {
+    QTest::addColumn<QString>("change"); // made to sl_void between two records
+    QTest::addColumn<int>("nextSlot");
+    QTest::addColumn<WriteOutcome>("outcome");
+
+    QTest::newRow("moved by another program") << "update sl_void set p0=500" << 501 << WriteOutcome::Committed;
+    QTest::newRow("moved past the ring") << "update sl_void set p0=65500" << 1 << WriteOutcome::Committed;
+    QTest::newRow("null: the counter goes on") << "update sl_void set p0=NULL" << 22 << WriteOutcome::Committed;
+    QTest::newRow("text: the counter goes on") << "update sl_void set p0='x'" << 22 << WriteOutcome::Committed;
+    QTest::newRow("row deleted: the counter goes on")
+        << "delete from sl_void" << 22 << WriteOutcome::CommittedWithoutPointer;
+}
+
+void TestRecorder::pointerIsReadOnEveryTick()
+{
+    QFETCH(QString, change);
+    QFETCH(int, nextSlot);
+    QFETCH(WriteOutcome, outcome);
+
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     Db db(path);
@@ -431,11 +452,14 @@ void TestRecorder::unreadablePointerKeepsTheCounter()
     Recorder recorder(path, clock);
     runSeconds(recorder, clock, 1);
     QCOMPARE(db.pointer(), 21);
-    QVERIFY(db.exec("update sl_void set p0=NULL"));
+
+    QVERIFY(db.exec(change));
     runSeconds(recorder, clock, 1);
-    // The counter went on from 21; the write put a readable pointer back.
-    QCOMPARE(recorder.written.back().record.id, 22);
-    QCOMPARE(db.pointer(), 22);
+    QCOMPARE(recorder.written.size(), size_t(2));
+    QCOMPARE(recorder.written.back().record.id, nextSlot);
+    QCOMPARE(recorder.written.back().outcome, outcome);
+    if (outcome == WriteOutcome::Committed)
+        QCOMPARE(db.pointer(), nextSlot); // a readable pointer again
 }
 
 void TestRecorder::readOnlyDatabaseStoresNothing()
