@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <map>
 
 using hx::test::RawLine;
@@ -86,6 +87,15 @@ const QByteArray kReadCh1Ch2 = frameOf({0x01, 0x04, 0x00, 0x00, 0x00, 0x02});
 // its answer with the static values 2500 and -1500
 const QByteArray kCh1Ch2Answer = frameOf({0x01, 0x04, 0x04, 0x09, 0xC4, 0xFA, 0x24});
 
+// Gone, or a zombie waiting for init to reap it (which may take a while in a container).
+bool processEnded(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return true;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || close + 2 >= text.size() || text[close + 2] == 'Z' || text[close + 2] == 'X';
+}
+
 #define START_SIM(sim) QVERIFY2((sim).start(), qPrintable((sim).errorText()))
 
 } // namespace
@@ -111,6 +121,7 @@ class TestSimEndToEnd : public QObject {
     void startFailsForBadOptions();
     void requestWithBadCrcIsIgnored();
     void servesAnExistingDevice();
+    void simulatorEndsWithAKilledTest();
 };
 
 void TestSimEndToEnd::initTestCase() {
@@ -437,6 +448,26 @@ void TestSimEndToEnd::servesAnExistingDevice() {
     QVERIFY(QFileInfo::exists(simEnd)); // a device it did not create is left alone
     pair.terminate();
     pair.waitForFinished(3000);
+}
+
+void TestSimEndToEnd::simulatorEndsWithAKilledTest() {
+    QTemporaryDir scratch; // the killed holder cannot remove its own temporary folder
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), scratch.path());
+    QProcess holder;
+    holder.setProcessEnvironment(env);
+    holder.start(QStringLiteral(SIM_HOLDER));
+    QVERIFY(holder.waitForReadyRead(5000));
+    const QStringList fields = QString::fromUtf8(holder.readLine()).trimmed().split(' ');
+    QCOMPARE(fields.size(), 2);
+    const pid_t simPid = fields[0].toInt();
+    const QString device = fields[1];
+    QVERIFY(simPid > 0 && QFileInfo(device).isSymLink());
+    ::kill(static_cast<pid_t>(holder.processId()), SIGKILL);
+    QVERIFY(holder.waitForFinished(3000));
+    // the simulator gets SIGTERM, removes its link and ends
+    QTRY_VERIFY_WITH_TIMEOUT(processEnded(simPid), 3000);
+    QVERIFY(!QFileInfo(device).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestSimEndToEnd)

@@ -4,12 +4,16 @@
 #include <QFileInfo>
 
 #include <csignal>
+#include <sys/prctl.h>
 
 namespace hx::test {
 
 SimProcess::SimProcess(QStringList extraArgs) : extraArgs_(std::move(extraArgs)) {
     // Standard error goes straight to the test's log: nothing to read, nothing to block on.
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test that crashes or is killed must not leave simulators behind (they keep serving
+    // when their standard input ends): the child gets SIGTERM when the test process dies.
+    process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
 
 SimProcess::~SimProcess() {
