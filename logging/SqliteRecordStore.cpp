@@ -243,9 +243,22 @@ void SqliteRecordStore::rollbackIfOpen()
         sqlite3_exec(db_, "rollback", nullptr, nullptr, nullptr);
 }
 
+bool SqliteRecordStore::fileStillThere()
+{
+    int moved = 0;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved)
+        return true;
+    // Deleted or replaced under us (hx5800-initdb --force, a restore): what we wrote from now
+    // on would go into a file nobody can open. Close, so the owner opens the new file.
+    close();
+    lastError_ = QStringLiteral("the database file %1 was removed or replaced")
+                     .arg(QDir::toNativeSeparators(path_));
+    return false;
+}
+
 std::optional<std::pair<int32_t, int32_t>> SqliteRecordStore::readPointer()
 {
-    if (!db_)
+    if (!db_ || !fileStillThere())
         return std::nullopt;
     sqlite3_stmt* statement = statements_->readPointer.get();
     ResetOnExit reset(statement);
@@ -268,7 +281,7 @@ std::optional<std::pair<int32_t, int32_t>> SqliteRecordStore::readPointer()
 
 WriteOutcome SqliteRecordStore::writeRecord(const StoredRecord& record)
 {
-    if (!db_)
+    if (!db_ || !fileStillThere())
         return WriteOutcome::Failed;
     Statements& s = *statements_;
     if (!runStep(s.begin.get(), "starting the record transaction"))

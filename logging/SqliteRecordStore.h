@@ -27,7 +27,8 @@ struct SqliteStoreOptions {
 class SqliteRecordStore final : public RecordStore {
 public:
     // Opens an existing database read-write (falls back to read-only when the file cannot be
-    // written); never creates a file. Check isOpen() and lastError().
+    // written); never creates a file. Check isOpen() and lastError(). A store whose file is
+    // deleted or replaced while open closes itself at its next pointer read or write.
     explicit SqliteRecordStore(const QString& path, const SqliteStoreOptions& options = {});
     ~SqliteRecordStore() override;
     SqliteRecordStore(const SqliteRecordStore&) = delete;
@@ -54,6 +55,7 @@ private:
     bool fail(const QString& what);
     bool runStep(sqlite3_stmt* statement, const char* what);
     void rollbackIfOpen();
+    bool fileStillThere();
 
     QString path_;
     QString lastError_;

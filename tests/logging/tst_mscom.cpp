@@ -101,6 +101,8 @@ private slots:
     void withoutDatabaseTheLiveTrendStillAdvances();
     void databaseAppearingLaterIsPickedUp_data();
     void databaseAppearingLaterIsPickedUp();
+    void databaseReplacedWhileRecording_data();
+    void databaseReplacedWhileRecording();
     void emptyPointerTableRecordsFromOneInMemory();
     void pointerIsReadOnEveryTick_data();
     void pointerIsReadOnEveryTick();
@@ -403,6 +405,46 @@ void TestRecorder::databaseAppearingLaterIsPickedUp()
     runSeconds(recorder, clock, 2);
     QCOMPARE(Db(path).rowCount(), qint64(recorder.window.status().recordsCommitted));
     QCOMPARE(Db(path).pointer(), recorder.window.status().lastRecordSlot);
+}
+
+void TestRecorder::databaseReplacedWhileRecording_data()
+{
+    QTest::addColumn<bool>("recreatedAtOnce");
+    QTest::newRow("recreated at once (initdb --force)") << true;
+    QTest::newRow("deleted, recreated 3 s later") << false;
+}
+
+void TestRecorder::databaseReplacedWhileRecording()
+{
+    QFETCH(bool, recreatedAtOnce);
+    QTemporaryDir dir;
+    const QString path = freshDatabase(dir);
+    FakeClock clock;
+    Recorder recorder(path, clock);
+    runSeconds(recorder, clock, 3);
+    QCOMPARE(Db(path).rowCount(), 3);
+
+    QString error;
+    if (recreatedAtOnce) {
+        QVERIFY2(createRecordDatabase(path, true, &error), qPrintable(error));
+    } else {
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(path + suffix);
+        runSeconds(recorder, clock, 3);
+        QVERIFY(!recorder.window.status().databaseAvailable);
+        QVERIFY2(recorder.window.status().lastError.contains("removed or replaced") ||
+                     recorder.window.status().lastError.contains("no database file"),
+                 qPrintable(recorder.window.status().lastError));
+        QVERIFY(!QFile::exists(path));
+        QVERIFY2(createRecordDatabase(path, false, &error), qPrintable(error));
+    }
+    runSeconds(recorder, clock, mscom::kReopenSeconds + 2);
+    // The records after the new file appeared are in it, from slot 1 on.
+    Db db(path);
+    QVERIFY2(db.rowCount() >= 2, qPrintable(QString::number(db.rowCount())));
+    QCOMPARE(db.integer("select min(w_id) from pv_data"), 1);
+    QCOMPARE(db.pointer(), db.rowCount());
+    QVERIFY(recorder.window.status().databaseAvailable);
 }
 
 void TestRecorder::emptyPointerTableRecordsFromOneInMemory()
