@@ -32,11 +32,9 @@ struct Figures {
     double median = 0, p95 = 0, mean = 0, max = 0; // milliseconds
 };
 
-Figures figuresOf(std::string what, std::vector<double> ms)
-{
+Figures figuresOf(std::string what, std::vector<double> ms) {
     Figures f{std::move(what), ms.size()};
-    if (ms.empty())
-        return f;
+    if (ms.empty()) return f;
     std::sort(ms.begin(), ms.end());
     f.median = ms[ms.size() / 2];
     f.p95 = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
@@ -48,28 +46,25 @@ Figures figuresOf(std::string what, std::vector<double> ms)
     return f;
 }
 
-double timedMs(const std::function<void()>& call)
-{
+double timedMs(const std::function<void()>& call) {
     const auto t0 = Clock::now();
     call();
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
-void print(const std::vector<Figures>& rows)
-{
-    std::printf("%-44s %6s %10s %10s %10s %10s\n", "operation", "n", "median ms", "p95 ms", "mean ms", "max ms");
+void print(const std::vector<Figures>& rows) {
+    std::printf("%-44s %6s %10s %10s %10s %10s\n", "operation", "n", "median ms", "p95 ms", "mean ms",
+                "max ms");
     for (const Figures& f : rows)
-        std::printf("%-44s %6zu %10.3f %10.3f %10.3f %10.3f\n", f.what.c_str(), f.n, f.median, f.p95, f.mean, f.max);
+        std::printf("%-44s %6zu %10.3f %10.3f %10.3f %10.3f\n", f.what.c_str(), f.n, f.median, f.p95, f.mean,
+                    f.max);
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("HX5800_SIM"))
-        qputenv("HX5800_SIM", HX5800_SIM_BUILT);
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("HX5800_SIM")) qputenv("HX5800_SIM", HX5800_SIM_BUILT);
     QApplication app(argc, argv); // Met1 is a (hidden) window
     const int transactions = argc > 1 ? std::max(10, std::atoi(argv[1])) : 1000;
 
@@ -112,7 +107,8 @@ int main(int argc, char** argv)
         for (int i = 0; i < transactions / 10; ++i)
             linkMs.push_back(timedMs([&] { linkFailures += link.Get_3X_D8(kPort, 1, 1, {buffer, 8}) != 0; }));
         for (int i = 0; i < transactions / 10; ++i)
-            plainMs.push_back(timedMs([&] { plainFailures += modbus_read_input_registers(plain, 0, 8, words) != 8; }));
+            plainMs.push_back(
+                timedMs([&] { plainFailures += modbus_read_input_registers(plain, 0, 8, words) != 8; }));
     }
     modbus_close(plain);
     modbus_free(plain);
@@ -140,8 +136,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < transactions; ++i) {
         const auto sent = link.stats().transactions;
         const double ms = timedMs([&] { link.Get_3X_D8(kPort, 1, 1, {buffer, 8}); });
-        if (link.stats().transactions == sent)
-            backedOffMs.push_back(ms);
+        if (link.stats().transactions == sent) backedOffMs.push_back(ms);
     }
     // The first answer after a timeout also waits a response time for late answers.
     for (int i = 0; i < 20; ++i) {
@@ -156,7 +151,8 @@ int main(int argc, char** argv)
     const Figures linkF = figuresOf("link Get_3X_D8 (8 input registers)", linkMs);
     const Figures plainF = figuresOf("plain modbus_read_input_registers (8)", plainMs);
     print({linkF, plainF, figuresOf("poll cycle Met1::Timer1_Timer (4 calls)", cycleMs),
-           figuresOf("silent instrument, one call", silentMs), figuresOf("backing off, one call", backedOffMs),
+           figuresOf("silent instrument, one call", silentMs),
+           figuresOf("backing off, one call", backedOffMs),
            figuresOf("first answer after a timeout", lateCheckMs)});
     std::printf("\nlink / plain libmodbus: median %.2fx, p95 %.2fx; failures: link %d, plain %d\n",
                 linkF.median / plainF.median, linkF.p95 / plainF.p95, linkFailures, plainFailures);

@@ -29,13 +29,12 @@ const QString kPython = QStringLiteral("/usr/bin/python3"); // the only one that
 
 // The instrument's store, the one table both ends are checked against.
 const std::map<int, int> kInputRegisters = {
-    {1, 2500}, {2, -1500}, {3, 1234}, {4, 3750}, {5, -320}, {6, 455}, {7, 612}, {8, 7001},
-    {9, -32768}, {10, 32767}, {11, -1}, {12, 0}, {13, 1}, {14, 253}, {15, 5800}, {16, -200},
+    {1, 2500},   {2, -1500},  {3, 1234}, {4, 3750}, {5, -320}, {6, 455},  {7, 612},   {8, 7001},
+    {9, -32768}, {10, 32767}, {11, -1},  {12, 0},   {13, 1},   {14, 253}, {15, 5800}, {16, -200},
 };
 // Discrete inputs 1..32 as four bytes, input 8k+b+1 in bit b of byte k.
 const std::array<int, 4> kDiscreteBytes = {5, 254, 0x80, 0x01};
-std::map<int, int> holdingRegisters()
-{
+std::map<int, int> holdingRegisters() {
     std::map<int, int> hr;
     for (int n = 257; n <= 272; ++n)
         hr[n] = (n % 2 ? 1 : -1) * (n - 250) * 10; // setpoints positive, hysteresis negative
@@ -44,8 +43,7 @@ std::map<int, int> holdingRegisters()
     return hr;
 }
 
-QJsonObject storeJson()
-{
+QJsonObject storeJson() {
     QJsonObject ir, hr;
     for (auto [n, v] : kInputRegisters)
         ir.insert(QString::number(n), v);
@@ -59,17 +57,14 @@ QJsonObject storeJson()
 
 // socat's pseudo-terminal pair and the pymodbus instrument on its end A; the link opens B.
 class PymodbusInstrument {
-public:
-    explicit PymodbusInstrument(QString mode) : mode_(std::move(mode))
-    {
+  public:
+    explicit PymodbusInstrument(QString mode) : mode_(std::move(mode)) {
         socat_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         python_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
-    ~PymodbusInstrument()
-    {
+    ~PymodbusInstrument() {
         for (QProcess* p : {&python_, &socat_}) {
-            if (p->state() == QProcess::NotRunning)
-                continue;
+            if (p->state() == QProcess::NotRunning) continue;
             p->terminate();
             if (!p->waitForFinished(2000)) {
                 p->kill();
@@ -79,14 +74,11 @@ public:
     }
 
     // Empty when it serves; else why not. `unavailable` is set when the mode cannot run here.
-    QString start()
-    {
-        if (!dir_.isValid())
-            return "no temporary folder";
+    QString start() {
+        if (!dir_.isValid()) return "no temporary folder";
         const QString a = dir_.filePath("A"), b = dir_.filePath("B");
         socat_.start("socat", {"-d", "-d", "pty,raw,echo=0,link=" + a, "pty,raw,echo=0,link=" + b});
-        if (!socat_.waitForStarted(3000))
-            return "socat did not start: " + socat_.errorString();
+        if (!socat_.waitForStarted(3000)) return "socat did not start: " + socat_.errorString();
         QElapsedTimer clock;
         clock.start();
         while (!(QFileInfo::exists(a) && QFileInfo::exists(b))) {
@@ -94,36 +86,32 @@ public:
                 return "socat made no pseudo-terminal pair";
             QThread::msleep(10);
         }
-        python_.start(kPython, {QFINDTESTDATA("pymodbus_instrument.py"), "--port", a, "--mode", mode_, "--store",
-                                QString::fromUtf8(QJsonDocument(storeJson()).toJson(QJsonDocument::Compact))});
-        if (!python_.waitForStarted(3000))
-            return "python did not start: " + python_.errorString();
+        python_.start(kPython,
+                      {QFINDTESTDATA("pymodbus_instrument.py"), "--port", a, "--mode", mode_, "--store",
+                       QString::fromUtf8(QJsonDocument(storeJson()).toJson(QJsonDocument::Compact))});
+        if (!python_.waitForStarted(3000)) return "python did not start: " + python_.errorString();
         const auto first = line(10000);
         if (first && first->startsWith("unavailable")) {
             unavailable = true;
             return *first;
         }
-        if (first != "ready " + mode_)
-            return "instrument not ready: " + first.value_or("(nothing)");
+        if (first != "ready " + mode_) return "instrument not ready: " + first.value_or("(nothing)");
         device_ = b;
         // The serial server opens its end only once its event loop runs: wait for an answer.
         qputenv("HX5800_COM7", device_.toLocal8Bit());
         ModbusLink probe;
-        if (probe.OpenPort_Modbus(kPort, 1, 0) != 0)
-            return "cannot open " + device_;
+        if (probe.OpenPort_Modbus(kPort, 1, 0) != 0) return "cannot open " + device_;
         int32_t buffer[8];
         clock.restart();
         while (probe.Get_3X_D8(kPort, 1, 1, buffer) != 0) {
-            if (clock.elapsed() > 10000)
-                return "the instrument never answered";
+            if (clock.elapsed() > 10000) return "the instrument never answered";
             QThread::msleep(50);
         }
         return {};
     }
 
     // The store's own value, asked on the instrument's console.
-    std::optional<int> get(const QString& table, int number)
-    {
+    std::optional<int> get(const QString& table, int number) {
         python_.readAllStandardOutput();
         python_.write(QStringLiteral("get %1 %2\n").arg(table).arg(number).toUtf8());
         const auto reply = line(3000);
@@ -135,16 +123,13 @@ public:
     QString device() const { return device_; }
     bool unavailable = false;
 
-private:
-    std::optional<QString> line(int timeoutMs)
-    {
+  private:
+    std::optional<QString> line(int timeoutMs) {
         QElapsedTimer clock;
         clock.start();
         while (!python_.canReadLine()) {
-            if (python_.state() != QProcess::Running && !python_.bytesAvailable())
-                return std::nullopt;
-            if (clock.elapsed() > timeoutMs)
-                return std::nullopt;
+            if (python_.state() != QProcess::Running && !python_.bytesAvailable()) return std::nullopt;
+            if (clock.elapsed() > timeoutMs) return std::nullopt;
             python_.waitForReadyRead(50);
         }
         return QString::fromUtf8(python_.readLine()).trimmed();
@@ -157,7 +142,9 @@ private:
     QString device_;
 };
 
-bool allAre(const int32_t* b, int n, int32_t v) { return std::all_of(b, b + n, [v](int32_t x) { return x == v; }); }
+bool allAre(const int32_t* b, int n, int32_t v) {
+    return std::all_of(b, b + n, [v](int32_t x) { return x == v; });
+}
 
 } // namespace
 
@@ -167,8 +154,7 @@ class LinkPymodbusTest : public QObject {
     std::map<QString, std::unique_ptr<PymodbusInstrument>> instruments_;
 
     // The running instrument of this row's mode (started once per mode), or a skip/fail.
-    PymodbusInstrument* instrument()
-    {
+    PymodbusInstrument* instrument() {
         QFETCH(QString, mode);
         auto& slot = instruments_[mode];
         if (!slot) {
@@ -179,30 +165,31 @@ class LinkPymodbusTest : public QObject {
     }
     std::map<QString, QString> error_;
 
-    static void addModes()
-    {
+    static void addModes() {
         QTest::addColumn<QString>("mode");
         QTest::newRow("serial server") << "server";
         QTest::newRow("framer loop") << "framer";
     }
 
-#define OPEN_ON_INSTRUMENT(link)                                                                                  \
-    PymodbusInstrument* inst = instrument();                                                                     \
-    {                                                                                                            \
-        QFETCH(QString, mode);                                                                                   \
-        if (inst->unavailable)                                                                                   \
-            QSKIP(qPrintable("pymodbus " + mode + " cannot run here: " + error_[mode]));                        \
-        QVERIFY2(error_[mode].isEmpty(), qPrintable(error_[mode]));                                              \
-    }                                                                                                            \
-    qputenv("HX5800_COM7", inst->device().toLocal8Bit());                                                        \
+#define OPEN_ON_INSTRUMENT(link)                                                                             \
+    PymodbusInstrument* inst = instrument();                                                                 \
+    {                                                                                                        \
+        QFETCH(QString, mode);                                                                               \
+        if (inst->unavailable) QSKIP(qPrintable("pymodbus " + mode + " cannot run here: " + error_[mode]));  \
+        QVERIFY2(error_[mode].isEmpty(), qPrintable(error_[mode]));                                          \
+    }                                                                                                        \
+    qputenv("HX5800_COM7", inst->device().toLocal8Bit());                                                    \
     QCOMPARE(link.OpenPort_Modbus(kPort, 1, 0), 0)
 
-private slots:
-    void cleanupTestCase() { instruments_.clear(); }
+  private slots:
+    void cleanupTestCase() {
+        instruments_.clear();
+    }
 
-    void inputRegistersArriveSigned_data() { addModes(); }
-    void inputRegistersArriveSigned()
-    {
+    void inputRegistersArriveSigned_data() {
+        addModes();
+    }
+    void inputRegistersArriveSigned() {
         ModbusLink link;
         OPEN_ON_INSTRUMENT(link);
         int32_t buffer[16];
@@ -210,7 +197,8 @@ private slots:
         QCOMPARE(link.Get_3X_D8(kPort, 1, 1, {buffer, 8}), 0);
         QCOMPARE(link.Get_3X_D8(kPort, 1, 9, {buffer + 8, 8}), 0);
         for (int i = 0; i < 16; ++i)
-            QVERIFY2(buffer[i] == kInputRegisters.at(i + 1), qPrintable(QStringLiteral("register %1: %2").arg(i + 1).arg(buffer[i])));
+            QVERIFY2(buffer[i] == kInputRegisters.at(i + 1),
+                     qPrintable(QStringLiteral("register %1: %2").arg(i + 1).arg(buffer[i])));
         // A block that starts inside the map: the link's numbering is the instrument's.
         QCOMPARE(link.Get_3X_D8(kPort, 1, 5, {buffer, 8}), 0);
         QCOMPARE(buffer[0], -320);
@@ -218,9 +206,10 @@ private slots:
         QCOMPARE(link.stats().good, uint64_t(3));
     }
 
-    void discreteInputsArrivePackedFirstInputInBitZero_data() { addModes(); }
-    void discreteInputsArrivePackedFirstInputInBitZero()
-    {
+    void discreteInputsArrivePackedFirstInputInBitZero_data() {
+        addModes();
+    }
+    void discreteInputsArrivePackedFirstInputInBitZero() {
         ModbusLink link;
         OPEN_ON_INSTRUMENT(link);
         int32_t buffer[4];
@@ -235,8 +224,7 @@ private slots:
         QCOMPARE(buffer[1], (254 >> 1) | ((0x80 & 1) << 7));
     }
 
-    void holdingRegistersInBlocksOfEightAndSixteen_data()
-    {
+    void holdingRegistersInBlocksOfEightAndSixteen_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<int>("first");
         QTest::addColumn<int>("count");
@@ -248,8 +236,7 @@ private slots:
             QTest::addRow("%s, last configuration 8", mode) << mode << 4185 << 8;
         }
     }
-    void holdingRegistersInBlocksOfEightAndSixteen()
-    {
+    void holdingRegistersInBlocksOfEightAndSixteen() {
         QFETCH(int, first);
         QFETCH(int, count);
         ModbusLink link;
@@ -265,8 +252,7 @@ private slots:
         QVERIFY(allAre(buffer + count, 17 - count, kSentinel));
     }
 
-    void aWriteReadsBack_data()
-    {
+    void aWriteReadsBack_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<int>("reg");
         QTest::addColumn<int>("value");
@@ -277,8 +263,7 @@ private slots:
             QTest::addRow("%s, configuration 1000", mode) << mode << 4123 << 1000 << 1000;
         }
     }
-    void aWriteReadsBack()
-    {
+    void aWriteReadsBack() {
         QFETCH(int, reg);
         QFETCH(int, value);
         QFETCH(int, readBack);
@@ -295,17 +280,15 @@ private slots:
 
     // Outside the store pymodbus answers exception 02: a write reports -8888, a read
     // leaves its buffer, and both count as exceptions, not as a silent instrument.
-    void anUnmappedRegisterIsAnException_data()
-    {
+    void anUnmappedRegisterIsAnException_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("call");
         for (const char* mode : {"server", "framer"})
-            for (const char* call : {"write 5000", "write 256", "read 5000", "read 16 from 4185", "input register 17",
-                                     "discrete input 33"})
+            for (const char* call : {"write 5000", "write 256", "read 5000", "read 16 from 4185",
+                                     "input register 17", "discrete input 33"})
                 QTest::addRow("%s, %s", mode, call) << mode << call;
     }
-    void anUnmappedRegisterIsAnException()
-    {
+    void anUnmappedRegisterIsAnException() {
         QFETCH(QString, call);
         ModbusLink link;
         OPEN_ON_INSTRUMENT(link);

@@ -25,8 +25,7 @@ constexpr int32_t kSentinel = 0x5A5A5A5A; // no register or packed byte can hold
 constexpr qint64 kWindowThreadBoundMs = 250;
 
 // Starts the simulator and opens port 7 on its line at 9600, no parity.
-bool startAndOpen(SimProcess& sim, ModbusLink& link)
-{
+bool startAndOpen(SimProcess& sim, ModbusLink& link) {
     if (!sim.start()) {
         qWarning("%s", qPrintable(sim.errorText()));
         return false;
@@ -36,8 +35,7 @@ bool startAndOpen(SimProcess& sim, ModbusLink& link)
 }
 
 // The instrument's own view of `count` values from `first`, asked on its console.
-std::vector<int32_t> simValues(SimProcess& sim, const char* table, int first, int count)
-{
+std::vector<int32_t> simValues(SimProcess& sim, const char* table, int first, int count) {
     std::vector<int32_t> values;
     for (int n = first; n < first + count; ++n)
         values.push_back(sim.query(QStringLiteral("get %1 %2").arg(table).arg(n)).value_or(kSentinel));
@@ -45,8 +43,7 @@ std::vector<int32_t> simValues(SimProcess& sim, const char* table, int first, in
 }
 
 // Discrete inputs packed 8 per element, first input in bit 0, as the link delivers them.
-std::vector<int32_t> simPackedInputs(SimProcess& sim, int first, int count)
-{
+std::vector<int32_t> simPackedInputs(SimProcess& sim, int first, int count) {
     const auto bits = simValues(sim, "di", first, count);
     std::vector<int32_t> packed(count / 8, 0);
     for (int i = 0; i < count; ++i)
@@ -54,8 +51,7 @@ std::vector<int32_t> simPackedInputs(SimProcess& sim, int first, int count)
     return packed;
 }
 
-template <typename F> qint64 elapsedMs(F&& call)
-{
+template <typename F> qint64 elapsedMs(F&& call) {
     QElapsedTimer clock;
     clock.start();
     call();
@@ -63,18 +59,17 @@ template <typename F> qint64 elapsedMs(F&& call)
 }
 
 // The writers' rule: a write that reports -8888 is sent exactly once more.
-int32_t writeWithOneResend(hx::Link& link, int32_t address, int32_t reg, int32_t value)
-{
+int32_t writeWithOneResend(hx::Link& link, int32_t address, int32_t reg, int32_t value) {
     int32_t rc = link.Set_4X_D1(kPort, address, reg, value);
-    if (rc == hx::kWriteFailed)
-        rc = link.Set_4X_D1(kPort, address, reg, value);
+    if (rc == hx::kWriteFailed) rc = link.Set_4X_D1(kPort, address, reg, value);
     return rc;
 }
 
-bool allAre(const int32_t* b, int n, int32_t v) { return std::all_of(b, b + n, [v](int32_t x) { return x == v; }); }
+bool allAre(const int32_t* b, int n, int32_t v) {
+    return std::all_of(b, b + n, [v](int32_t x) { return x == v; });
+}
 
-QString listOf(const int32_t* b, int n)
-{
+QString listOf(const int32_t* b, int n) {
     QStringList items;
     for (int i = 0; i < n; ++i)
         items << QString::number(b[i]);
@@ -85,13 +80,12 @@ QString listOf(const int32_t* b, int n)
 
 class LinkSimTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void init() { hx::resetSharedState(); }
 
     // ---- the poll through the real link ------------------------------------------------
 
-    void pollCopiesTheInstrumentsValues()
-    {
+    void pollCopiesTheInstrumentsValues() {
         SimProcess sim({"--static"});
         ModbusLink link;
         QVERIFY(startAndOpen(sim, link));
@@ -120,8 +114,7 @@ private slots:
         QCOMPARE(hx::Status_Bit[32], 0);
     }
 
-    void discreteInputsLandInTheirOwnBits_data()
-    {
+    void discreteInputsLandInTheirOwnBits_data() {
         QTest::addColumn<QList<int>>("inputsOn"); // discrete inputs 1..16 switched on
         QTest::addColumn<QList<int>>("bitsOn");   // Status_Bit elements 0..15 that must be 1
         QTest::newRow("open circuit CH1") << QList<int>{1} << QList<int>{0};
@@ -133,10 +126,10 @@ private slots:
         QTest::newRow("byte 254") << QList<int>{2, 3, 4, 5, 6, 7, 8} << QList<int>{1, 2, 3, 4, 5, 6, 7};
         QTest::newRow("both bytes") << QList<int>{1, 16} << QList<int>{0, 15};
         // All eight on is byte 255, which the poll ignores: the earlier bits stay.
-        QTest::newRow("byte 255 keeps the earlier bits") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8} << QList<int>{};
+        QTest::newRow("byte 255 keeps the earlier bits")
+            << QList<int>{1, 2, 3, 4, 5, 6, 7, 8} << QList<int>{};
     }
-    void discreteInputsLandInTheirOwnBits()
-    {
+    void discreteInputsLandInTheirOwnBits() {
         QFETCH(QList<int>, inputsOn);
         QFETCH(QList<int>, bitsOn);
         SimProcess sim({"--static"});
@@ -157,8 +150,7 @@ private slots:
         QCOMPARE(link.stats().good, uint64_t(8));
     }
 
-    void comParamSelectsPortAndSlave_data()
-    {
+    void comParamSelectsPortAndSlave_data() {
         QTest::addColumn<int>("port");
         QTest::addColumn<int>("slave");
         QTest::addColumn<bool>("answered");
@@ -167,8 +159,7 @@ private slots:
         QTest::newRow("a port that is not open") << 6 << 5 << false;
         QTest::newRow("slave 0 is not an instrument") << 7 << 0 << false;
     }
-    void comParamSelectsPortAndSlave()
-    {
+    void comParamSelectsPortAndSlave() {
         QFETCH(int, port);
         QFETCH(int, slave);
         QFETCH(bool, answered);
@@ -192,8 +183,7 @@ private slots:
 
     // ---- writes -------------------------------------------------------------------------
 
-    void writesLandAndReadBack_data()
-    {
+    void writesLandAndReadBack_data() {
         QTest::addColumn<int>("reg");
         QTest::addColumn<int>("value");
         QTest::addColumn<int>("readBack");   // the signed register value
@@ -206,8 +196,7 @@ private slots:
         QTest::newRow("zero") << 262 << 0 << 0 << 257;
         QTest::newRow("last configuration register") << 4192 << 3 << 3 << 4177;
     }
-    void writesLandAndReadBack()
-    {
+    void writesLandAndReadBack() {
         QFETCH(int, reg);
         QFETCH(int, value);
         QFETCH(int, readBack);
@@ -229,16 +218,14 @@ private slots:
         QCOMPARE(link.stats().good, uint64_t(3));
     }
 
-    void valueOutsideARegisterIsNeverSent_data()
-    {
+    void valueOutsideARegisterIsNeverSent_data() {
         QTest::addColumn<int>("value");
         QTest::newRow("-32769") << -32769;
         QTest::newRow("65536") << 65536;
         QTest::newRow("most negative int") << int(INT32_MIN);
         QTest::newRow("largest int") << int(INT32_MAX);
     }
-    void valueOutsideARegisterIsNeverSent()
-    {
+    void valueOutsideARegisterIsNeverSent() {
         QFETCH(int, value);
         SimProcess sim({"--static"});
         ModbusLink link;
@@ -251,15 +238,13 @@ private slots:
         QCOMPARE(sim.query("get hr 257"), before);
     }
 
-    void calibrationRegistersRefuseWrites_data()
-    {
+    void calibrationRegistersRefuseWrites_data() {
         QTest::addColumn<int>("reg");
         QTest::addColumn<int>("blockFirst"); // an 8-register read that holds it
         QTest::newRow("first, 24577") << 24577 << 24577;
         QTest::newRow("last, 24632") << 24632 << 24625;
     }
-    void calibrationRegistersRefuseWrites()
-    {
+    void calibrationRegistersRefuseWrites() {
         QFETCH(int, reg);
         QFETCH(int, blockFirst);
         SimProcess sim({"--static"});
@@ -274,8 +259,7 @@ private slots:
         QCOMPARE(eight[reg - blockFirst], 1234);
     }
 
-    void aRefusedFirstWriteLandsOnTheResend()
-    {
+    void aRefusedFirstWriteLandsOnTheResend() {
         SimProcess sim({"--static", "--refuse-first-write"});
         ModbusLink link;
         QVERIFY(startAndOpen(sim, link));
@@ -289,8 +273,7 @@ private slots:
 
     // ---- a silent instrument --------------------------------------------------------------
 
-    void aSilentInstrumentCostsBoundedTimeAndBacksOff()
-    {
+    void aSilentInstrumentCostsBoundedTimeAndBacksOff() {
         SimProcess sim({"--static"});
         ModbusLink link;
         QVERIFY(startAndOpen(sim, link));
@@ -340,7 +323,8 @@ private slots:
         QVERIFY(skipped > 100);
         QVERIFY2(probesAt.size() >= 2 && probesAt.size() <= 3, qPrintable(QString::number(probesAt.size())));
         for (size_t i = 1; i < probesAt.size(); ++i)
-            QVERIFY2(probesAt[i] - probesAt[i - 1] >= 990, qPrintable(QString::number(probesAt[i] - probesAt[i - 1])));
+            QVERIFY2(probesAt[i] - probesAt[i - 1] >= 990,
+                     qPrintable(QString::number(probesAt[i] - probesAt[i - 1])));
         // A write in the back-off fails at once too, so the writer's single resend is cheap.
         int32_t rc = 0;
         QVERIFY(elapsedMs([&] { rc = writeWithOneResend(link, 1, 257, 5); }) < 250);
@@ -365,8 +349,7 @@ private slots:
 
     // ---- broken answers -------------------------------------------------------------------
 
-    void brokenAnswersNeverReachABuffer_data()
-    {
+    void brokenAnswersNeverReachABuffer_data() {
         QTest::addColumn<QStringList>("fault");
         QTest::addColumn<int>("every");
         QTest::addColumn<QString>("counter");
@@ -374,8 +357,7 @@ private slots:
         QTest::newRow("dropped answers") << QStringList{"--drop-every", "3"} << 3 << "timeouts";
         QTest::newRow("busy exceptions") << QStringList{"--exception-every", "2"} << 2 << "exceptions";
     }
-    void brokenAnswersNeverReachABuffer()
-    {
+    void brokenAnswersNeverReachABuffer() {
         QFETCH(QStringList, fault);
         QFETCH(int, every);
         QFETCH(QString, counter);
@@ -389,10 +371,21 @@ private slots:
             std::vector<int32_t> expected;
         };
         const std::vector<Block> blocks = {
-            {"ir 1..8", [&](int32_t* b) { return link.Get_3X_D8(kPort, 1, 1, {b, 8}); }, simValues(sim, "ir", 1, 8)},
-            {"hr 4097..4112", [&](int32_t* b) { return link.Get_4X_D16(kPort, 1, 4097, {b, 16}); },
+            {"ir 1..8",
+             [&](int32_t* b) {
+                 return link.Get_3X_D8(kPort, 1, 1, {b, 8});
+             },
+             simValues(sim, "ir", 1, 8)},
+            {"hr 4097..4112",
+             [&](int32_t* b) {
+                 return link.Get_4X_D16(kPort, 1, 4097, {b, 16});
+             },
              simValues(sim, "hr", 4097, 16)},
-            {"di 17..32", [&](int32_t* b) { return link.Get_1X_B16(kPort, 1, 17, {b, 2}); }, simPackedInputs(sim, 17, 16)},
+            {"di 17..32",
+             [&](int32_t* b) {
+                 return link.Get_1X_B16(kPort, 1, 17, {b, 2});
+             },
+             simPackedInputs(sim, 17, 16)},
         };
         constexpr int kReads = 30;
         int good = 0;
@@ -404,8 +397,11 @@ private slots:
             const int32_t rc = block.read(buffer);
             const bool isExpected = std::equal(block.expected.begin(), block.expected.end(), buffer);
             QVERIFY2(rc == 0 ? isExpected : allAre(buffer, 16, kSentinel),
-                     qPrintable(QStringLiteral("read %1 of %2 returned %3: %4").arg(i).arg(block.name).arg(rc).arg(
-                         listOf(buffer, n))));
+                     qPrintable(QStringLiteral("read %1 of %2 returned %3: %4")
+                                    .arg(i)
+                                    .arg(block.name)
+                                    .arg(rc)
+                                    .arg(listOf(buffer, n))));
             QVERIFY(allAre(buffer + n, 16 - n, kSentinel));
             good += rc == 0;
         }
@@ -427,16 +423,14 @@ private slots:
     // Requests sent while the instrument hangs are answered when it comes back. Those late
     // answers have the same shape as the answer to the next read of another block of input
     // registers; they must never be taken for it.
-    void lateAnswersAreNotTakenForFreshOnes_data()
-    {
+    void lateAnswersAreNotTakenForFreshOnes_data() {
         QTest::addColumn<int>("unanswered"); // requests sent while the instrument hangs
         QTest::addColumn<int>("waitMs");     // from its coming back to the next read
         for (int unanswered : {1, 2})
             for (int wait : {0, 2, 30})
                 QTest::addRow("%d unanswered, next read after %d ms", unanswered, wait) << unanswered << wait;
     }
-    void lateAnswersAreNotTakenForFreshOnes()
-    {
+    void lateAnswersAreNotTakenForFreshOnes() {
         QFETCH(int, unanswered);
         QFETCH(int, waitMs);
         SimProcess sim({"--static"});
@@ -453,16 +447,17 @@ private slots:
             QVERIFY(allAre(buffer, 8, kSentinel));
         }
         sim.resume();
-        if (waitMs > 0)
-            QThread::msleep(waitMs);
+        if (waitMs > 0) QThread::msleep(waitMs);
         int good = 0;
         for (int i = 0; i < 6; ++i) {
             std::fill(std::begin(buffer), std::end(buffer), kSentinel);
             const int32_t rc = link.Get_3X_D8(kPort, 1, 9, buffer);
             const std::vector<int32_t> got(buffer, buffer + 8);
-            QVERIFY2(got != first, qPrintable(QStringLiteral("read %1 got the late answer of registers 1..8").arg(i)));
-            QVERIFY2(rc == 0 ? got == second : allAre(buffer, 8, kSentinel),
-                     qPrintable(QStringLiteral("read %1 returned %2: %3").arg(i).arg(rc).arg(listOf(buffer, 8))));
+            QVERIFY2(got != first,
+                     qPrintable(QStringLiteral("read %1 got the late answer of registers 1..8").arg(i)));
+            QVERIFY2(
+                rc == 0 ? got == second : allAre(buffer, 8, kSentinel),
+                qPrintable(QStringLiteral("read %1 returned %2: %3").arg(i).arg(rc).arg(listOf(buffer, 8))));
             good += rc == 0;
         }
         QVERIFY(good >= 4);
@@ -470,8 +465,7 @@ private slots:
 
     // ---- the port ---------------------------------------------------------------------------
 
-    void callsOnAPortNotOpenFailAtOnce_data()
-    {
+    void callsOnAPortNotOpenFailAtOnce_data() {
         QTest::addColumn<int>("call");
         QTest::addColumn<int>("expected");
         QTest::newRow("Get_3X_D8") << 0 << int(hx::kCallFailed);
@@ -481,8 +475,7 @@ private slots:
         QTest::newRow("Set_4X_D1") << 4 << int(hx::kWriteFailed);
         QTest::newRow("ClosePort_Modbus") << 5 << int(hx::kCallFailed);
     }
-    void callsOnAPortNotOpenFailAtOnce()
-    {
+    void callsOnAPortNotOpenFailAtOnce() {
         QFETCH(int, call);
         QFETCH(int, expected);
         ModbusLink link;
@@ -491,12 +484,24 @@ private slots:
         int32_t rc = 0;
         const qint64 ms = elapsedMs([&] {
             switch (call) {
-            case 0: rc = link.Get_3X_D8(kPort, 1, 1, buffer); break;
-            case 1: rc = link.Get_1X_B16(kPort, 1, 1, buffer); break;
-            case 2: rc = link.Get_4X_D8(kPort, 1, 257, buffer); break;
-            case 3: rc = link.Get_4X_D16(kPort, 1, 257, buffer); break;
-            case 4: rc = link.Set_4X_D1(kPort, 1, 257, 5); break;
-            case 5: rc = link.ClosePort_Modbus(kPort); break;
+            case 0:
+                rc = link.Get_3X_D8(kPort, 1, 1, buffer);
+                break;
+            case 1:
+                rc = link.Get_1X_B16(kPort, 1, 1, buffer);
+                break;
+            case 2:
+                rc = link.Get_4X_D8(kPort, 1, 257, buffer);
+                break;
+            case 3:
+                rc = link.Get_4X_D16(kPort, 1, 257, buffer);
+                break;
+            case 4:
+                rc = link.Set_4X_D1(kPort, 1, 257, 5);
+                break;
+            case 5:
+                rc = link.ClosePort_Modbus(kPort);
+                break;
             }
         });
         QCOMPARE(rc, expected);
@@ -506,8 +511,7 @@ private slots:
         QVERIFY(!link.portStatus(kPort).open);
     }
 
-    void closingAndReopeningThePortWorks()
-    {
+    void closingAndReopeningThePortWorks() {
         SimProcess sim({"--static"});
         ModbusLink link;
         QVERIFY(startAndOpen(sim, link));
@@ -531,8 +535,7 @@ private slots:
         QCOMPARE(link.stats().timeouts, uint64_t(0));
     }
 
-    void anOpenThatCannotSucceedFailsAtOnceWithItsReason_data()
-    {
+    void anOpenThatCannotSucceedFailsAtOnceWithItsReason_data() {
         QTest::addColumn<int>("port");
         QTest::addColumn<QByteArray>("mapped");
         QTest::addColumn<int>("baudChoice");
@@ -541,12 +544,13 @@ private slots:
         QTest::newRow("missing device") << 7 << QByteArray("/nonexistent/ttyHX") << 1 << 0 << "No such file";
         QTest::newRow("port 0") << 0 << QByteArray() << 1 << 0 << "no device";
         QTest::newRow("negative port") << -3 << QByteArray() << 1 << 0 << "no device";
-        QTest::newRow("unknown baud choice") << 7 << QByteArray("/dev/null") << 3 << 0 << "unknown line setting";
-        QTest::newRow("unknown parity choice") << 7 << QByteArray("/dev/null") << 1 << -1 << "unknown line setting";
+        QTest::newRow("unknown baud choice")
+            << 7 << QByteArray("/dev/null") << 3 << 0 << "unknown line setting";
+        QTest::newRow("unknown parity choice")
+            << 7 << QByteArray("/dev/null") << 1 << -1 << "unknown line setting";
         QTest::newRow("not a terminal") << 7 << QByteArray("/dev/null") << 1 << 0 << "";
     }
-    void anOpenThatCannotSucceedFailsAtOnceWithItsReason()
-    {
+    void anOpenThatCannotSucceedFailsAtOnceWithItsReason() {
         QFETCH(int, port);
         QFETCH(QByteArray, mapped);
         QFETCH(int, baudChoice);
@@ -564,8 +568,7 @@ private slots:
         QVERIFY(!status.open);
         QVERIFY(!status.error.empty());
         QVERIFY2(QString::fromStdString(status.error).contains(reason), status.error.c_str());
-        if (!mapped.isEmpty())
-            QCOMPARE(QByteArray::fromStdString(status.device), mapped);
+        if (!mapped.isEmpty()) QCOMPARE(QByteArray::fromStdString(status.device), mapped);
         int32_t buffer[8];
         QCOMPARE(link.Get_3X_D8(port, 1, 1, buffer), hx::kCallFailed);
         QCOMPARE(link.stats().transactions, uint64_t(0));

@@ -21,14 +21,13 @@ namespace {
 
 // Sets an environment variable for the length of one test case.
 class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QByteArray& value) : name_(name), had_(qEnvironmentVariableIsSet(name))
-    {
+  public:
+    ScopedEnv(const char* name, const QByteArray& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)) {
         old_ = qgetenv(name);
         qputenv(name, value);
     }
-    ~ScopedEnv()
-    {
+    ~ScopedEnv() {
         if (had_)
             qputenv(name_, old_);
         else
@@ -37,7 +36,7 @@ public:
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     const char* name_;
     bool had_;
     QByteArray old_;
@@ -45,24 +44,20 @@ private:
 
 // A pseudo-terminal that nobody answers on: the line of a switched-off instrument.
 class DeadLine {
-public:
-    DeadLine()
-    {
+  public:
+    DeadLine() {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
         if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0)
-            if (const char* name = ::ptsname(master_))
-                path_ = name;
+            if (const char* name = ::ptsname(master_)) path_ = name;
     }
-    ~DeadLine()
-    {
-        if (master_ >= 0)
-            ::close(master_);
+    ~DeadLine() {
+        if (master_ >= 0) ::close(master_);
     }
     DeadLine(const DeadLine&) = delete;
     DeadLine& operator=(const DeadLine&) = delete;
     QByteArray path() const { return path_; }
 
-private:
+  private:
     int master_ = -1;
     QByteArray path_;
 };
@@ -73,9 +68,8 @@ constexpr auto kWindowThreadBound = 250ms;
 
 class PortMapTest : public QObject {
     Q_OBJECT
-private slots:
-    void environmentNamesTheDevice_data()
-    {
+  private slots:
+    void environmentNamesTheDevice_data() {
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("mapped");
         QTest::newRow("COM1 to an adapter") << 1 << "/dev/ttyACM3";
@@ -85,8 +79,7 @@ private slots:
         // Port 0 comes from a port box text that is not a number; a mapping still wins.
         QTest::newRow("COM0 when mapped") << 0 << "/dev/ttyUSB0";
     }
-    void environmentNamesTheDevice()
-    {
+    void environmentNamesTheDevice() {
         QFETCH(int, port);
         QFETCH(QString, mapped);
         const QByteArray name = "HX5800_COM" + QByteArray::number(port);
@@ -94,8 +87,7 @@ private slots:
         QCOMPARE(QString::fromStdString(devicePathForPort(port)), mapped);
     }
 
-    void withoutMappingTheSerialPortIsUsed_data()
-    {
+    void withoutMappingTheSerialPortIsUsed_data() {
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("expected"); // empty: no device at all
         // No USB adapter with these numbers on any test machine.
@@ -105,8 +97,7 @@ private slots:
         QTest::newRow("COM-1 has no device") << -1 << "";
         QTest::newRow("most negative port") << int(INT32_MIN) << "";
     }
-    void withoutMappingTheSerialPortIsUsed()
-    {
+    void withoutMappingTheSerialPortIsUsed() {
         QFETCH(int, port);
         QFETCH(QString, expected);
         const QByteArray name = "HX5800_COM" + QByteArray::number(port);
@@ -116,15 +107,14 @@ private slots:
         QCOMPARE(QString::fromStdString(devicePathForPort(port)), expected);
     }
 
-    void firstSerialPortPrefersAUsbAdapter()
-    {
+    void firstSerialPortPrefersAUsbAdapter() {
         ScopedEnv env("HX5800_COM1", QByteArray());
         const QString got = QString::fromStdString(devicePathForPort(1));
-        QCOMPARE(got, QFile::exists("/dev/ttyUSB0") ? QStringLiteral("/dev/ttyUSB0") : QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(got, QFile::exists("/dev/ttyUSB0") ? QStringLiteral("/dev/ttyUSB0")
+                                                    : QStringLiteral("/dev/ttyS0"));
     }
 
-    void timingFitsTheWindowThread_data()
-    {
+    void timingFitsTheWindowThread_data() {
         QTest::addColumn<int>("baud");
         QTest::addColumn<bool>("parity");
         QTest::addColumn<int>("characterUs"); // bits per character / baud, rounded up
@@ -133,8 +123,7 @@ private slots:
                 QTest::addRow("%d %s", baud, parity ? "with parity" : "no parity")
                     << baud << parity << int(((parity ? 11 : 10) * 1000000LL + baud - 1) / baud);
     }
-    void timingFitsTheWindowThread()
-    {
+    void timingFitsTheWindowThread() {
         QFETCH(int, baud);
         QFETCH(bool, parity);
         QFETCH(int, characterUs);
@@ -142,32 +131,33 @@ private slots:
         QCOMPARE(int(t.character.count()), characterUs);
         // A silent call costs the response timeout: bounded for the window thread, and never
         // shorter than the instrument's turnaround plus the adapter's latency.
-        QVERIFY2(t.responseTimeout >= hx::kInstrumentTurnaround + hx::kAdapterLatency && t.responseTimeout <= 110ms,
+        QVERIFY2(t.responseTimeout >= hx::kInstrumentTurnaround + hx::kAdapterLatency &&
+                     t.responseTimeout <= 110ms,
                  qPrintable(QString::number(t.responseTimeout.count())));
         // The request must be on the wire, and the instrument's turnaround over, before
         // the answer can begin: a shorter wait would call a slow instrument silent.
-        QVERIFY(t.responseTimeout >= t.character * hx::kRequestBytes + hx::kInstrumentTurnaround + hx::kAdapterLatency);
+        QVERIFY(t.responseTimeout >=
+                t.character * hx::kRequestBytes + hx::kInstrumentTurnaround + hx::kAdapterLatency);
         // An answer the adapter hands over in bursts must not be cut between bursts, and
         // the gap must exceed the 3.5 characters that end a frame at this speed.
         QVERIFY(t.byteTimeout >= hx::kAdapterLatency);
         QVERIFY(t.byteTimeout > t.character * 7 / 2);
         // The longest answered exchange: request, turnaround, the longest answer.
         QVERIFY(t.longestExchange >= t.responseTimeout + t.character * hx::kLongestAnswerBytes);
-        QVERIFY2(t.longestExchange < kWindowThreadBound, qPrintable(QString::number(t.longestExchange.count())));
+        QVERIFY2(t.longestExchange < kWindowThreadBound,
+                 qPrintable(QString::number(t.longestExchange.count())));
     }
 
     // The same bound measured: the real link on a line nobody answers, at every baud and
     // parity choice the port settings offer.
-    void silentCallStaysWithinTheBound_data()
-    {
+    void silentCallStaysWithinTheBound_data() {
         QTest::addColumn<int>("baudChoice");
         QTest::addColumn<int>("parityChoice");
         for (int b = 0; b < 3; ++b)
             for (int p = 0; p < 3; ++p)
                 QTest::addRow("baud %d parity %d", b, p) << b << p;
     }
-    void silentCallStaysWithinTheBound()
-    {
+    void silentCallStaysWithinTheBound() {
         QFETCH(int, baudChoice);
         QFETCH(int, parityChoice);
         DeadLine line;
