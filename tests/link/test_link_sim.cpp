@@ -7,11 +7,14 @@
 #include "support/SimProcess.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -533,6 +536,50 @@ class LinkSimTest : public QObject {
         QCOMPARE(link.OpenPort_Modbus(kPort, 1, 0), 0);
         QCOMPARE(link.Get_3X_D8(kPort, 1, 1, buffer), 0);
         QCOMPARE(link.stats().timeouts, uint64_t(0));
+    }
+
+    // The line goes away under an open port (the instrument's process ends, as an adapter
+    // that is unplugged): calls fail without blocking, the link tries to open the device
+    // again at most once a second, and picks the line up when it is back.
+    void aVanishedLineIsTakenUpAgainWhenItReturns() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString stable = dir.filePath("ttyHX"); // the name the port is mapped to
+        auto first = std::make_unique<SimProcess>(QStringList{"--static"});
+        QVERIFY2(first->start(), qPrintable(first->errorText()));
+        QVERIFY(QFile::link(first->devicePath(), stable));
+        qputenv("HX5800_COM7", stable.toLocal8Bit());
+        ModbusLink link;
+        QCOMPARE(link.OpenPort_Modbus(kPort, 1, 0), 0);
+        int32_t buffer[8];
+        QCOMPARE(link.Get_3X_D8(kPort, 1, 1, buffer), 0);
+
+        first->stop();
+        std::fill(std::begin(buffer), std::end(buffer), kSentinel);
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 1500) {
+            QVERIFY(elapsedMs([&] { QCOMPARE(link.Get_3X_D8(kPort, 1, 1, buffer), hx::kCallFailed); }) <
+                    kWindowThreadBoundMs);
+            QThread::msleep(20);
+        }
+        QVERIFY(allAre(buffer, 8, kSentinel));
+        QVERIFY(link.stats().ioErrors >= 1);
+        QVERIFY(link.stats().backingOff);
+        QVERIFY(link.stats().skippedInBackOff > 20);
+        // Opening the device again is tried once a second, not on every call.
+        QVERIFY2(link.stats().ioErrors <= 3, qPrintable(QString::number(link.stats().ioErrors)));
+
+        SimProcess second({"--static"});
+        QVERIFY2(second.start(), qPrintable(second.errorText()));
+        QVERIFY(QFile::remove(stable));
+        QVERIFY(QFile::link(second.devicePath(), stable));
+        const auto inputs = simValues(second, "ir", 1, 8);
+        clock.restart();
+        while (link.Get_3X_D8(kPort, 1, 1, buffer) != 0 && clock.elapsed() < 2500)
+            QThread::msleep(20);
+        QCOMPARE(std::vector<int32_t>(buffer, buffer + 8), inputs);
+        QVERIFY(!link.stats().backingOff);
     }
 
     void anOpenThatCannotSucceedFailsAtOnceWithItsReason_data() {
