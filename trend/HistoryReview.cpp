@@ -156,11 +156,7 @@ void HistoryReview::olderPage() {
     }
 
     const int32_t p = kPageRecords * state_.Page_Back;
-    const int32_t r = state_.Ring_Pos;
-    if (r > p)
-        state_.Probe_End = r - p;
-    else if (ringWrapped() && r < p)
-        state_.Probe_End = kRingSize - (p - r);
+    updateProbeEnd(p);
     const bool oldest = pageReachesOldest(p);
     if (oldest) {
         view_.setOlderEnabled(false);
@@ -174,6 +170,16 @@ void HistoryReview::olderPage() {
     view_.redraw();
 }
 
+// Probe_End follows the ring P records behind the newest: Ring_Pos - P while that is a slot
+// id, and on a wrapped ring the slot as far behind the end of the ring.
+void HistoryReview::updateProbeEnd(int32_t p) {
+    const int32_t r = state_.Ring_Pos;
+    if (r > p)
+        state_.Probe_End = r - p;
+    else if (ringWrapped() && r < p)
+        state_.Probe_End = kRingSize - (p - r);
+}
+
 void HistoryReview::newerPage() {
     // Live already: there is no newer page (the button is disabled and the key guarded).
     if (state_.Page_Back <= 0) return;
@@ -183,11 +189,7 @@ void HistoryReview::newerPage() {
 
     if (state_.Page_Back != 0) {
         const int32_t p = kPageRecords * state_.Page_Back;
-        const int32_t r = state_.Ring_Pos;
-        if (r > p)
-            state_.Probe_End = r - p;
-        else if (ringWrapped() && r < p)
-            state_.Probe_End = kRingSize - (p - r);
+        updateProbeEnd(p);
         setWindowEndForPage(p);
         state_.Win_Count = kHistoryWinLen;
         LoadWindow();

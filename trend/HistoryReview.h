@@ -58,6 +58,7 @@ class HistoryReview {
     void newerPage(); // F6 (Command7), and the ruler slider's right end
 
   private:
+    void updateProbeEnd(int32_t p);
     void setWindowEndForPage(int32_t p);
     bool pageReachesOldest(int32_t p) const;
     int32_t oldestPageWindowEnd() const;
