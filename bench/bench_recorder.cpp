@@ -36,26 +36,24 @@ struct Figures {
 };
 
 // Times each call of step in milliseconds.
-Figures measure(int count, const std::function<void(int)>& step)
-{
+Figures measure(int count, const std::function<void(int)>& step) {
     std::vector<double> ms;
     ms.reserve(count);
     for (int i = 0; i < count; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
         step(i);
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     }
     std::sort(ms.begin(), ms.end());
     return {ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back()};
 }
 
-void printRow(const char* what, int count, const Figures& f)
-{
+void printRow(const char* what, int count, const Figures& f) {
     std::printf("%-52s %6d %10.4f %10.4f %10.4f\n", what, count, f.median, f.p90, f.max);
 }
 
-StoredRecord recordFor(int32_t slot, int second)
-{
+StoredRecord recordFor(int32_t slot, int second) {
     StoredRecord r;
     r.id = slot;
     r.date = 45365 + second / 86400;
@@ -65,8 +63,7 @@ StoredRecord recordFor(int32_t slot, int second)
     return r;
 }
 
-QString makeDatabase(const QTemporaryDir& dir, const QString& name)
-{
+QString makeDatabase(const QTemporaryDir& dir, const QString& name) {
     QString error;
     const QString path = dir.filePath(name);
     if (!createRecordDatabase(path, false, &error))
@@ -74,8 +71,7 @@ QString makeDatabase(const QTemporaryDir& dir, const QString& name)
     return path;
 }
 
-qint64 checkpointedSize(const QString& path)
-{
+qint64 checkpointedSize(const QString& path) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     sqlite3_exec(db, "pragma wal_checkpoint(truncate)", nullptr, nullptr, nullptr);
@@ -85,10 +81,8 @@ qint64 checkpointedSize(const QString& path)
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
     std::printf("%-52s %6s %10s %10s %10s\n", "operation (ms)", "n", "median", "p90", "max");
@@ -142,12 +136,10 @@ int main(int argc, char* argv[])
         }
         int failures = 0;
         const Figures f = measure(500, [&](int i) {
-            if (store.writeRecord(recordFor(i + 1, i)) != WriteOutcome::Committed)
-                ++failures;
+            if (store.writeRecord(recordFor(i + 1, i)) != WriteOutcome::Committed) ++failures;
         });
         printRow(s.name, 500, f);
-        if (failures)
-            std::printf("  (%d writes failed: %s)\n", failures, qPrintable(store.lastError()));
+        if (failures) std::printf("  (%d writes failed: %s)\n", failures, qPrintable(store.lastError()));
     }
 
     // A full ring, written record by record as the recorder does (NORMAL to be quick), then
@@ -166,15 +158,12 @@ int main(int argc, char* argv[])
         printRow("overwrite in a full ring, WAL, synchronous FULL", 500, measure(500, [&](int i) {
                      store.writeRecord(recordFor(1 + i * 131 % kRingSize, kRingSize + i));
                  }));
-        printRow("window query, 241 records, one rowid range", 200, measure(200, [&](int) {
-                     store.selectWindow(windowStart(30000, 241), 30000, 241);
-                 }));
-        printRow("window query, 241 records across the wrap", 200, measure(200, [&](int) {
-                     store.selectWindow(windowStart(100, 241), 100, 241);
-                 }));
-        printRow("history page, 321 records across the wrap", 200, measure(200, [&](int) {
-                     store.selectWindow(windowStart(100, 321), 100, 321);
-                 }));
+        printRow("window query, 241 records, one rowid range", 200,
+                 measure(200, [&](int) { store.selectWindow(windowStart(30000, 241), 30000, 241); }));
+        printRow("window query, 241 records across the wrap", 200,
+                 measure(200, [&](int) { store.selectWindow(windowStart(100, 241), 100, 241); }));
+        printRow("history page, 321 records across the wrap", 200,
+                 measure(200, [&](int) { store.selectWindow(windowStart(100, 321), 100, 321); }));
     }
     std::printf("\nfull ring (%d records) file size after checkpoint: %lld bytes (%.2f MiB)\n", kRingSize,
                 ringBytes, ringBytes / 1048576.0);

@@ -19,18 +19,15 @@ constexpr const char* kSchema = "pragma journal_mode=WAL;"
                                 "insert into sl_void(p0, p1) values(0, 0);"
                                 "commit;";
 
-bool removeIfThere(const QString& path, QString* error)
-{
-    if (!QFileInfo::exists(path) || QFile::remove(path))
-        return true;
+bool removeIfThere(const QString& path, QString* error) {
+    if (!QFileInfo::exists(path) || QFile::remove(path)) return true;
     *error = QStringLiteral("cannot remove %1").arg(QDir::toNativeSeparators(path));
     return false;
 }
 
 } // namespace
 
-bool createRecordDatabase(const QString& path, bool replaceExisting, QString* error)
-{
+bool createRecordDatabase(const QString& path, bool replaceExisting, QString* error) {
     const QFileInfo file(path);
     if (path.isEmpty()) {
         *error = QStringLiteral("no database path");
@@ -47,19 +44,18 @@ bool createRecordDatabase(const QString& path, bool replaceExisting, QString* er
     }
     // Journal files left by an old database would be replayed into the new one.
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
-        if (!removeIfThere(path + QLatin1String(suffix), error))
-            return false;
+        if (!removeIfThere(path + QLatin1String(suffix), error)) return false;
     if (!QDir().mkpath(file.absolutePath())) {
-        *error = QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(file.absolutePath()));
+        *error =
+            QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(file.absolutePath()));
         return false;
     }
 
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                             nullptr);
+    int rc =
+        sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     char* message = nullptr;
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(db, kSchema, nullptr, nullptr, &message);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, kSchema, nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
         *error = QStringLiteral("cannot create %1: %2")
                      .arg(QDir::toNativeSeparators(path),

@@ -6,8 +6,7 @@
 
 namespace hx {
 
-double elapsedWholeSeconds(const ClockReading& now, double lastDate, double lastTime)
-{
+double elapsedWholeSeconds(const ClockReading& now, double lastDate, double lastTime) {
     // The order of the operations is part of the rule: the day fraction is multiplied by 24,
     // then 60, then 60, so a second boundary rounds the same way every time.
     double elapsed = (now.date - lastDate) + (now.time - lastTime);

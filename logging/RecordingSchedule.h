@@ -10,6 +10,8 @@ namespace hx {
 double elapsedWholeSeconds(const ClockReading& now, double lastDate, double lastTime);
 
 // A record is due from one whole second on.
-inline bool recordDue(double elapsedSeconds) { return elapsedSeconds >= 1; }
+inline bool recordDue(double elapsedSeconds) {
+    return elapsedSeconds >= 1;
+}
 
 } // namespace hx

@@ -2,8 +2,7 @@
 
 namespace hx {
 
-QString windowQuerySql(int32_t winStart, int32_t winEnd, int32_t winLen)
-{
+QString windowQuerySql(int32_t winStart, int32_t winEnd, int32_t winLen) {
     if (winEnd >= winLen)
         return QStringLiteral("select * from pv_data where w_id between %1 and %2 order by w_date, w_time")
             .arg(qint64(winStart) + 1)

@@ -11,12 +11,13 @@ namespace hx {
 // The slot counter as the recorder keeps it between reading the pointer and deciding a
 // record: a pointer at or beyond the ring size starts the ring again (65499 is the last
 // value kept, so the next record goes to 65500 and the one after it to 1).
-constexpr int32_t ringCounterOf(int32_t pointer) { return pointer >= kRingSize ? 0 : pointer; }
+constexpr int32_t ringCounterOf(int32_t pointer) {
+    return pointer >= kRingSize ? 0 : pointer;
+}
 
 // First slot before a window of winLen records ending at slot winEnd; a window that
 // reaches back past slot 1 continues at the end of the ring.
-constexpr int32_t windowStart(int32_t winEnd, int32_t winLen)
-{
+constexpr int32_t windowStart(int32_t winEnd, int32_t winLen) {
     return winEnd >= winLen ? winEnd - winLen : kRingSize - (winLen - winEnd);
 }
 

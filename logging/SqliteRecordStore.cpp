@@ -30,8 +30,7 @@ using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 class ResetOnExit {
 public:
     explicit ResetOnExit(sqlite3_stmt* statement) : statement_(statement) {}
-    ~ResetOnExit()
-    {
+    ~ResetOnExit() {
         sqlite3_reset(statement_);
         sqlite3_clear_bindings(statement_);
     }
@@ -42,12 +41,13 @@ private:
     sqlite3_stmt* statement_;
 };
 
-QString quoted(const QString& name) { return QLatin1Char('"') + QString(name).replace('"', "\"\"") + '"'; }
+QString quoted(const QString& name) {
+    return QLatin1Char('"') + QString(name).replace('"', "\"\"") + '"';
+}
 
 // A stored pointer as the slot counter takes it: whole numbers in 32 bits; a real value is
 // rounded half to even; anything else (NULL, text, out of range) is not a pointer.
-std::optional<int32_t> pointerValue(sqlite3_stmt* statement, int column)
-{
+std::optional<int32_t> pointerValue(sqlite3_stmt* statement, int column) {
     switch (sqlite3_column_type(statement, column)) {
     case SQLITE_INTEGER: {
         const sqlite3_int64 v = sqlite3_column_int64(statement, column);
@@ -62,8 +62,7 @@ std::optional<int32_t> pointerValue(sqlite3_stmt* statement, int column)
     }
 }
 
-StoredRecord recordOfRow(sqlite3_stmt* statement)
-{
+StoredRecord recordOfRow(sqlite3_stmt* statement) {
     StoredRecord record;
     record.id = static_cast<int32_t>(sqlite3_column_int64(statement, 0));
     record.date = sqlite3_column_double(statement, 1);
@@ -85,38 +84,40 @@ struct SqliteRecordStore::Statements {
     StatementPtr commit;
 };
 
-SqliteRecordStore::SqliteRecordStore(const QString& path, const SqliteStoreOptions& options)
-    : path_(path)
-{
-    if (!open(options))
-        close();
+SqliteRecordStore::SqliteRecordStore(const QString& path, const SqliteStoreOptions& options) : path_(path) {
+    if (!open(options)) close();
 }
 
-SqliteRecordStore::~SqliteRecordStore() { close(); }
+SqliteRecordStore::~SqliteRecordStore() {
+    close();
+}
 
-bool SqliteRecordStore::isOpen() const { return db_ != nullptr; }
-QString SqliteRecordStore::path() const { return path_; }
-QString SqliteRecordStore::lastError() const { return lastError_; }
-bool SqliteRecordStore::isReadOnly() const { return db_ && sqlite3_db_readonly(db_, "main") == 1; }
+bool SqliteRecordStore::isOpen() const {
+    return db_ != nullptr;
+}
+QString SqliteRecordStore::path() const {
+    return path_;
+}
+QString SqliteRecordStore::lastError() const {
+    return lastError_;
+}
+bool SqliteRecordStore::isReadOnly() const {
+    return db_ && sqlite3_db_readonly(db_, "main") == 1;
+}
 
-bool SqliteRecordStore::fail(const QString& what)
-{
+bool SqliteRecordStore::fail(const QString& what) {
     lastError_ = db_ ? QStringLiteral("%1: %2").arg(what, QString::fromUtf8(sqlite3_errmsg(db_))) : what;
     return false;
 }
 
-void SqliteRecordStore::close()
-{
+void SqliteRecordStore::close() {
     statements_.reset();
-    if (db_)
-        sqlite3_close_v2(db_);
+    if (db_) sqlite3_close_v2(db_);
     db_ = nullptr;
 }
 
-bool SqliteRecordStore::open(const SqliteStoreOptions& options)
-{
-    if (path_.isEmpty())
-        return fail(QStringLiteral("no database path"));
+bool SqliteRecordStore::open(const SqliteStoreOptions& options) {
+    if (path_.isEmpty()) return fail(QStringLiteral("no database path"));
     const QFileInfo file(path_);
     // Opening without SQLITE_OPEN_CREATE already refuses a missing file; saying so plainly
     // helps the status line more than "unable to open database file".
@@ -126,8 +127,7 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options)
         return fail(QStringLiteral("%1 is a folder, not a database").arg(QDir::toNativeSeparators(path_)));
 
     const int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-    if (rc != SQLITE_OK)
-        return fail(QStringLiteral("cannot open %1").arg(QDir::toNativeSeparators(path_)));
+    if (rc != SQLITE_OK) return fail(QStringLiteral("cannot open %1").arg(QDir::toNativeSeparators(path_)));
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, options.busyTimeoutMs);
 
@@ -145,16 +145,15 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options)
         if (step != SQLITE_DONE)
             return fail(QStringLiteral("cannot read the layout of %1").arg(QLatin1String(table)));
         if (names->isEmpty()) {
-            lastError_ = QStringLiteral("%1 has no table %2").arg(QDir::toNativeSeparators(path_),
-                                                                  QLatin1String(table));
+            lastError_ = QStringLiteral("%1 has no table %2")
+                             .arg(QDir::toNativeSeparators(path_), QLatin1String(table));
             return false;
         }
         return true;
     };
     QStringList pvColumns;
     QStringList pointerColumns;
-    if (!columnsOf("pv_data", &pvColumns) || !columnsOf("sl_void", &pointerColumns))
-        return false;
+    if (!columnsOf("pv_data", &pvColumns) || !columnsOf("sl_void", &pointerColumns)) return false;
     if (pvColumns.size() < kPvDataColumns || pvColumns[0].compare("w_id", Qt::CaseInsensitive) != 0 ||
         pvColumns[1].compare("w_date", Qt::CaseInsensitive) != 0 ||
         pvColumns[2].compare("w_time", Qt::CaseInsensitive) != 0) {
@@ -184,7 +183,7 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options)
         }
     }
     const char* sync = options.sync == SqliteStoreOptions::Sync::Full ? "pragma synchronous=FULL"
-                                                                       : "pragma synchronous=NORMAL";
+                                                                      : "pragma synchronous=NORMAL";
     if (sqlite3_exec(db_, sync, nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(QStringLiteral("cannot set the sync mode"));
 
@@ -212,7 +211,8 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options)
         return true;
     };
     // The pointer lives in the first row of sl_void; the update names the same row.
-    return prepare(QStringLiteral("select * from sl_void order by rowid limit 1"), &statements_->readPointer) &&
+    return prepare(QStringLiteral("select * from sl_void order by rowid limit 1"),
+                   &statements_->readPointer) &&
            prepare(QStringLiteral("update sl_void set %1=?1, %2=?1 "
                                   "where rowid=(select rowid from sl_void order by rowid limit 1)")
                        .arg(p0, p1),
@@ -228,38 +228,30 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options)
            prepare(QStringLiteral("commit"), &statements_->commit);
 }
 
-bool SqliteRecordStore::runStep(sqlite3_stmt* statement, const char* what)
-{
+bool SqliteRecordStore::runStep(sqlite3_stmt* statement, const char* what) {
     ResetOnExit reset(statement);
     const int rc = sqlite3_step(statement);
-    if (rc == SQLITE_DONE || rc == SQLITE_ROW)
-        return true;
+    if (rc == SQLITE_DONE || rc == SQLITE_ROW) return true;
     return fail(QString::fromLatin1(what));
 }
 
-void SqliteRecordStore::rollbackIfOpen()
-{
-    if (db_ && !sqlite3_get_autocommit(db_))
-        sqlite3_exec(db_, "rollback", nullptr, nullptr, nullptr);
+void SqliteRecordStore::rollbackIfOpen() {
+    if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "rollback", nullptr, nullptr, nullptr);
 }
 
-bool SqliteRecordStore::fileStillThere()
-{
+bool SqliteRecordStore::fileStillThere() {
     int moved = 0;
-    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved)
-        return true;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved) return true;
     // Deleted or replaced under us (hx5800-initdb --force, a restore): what we wrote from now
     // on would go into a file nobody can open. Close, so the owner opens the new file.
     close();
-    lastError_ = QStringLiteral("the database file %1 was removed or replaced")
-                     .arg(QDir::toNativeSeparators(path_));
+    lastError_ =
+        QStringLiteral("the database file %1 was removed or replaced").arg(QDir::toNativeSeparators(path_));
     return false;
 }
 
-std::optional<std::pair<int32_t, int32_t>> SqliteRecordStore::readPointer()
-{
-    if (!db_ || !fileStillThere())
-        return std::nullopt;
+std::optional<std::pair<int32_t, int32_t>> SqliteRecordStore::readPointer() {
+    if (!db_ || !fileStillThere()) return std::nullopt;
     sqlite3_stmt* statement = statements_->readPointer.get();
     ResetOnExit reset(statement);
     const int rc = sqlite3_step(statement);
@@ -279,10 +271,8 @@ std::optional<std::pair<int32_t, int32_t>> SqliteRecordStore::readPointer()
     return std::make_pair(*newest, pointerValue(statement, 1).value_or(0));
 }
 
-WriteOutcome SqliteRecordStore::writeRecord(const StoredRecord& record)
-{
-    if (!db_ || !fileStillThere())
-        return WriteOutcome::Failed;
+WriteOutcome SqliteRecordStore::writeRecord(const StoredRecord& record) {
+    if (!db_ || !fileStillThere()) return WriteOutcome::Failed;
     Statements& s = *statements_;
     if (!runStep(s.begin.get(), "starting the record transaction"))
         return rollbackIfOpen(), WriteOutcome::Failed;
@@ -299,8 +289,7 @@ WriteOutcome SqliteRecordStore::writeRecord(const StoredRecord& record)
         return rollbackIfOpen(), WriteOutcome::Failed;
     if (sqlite3_changes(db_) == 0) {
         bindRecord(s.addRecord.get());
-        if (!runStep(s.addRecord.get(), "adding the record"))
-            return rollbackIfOpen(), WriteOutcome::Failed;
+        if (!runStep(s.addRecord.get(), "adding the record")) return rollbackIfOpen(), WriteOutcome::Failed;
     }
 
     sqlite3_bind_int64(s.writePointer.get(), 1, record.id);
@@ -308,8 +297,7 @@ WriteOutcome SqliteRecordStore::writeRecord(const StoredRecord& record)
         return rollbackIfOpen(), WriteOutcome::Failed;
     const bool pointerMoved = sqlite3_changes(db_) > 0;
 
-    if (!runStep(s.commit.get(), "committing the record"))
-        return rollbackIfOpen(), WriteOutcome::Failed;
+    if (!runStep(s.commit.get(), "committing the record")) return rollbackIfOpen(), WriteOutcome::Failed;
     if (!pointerMoved) {
         lastError_ = QStringLiteral("sl_void has no pointer row");
         return WriteOutcome::CommittedWithoutPointer;
@@ -319,10 +307,8 @@ WriteOutcome SqliteRecordStore::writeRecord(const StoredRecord& record)
 }
 
 std::optional<std::vector<StoredRecord>> SqliteRecordStore::selectWindow(int32_t winStart, int32_t winEnd,
-                                                                         int32_t winLen)
-{
-    if (!db_)
-        return std::nullopt;
+                                                                         int32_t winLen) {
+    if (!db_) return std::nullopt;
     const QByteArray sql = windowQuerySql(winStart, winEnd, winLen).toUtf8();
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db_, sql.constData(), -1, &raw, nullptr) != SQLITE_OK) {
@@ -341,32 +327,25 @@ std::optional<std::vector<StoredRecord>> SqliteRecordStore::selectWindow(int32_t
     return records;
 }
 
-std::optional<bool> SqliteRecordStore::hasSlot(int32_t id)
-{
-    if (!db_)
-        return std::nullopt;
+std::optional<bool> SqliteRecordStore::hasSlot(int32_t id) {
+    if (!db_) return std::nullopt;
     sqlite3_stmt* statement = statements_->hasSlot.get();
     ResetOnExit reset(statement);
     sqlite3_bind_int64(statement, 1, id);
     const int rc = sqlite3_step(statement);
-    if (rc == SQLITE_ROW)
-        return true;
-    if (rc == SQLITE_DONE)
-        return false;
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
     fail(QStringLiteral("looking up slot %1").arg(id));
     return std::nullopt;
 }
 
-std::unique_ptr<RecordStore> openRecordStore(const QString& path)
-{
+std::unique_ptr<RecordStore> openRecordStore(const QString& path) {
     return std::make_unique<SqliteRecordStore>(path);
 }
 
-QString defaultDatabasePath()
-{
+QString defaultDatabasePath() {
     const QString fromEnvironment = qEnvironmentVariable("HX5800_DB");
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
+    if (!fromEnvironment.isEmpty()) return fromEnvironment;
     return QDir::homePath() + QStringLiteral("/Trendlog/Rdatabj.db");
 }
 

@@ -46,7 +46,6 @@ public:
                                                           int32_t winLen) override;
     std::optional<bool> hasSlot(int32_t id) override;
 
-
 private:
     struct Statements;
 

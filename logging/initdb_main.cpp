@@ -10,25 +10,22 @@
 
 namespace {
 
-void printUsage(std::FILE* to)
-{
-    std::fprintf(to,
-                 "Usage: hx5800-initdb [--force] [PATH]\n"
-                 "Creates the HX5800 recording database: table pv_data (the ring of 65500\n"
-                 "one-second records), table sl_void with the ring pointer row (0, 0), in\n"
-                 "write-ahead-log mode. The folder is created when missing.\n"
-                 "\n"
-                 "  PATH     database file (default: $HX5800_DB, else ~/Trendlog/Rdatabj.db)\n"
-                 "  --force  delete an existing file at PATH and create it anew\n"
-                 "  --help   show this text\n"
-                 "\n"
-                 "An existing file is left untouched unless --force is given (exit status 1).\n");
+void printUsage(std::FILE* to) {
+    std::fprintf(to, "Usage: hx5800-initdb [--force] [PATH]\n"
+                     "Creates the HX5800 recording database: table pv_data (the ring of 65500\n"
+                     "one-second records), table sl_void with the ring pointer row (0, 0), in\n"
+                     "write-ahead-log mode. The folder is created when missing.\n"
+                     "\n"
+                     "  PATH     database file (default: $HX5800_DB, else ~/Trendlog/Rdatabj.db)\n"
+                     "  --force  delete an existing file at PATH and create it anew\n"
+                     "  --help   show this text\n"
+                     "\n"
+                     "An existing file is left untouched unless --force is given (exit status 1).\n");
 }
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     bool force = false;
     QString path;
@@ -48,8 +45,7 @@ int main(int argc, char* argv[])
             path = argument;
         }
     }
-    if (path.isEmpty())
-        path = hx::defaultDatabasePath();
+    if (path.isEmpty()) path = hx::defaultDatabasePath();
 
     QString error;
     if (!hx::createRecordDatabase(path, force, &error)) {

@@ -11,9 +11,7 @@ namespace hx {
 namespace {
 
 // Runs one step of a handler; a step that throws is passed over and the handler goes on.
-template <typename Step>
-void skipOnFailure(Step&& step, QString* error)
-{
+template <typename Step> void skipOnFailure(Step&& step, QString* error) {
     try {
         step();
     } catch (const std::exception& e) {
@@ -26,8 +24,7 @@ void skipOnFailure(Step&& step, QString* error)
 } // namespace
 
 mscom::mscom(const QString& databasePath, Clock& clock, StoreFactory storeFactory, QWidget* parent)
-    : QWidget(parent), databasePath_(databasePath), clock_(clock), openStore_(std::move(storeFactory))
-{
+    : QWidget(parent), databasePath_(databasePath), clock_(clock), openStore_(std::move(storeFactory)) {
     setObjectName(QStringLiteral("mscom"));
     status_.databasePath = databasePath_;
     skipOnFailure([this] { openStore(clock_.now()); }, &status_.lastError);
@@ -39,12 +36,10 @@ mscom::mscom(const QString& databasePath, Clock& clock, StoreFactory storeFactor
 
 mscom::~mscom() = default;
 
-void mscom::openStore(const ClockReading& now)
-{
+void mscom::openStore(const ClockReading& now) {
     lastOpenAttempt_ = now;
     store_.reset();
-    if (openStore_)
-        store_ = openStore_(databasePath_);
+    if (openStore_) store_ = openStore_(databasePath_);
     const bool available = storeAvailable();
     if (available)
         status_.lastError.clear();
@@ -62,26 +57,28 @@ void mscom::openStore(const ClockReading& now)
 
 // Available for recording: open and writable. A read-only database is still read for the
 // pointer, and looked at again every few seconds in case it becomes writable.
-bool mscom::storeAvailable() const { return storeOpen() && !store_->isReadOnly(); }
-bool mscom::storeOpen() const { return store_ && store_->isOpen(); }
-
-void mscom::noteError(const QString& error)
-{
-    if (!error.isEmpty())
-        status_.lastError = error;
+bool mscom::storeAvailable() const {
+    return storeOpen() && !store_->isReadOnly();
+}
+bool mscom::storeOpen() const {
+    return store_ && store_->isOpen();
 }
 
-double mscom::okitime() const { return elapsedWholeSeconds(clock_.now(), Last_Date, Last_Time); }
+void mscom::noteError(const QString& error) {
+    if (!error.isEmpty()) status_.lastError = error;
+}
 
-void mscom::Timer1_Timer()
-{
+double mscom::okitime() const {
+    return elapsedWholeSeconds(clock_.now(), Last_Date, Last_Time);
+}
+
+void mscom::Timer1_Timer() {
     QString error;
     skipOnFailure([this] { tick(); }, &error);
     noteError(error);
 }
 
-void mscom::tick()
-{
+void mscom::tick() {
     QString error;
     // A database missing at start (or locked, unreadable, read-only) is looked for again every
     // few seconds, so recording starts as soon as it is usable.
@@ -98,8 +95,7 @@ void mscom::tick()
     // The pointer is read on every tick; when the read fails the counter keeps its value.
     skipOnFailure(
         [this] {
-            if (!storeOpen())
-                return;
+            if (!storeOpen()) return;
             if (const auto pointer = store_->readPointer())
                 slotCounter_ = pointer->first;
             else
@@ -108,8 +104,7 @@ void mscom::tick()
         &error);
     slotCounter_ = ringCounterOf(slotCounter_);
 
-    if (!recordDue(okitime()))
-        return;
+    if (!recordDue(okitime())) return;
     slotCounter_ += 1;
     // The reference moves when the record is decided, before the write, so a failed write is
     // not tried again within the same second.
@@ -121,12 +116,10 @@ void mscom::tick()
     noteError(error);
 
     // The live trend advances once a second whether or not the record reached the database.
-    if (Main_Open != kFalse)
-        New_Record = kTrue;
+    if (Main_Open != kFalse) New_Record = kTrue;
 }
 
-void mscom::storeRecord()
-{
+void mscom::storeRecord() {
     StoredRecord record;
     record.id = slotCounter_;
     record.date = Last_Date;
@@ -135,8 +128,7 @@ void mscom::storeRecord()
         record.values[i] = Pv_Value[i];
 
     WriteOutcome outcome = WriteOutcome::Failed;
-    if (storeAvailable())
-        outcome = store_->writeRecord(record);
+    if (storeAvailable()) outcome = store_->writeRecord(record);
 
     if (outcome == WriteOutcome::Failed) {
         ++status_.recordsFailed;
@@ -146,8 +138,7 @@ void mscom::storeRecord()
             status_.lastError = QStringLiteral("no database");
     } else {
         ++status_.recordsCommitted;
-        if (outcome == WriteOutcome::CommittedWithoutPointer)
-            ++status_.recordsWithoutPointer;
+        if (outcome == WriteOutcome::CommittedWithoutPointer) ++status_.recordsWithoutPointer;
         status_.lastRecordAt = ClockReading{record.date, record.time};
         status_.lastRecordSlot = record.id;
         status_.lastError = store_->lastError();

@@ -19,12 +19,12 @@ namespace hx {
 struct RecorderStatus {
     QString databasePath;
     bool databaseAvailable = false;
-    QString lastError;                      // why the database is unavailable, or the last failure
+    QString lastError;                        // why the database is unavailable, or the last failure
     std::optional<ClockReading> lastRecordAt; // clock reading of the last committed record
-    int32_t lastRecordSlot = 0;             // its ring slot
-    quint64 recordsCommitted = 0;           // with or without the pointer
-    quint64 recordsWithoutPointer = 0;      // committed while sl_void had no pointer row
-    quint64 recordsFailed = 0;              // due but not stored (no database, busy, write error)
+    int32_t lastRecordSlot = 0;               // its ring slot
+    quint64 recordsCommitted = 0;             // with or without the pointer
+    quint64 recordsWithoutPointer = 0;        // committed while sl_void had no pointer row
+    quint64 recordsFailed = 0;                // due but not stored (no database, busy, write error)
 };
 
 class mscom : public QWidget {

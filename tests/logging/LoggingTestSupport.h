@@ -26,13 +26,11 @@ namespace hx::testing {
 class FakeClock final : public Clock {
 public:
     explicit FakeClock(const QDateTime& at = QDateTime(QDate(2024, 3, 14), QTime(10, 0, 0))) { set(at); }
-    ClockReading now() const override
-    {
+    ClockReading now() const override {
         const qint64 day = seconds_ >= 0 ? seconds_ / 86400 : (seconds_ - 86399) / 86400;
         return ClockReading{double(day), double(seconds_ - day * 86400) / 86400.0};
     }
-    void set(const QDateTime& at)
-    {
+    void set(const QDateTime& at) {
         seconds_ = qint64(dayNumberOf(at.date())) * 86400 + at.time().msecsSinceStartOfDay() / 1000;
     }
     void advance(qint64 seconds) { seconds_ += seconds; }
@@ -45,14 +43,12 @@ private:
 // A raw connection to a database file, for preparing and inspecting it.
 class Db {
 public:
-    explicit Db(const QString& path)
-    {
+    explicit Db(const QString& path) {
         if (sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
             sqlite3_close(db_);
             db_ = nullptr;
         }
-        if (db_)
-            sqlite3_busy_timeout(db_, 2000);
+        if (db_) sqlite3_busy_timeout(db_, 2000);
     }
     ~Db() { sqlite3_close_v2(db_); }
     Db(const Db&) = delete;
@@ -61,19 +57,16 @@ public:
     bool ok() const { return db_ != nullptr; }
     sqlite3* handle() const { return db_; }
 
-    bool exec(const QString& sql)
-    {
+    bool exec(const QString& sql) {
         char* message = nullptr;
         const int rc = sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &message);
-        if (rc != SQLITE_OK)
-            qWarning("sqlite: %s in %s", message ? message : "?", qPrintable(sql));
+        if (rc != SQLITE_OK) qWarning("sqlite: %s in %s", message ? message : "?", qPrintable(sql));
         sqlite3_free(message);
         return rc == SQLITE_OK;
     }
 
     // Every row of a query, each as its columns' texts ("NULL" for null).
-    QList<QStringList> rows(const QString& sql)
-    {
+    QList<QStringList> rows(const QString& sql) {
         QList<QStringList> result;
         sqlite3_stmt* statement = nullptr;
         if (sqlite3_prepare_v2(db_, sql.toUtf8().constData(), -1, &statement, nullptr) != SQLITE_OK) {
@@ -92,19 +85,15 @@ public:
         return result;
     }
 
-    std::optional<qint64> integer(const QString& sql)
-    {
+    std::optional<qint64> integer(const QString& sql) {
         const auto r = rows(sql);
-        if (r.isEmpty() || r[0].isEmpty() || r[0][0] == QLatin1String("NULL"))
-            return std::nullopt;
+        if (r.isEmpty() || r[0].isEmpty() || r[0][0] == QLatin1String("NULL")) return std::nullopt;
         return r[0][0].toLongLong();
     }
 
-    std::optional<double> real(const QString& sql)
-    {
+    std::optional<double> real(const QString& sql) {
         const auto r = rows(sql);
-        if (r.isEmpty() || r[0].isEmpty() || r[0][0] == QLatin1String("NULL"))
-            return std::nullopt;
+        if (r.isEmpty() || r[0].isEmpty() || r[0][0] == QLatin1String("NULL")) return std::nullopt;
         return r[0][0].toDouble();
     }
 
@@ -115,15 +104,13 @@ public:
     // Fills slots 1..count in one transaction. Slot s holds values s + c / 10 for channel c
     // and an instant that makes the ring's order start after slot newest: slot newest + 1
     // is the oldest record, slot newest the latest. The pointer names newest.
-    bool fillRing(int32_t count, int32_t newest, const QDateTime& latestAt)
-    {
-        if (!exec("begin"))
-            return false;
+    bool fillRing(int32_t count, int32_t newest, const QDateTime& latestAt) {
+        if (!exec("begin")) return false;
         sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db_, "insert or replace into pv_data values(?,?,?,?,?,?,?,?,?,?,?,?,?)", -1, &insert,
-                           nullptr);
-        const qint64 latest = qint64(dayNumberOf(latestAt.date())) * 86400 +
-                              latestAt.time().msecsSinceStartOfDay() / 1000;
+        sqlite3_prepare_v2(db_, "insert or replace into pv_data values(?,?,?,?,?,?,?,?,?,?,?,?,?)", -1,
+                           &insert, nullptr);
+        const qint64 latest =
+            qint64(dayNumberOf(latestAt.date())) * 86400 + latestAt.time().msecsSinceStartOfDay() / 1000;
         for (int32_t s = 1; s <= count; ++s) {
             const qint64 age = s <= newest ? newest - s : newest + (count - s);
             const qint64 at = latest - age;
@@ -152,17 +139,13 @@ private:
 // immutable. active() tells whether the file really is read-only now.
 class ReadOnlyFile {
 public:
-    explicit ReadOnlyFile(const QString& path) : path_(path)
-    {
+    explicit ReadOnlyFile(const QString& path) : path_(path) {
         QFile::setPermissions(path_, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
-        if (geteuid() == 0)
-            immutable_ = setImmutable(true);
+        if (geteuid() == 0) immutable_ = setImmutable(true);
         active_ = geteuid() != 0 || immutable_;
     }
-    ~ReadOnlyFile()
-    {
-        if (immutable_)
-            setImmutable(false);
+    ~ReadOnlyFile() {
+        if (immutable_) setImmutable(false);
         QFile::setPermissions(path_, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
     ReadOnlyFile(const ReadOnlyFile&) = delete;
@@ -170,11 +153,9 @@ public:
     bool active() const { return active_; }
 
 private:
-    bool setImmutable(bool on)
-    {
+    bool setImmutable(bool on) {
         const int fd = ::open(path_.toLocal8Bit().constData(), O_RDONLY);
-        if (fd < 0)
-            return false;
+        if (fd < 0) return false;
         int flags = 0;
         bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
         if (done) {
@@ -191,8 +172,7 @@ private:
 };
 
 // A fresh recording database in dir, made the way hx5800-initdb makes it.
-inline QString freshDatabase(const QTemporaryDir& dir, const QString& name = QStringLiteral("Rdatabj.db"))
-{
+inline QString freshDatabase(const QTemporaryDir& dir, const QString& name = QStringLiteral("Rdatabj.db")) {
     const QString path = dir.filePath(name);
     QString error;
     if (!createRecordDatabase(path, false, &error))

@@ -10,8 +10,7 @@
 #include "app/SharedState.h"
 #include "logging/mscom.h"
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc != 3) {
@@ -27,8 +26,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     QObject::connect(&recorder, &hx::mscom::recordWritten, [](const hx::StoredRecord& r, hx::WriteOutcome o) {
-        if (o != hx::WriteOutcome::Committed)
-            return;
+        if (o != hx::WriteOutcome::Committed) return;
         std::printf("%d %.17g %.17g", r.id, r.date, r.time);
         for (float v : r.values)
             std::printf(" %.9g", double(v));

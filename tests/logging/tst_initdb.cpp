@@ -18,36 +18,37 @@ private slots:
     void run();
 };
 
-void TestInitDb::run_data()
-{
-    QTest::addColumn<QString>("before");     // what lies at the target path beforehand
+void TestInitDb::run_data() {
+    QTest::addColumn<QString>("before");        // what lies at the target path beforehand
     QTest::addColumn<QStringList>("arguments"); // "@" stands for the target path
     QTest::addColumn<bool>("pathFromEnvironment");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<bool>("freshDatabaseAfter");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("new file in a new folder") << "nothing" << QStringList{"@"} << false << 0 << true << "created";
-    QTest::newRow("default path from HX5800_DB") << "nothing" << QStringList{} << true << 0 << true << "created";
+    QTest::newRow("new file in a new folder")
+        << "nothing" << QStringList{"@"} << false << 0 << true << "created";
+    QTest::newRow("default path from HX5800_DB")
+        << "nothing" << QStringList{} << true << 0 << true << "created";
     QTest::newRow("existing database is refused")
         << "recording" << QStringList{"@"} << false << 1 << false << "already exists";
-    QTest::newRow("any existing file is refused") << "text" << QStringList{"@"} << false << 1 << false
-                                                  << "already exists";
+    QTest::newRow("any existing file is refused")
+        << "text" << QStringList{"@"} << false << 1 << false << "already exists";
     QTest::newRow("--force recreates a database with records")
         << "recording" << QStringList{"--force", "@"} << false << 0 << true << "created";
-    QTest::newRow("--force after the path") << "text" << QStringList{"@", "--force"} << false << 0 << true
-                                            << "created";
+    QTest::newRow("--force after the path")
+        << "text" << QStringList{"@", "--force"} << false << 0 << true << "created";
     QTest::newRow("a folder is refused even with --force")
         << "folder" << QStringList{"--force", "@"} << false << 1 << false << "folder";
-    QTest::newRow("--help creates nothing") << "nothing" << QStringList{"--help"} << true << 0 << false << "Usage";
+    QTest::newRow("--help creates nothing")
+        << "nothing" << QStringList{"--help"} << true << 0 << false << "Usage";
     QTest::newRow("unknown option") << "nothing" << QStringList{"--fast", "@"} << false << 2 << false
                                     << "unexpected argument";
     QTest::newRow("two paths") << "nothing" << QStringList{"@", "@"} << false << 2 << false
                                << "unexpected argument";
 }
 
-void TestInitDb::run()
-{
+void TestInitDb::run() {
     QFETCH(QString, before);
     QFETCH(QStringList, arguments);
     QFETCH(bool, pathFromEnvironment);
@@ -89,7 +90,8 @@ void TestInitDb::run()
     arguments.replaceInStrings(QRegularExpression("^@$"), path);
     initdb.start(QStringLiteral(INITDB_PATH), arguments);
     QVERIFY(initdb.waitForFinished(10000));
-    const QString output = QString::fromLocal8Bit(initdb.readAllStandardOutput() + initdb.readAllStandardError());
+    const QString output =
+        QString::fromLocal8Bit(initdb.readAllStandardOutput() + initdb.readAllStandardError());
     QCOMPARE(initdb.exitStatus(), QProcess::NormalExit);
     QCOMPARE(initdb.exitCode(), exitCode);
     QVERIFY2(output.contains(message), qPrintable(output));

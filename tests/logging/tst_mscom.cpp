@@ -27,11 +27,11 @@ struct Written {
 // A recorder on the database at path, its timer stopped so the test drives the ticks.
 struct Recorder {
     Recorder(const QString& path, FakeClock& clock, mscom::StoreFactory factory = openRecordStore)
-        : window(path, clock, std::move(factory))
-    {
+        : window(path, clock, std::move(factory)) {
         window.Timer1.stop();
-        QObject::connect(&window, &mscom::recordWritten,
-                         [this](const StoredRecord& r, WriteOutcome o) { written.push_back({r, o}); });
+        QObject::connect(&window, &mscom::recordWritten, [this](const StoredRecord& r, WriteOutcome o) {
+            written.push_back({r, o});
+        });
     }
     mscom window;
     std::vector<Written> written;
@@ -39,8 +39,7 @@ struct Recorder {
 
 // Ticks ten times per clock second for the given seconds; counts New_Record raises the way
 // the live trend consumes them (acting on it clears it).
-int runSeconds(Recorder& recorder, FakeClock& clock, int seconds)
-{
+int runSeconds(Recorder& recorder, FakeClock& clock, int seconds) {
     int raised = 0;
     for (int s = 0; s < seconds; ++s) {
         for (int t = 0; t < 10; ++t) {
@@ -55,13 +54,14 @@ int runSeconds(Recorder& recorder, FakeClock& clock, int seconds)
     return raised;
 }
 
-void setValues(float base)
-{
+void setValues(float base) {
     for (int i = 0; i < 10; ++i)
         Pv_Value[i] = base + i;
 }
 
-QDateTime at(const char* text) { return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate); }
+QDateTime at(const char* text) {
+    return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+}
 
 // Throws from every call, as a store written with throwing code might.
 class ThrowingStore final : public RecordStore {
@@ -69,10 +69,11 @@ public:
     bool isOpen() const override { return true; }
     QString path() const override { return "throwing"; }
     QString lastError() const override { return {}; }
-    std::optional<std::pair<int32_t, int32_t>> readPointer() override { throw std::runtime_error("read threw"); }
+    std::optional<std::pair<int32_t, int32_t>> readPointer() override {
+        throw std::runtime_error("read threw");
+    }
     WriteOutcome writeRecord(const StoredRecord&) override { throw std::runtime_error("write threw"); }
-    std::optional<std::vector<StoredRecord>> selectWindow(int32_t, int32_t, int32_t) override
-    {
+    std::optional<std::vector<StoredRecord>> selectWindow(int32_t, int32_t, int32_t) override {
         return std::nullopt;
     }
     std::optional<bool> hasSlot(int32_t) override { return std::nullopt; }
@@ -111,8 +112,7 @@ private slots:
     void throwingStoreNeverEscapesTheTick();
 };
 
-void TestRecorder::recordsByItsOwnTimerWithoutBeingShown()
-{
+void TestRecorder::recordsByItsOwnTimerWithoutBeingShown() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     FakeClock clock;
@@ -130,8 +130,7 @@ void TestRecorder::recordsByItsOwnTimerWithoutBeingShown()
     QVERIFY(!window.isVisible());
 }
 
-void TestRecorder::ringSlots_data()
-{
+void TestRecorder::ringSlots_data() {
     QTest::addColumn<int>("pointer");
     QTest::addColumn<QList<int>>("expectedSlots");
 
@@ -142,8 +141,7 @@ void TestRecorder::ringSlots_data()
     QTest::newRow("70000 is outside the ring") << 70000 << QList<int>{1, 2};
 }
 
-void TestRecorder::ringSlots()
-{
+void TestRecorder::ringSlots() {
     QFETCH(int, pointer);
     QFETCH(QList<int>, expectedSlots);
 
@@ -166,13 +164,14 @@ void TestRecorder::ringSlots()
         QCOMPARE(recorder.window.slotCounter(), ringCounterOf(expectedSlots[i]));
         // A database without rows grows by one row per record.
         QCOMPARE(db.rowCount(), i + 1);
-        QCOMPARE(db.real(QString("select ch1 from pv_data where w_id=%1").arg(expectedSlots[i])), 10.0 * (i + 1));
-        QCOMPARE(db.real(QString("select da2 from pv_data where w_id=%1").arg(expectedSlots[i])), 10.0 * (i + 1) + 9);
+        QCOMPARE(db.real(QString("select ch1 from pv_data where w_id=%1").arg(expectedSlots[i])),
+                 10.0 * (i + 1));
+        QCOMPARE(db.real(QString("select da2 from pv_data where w_id=%1").arg(expectedSlots[i])),
+                 10.0 * (i + 1) + 9);
     }
 }
 
-void TestRecorder::existingSlotIsOverwrittenInPlace()
-{
+void TestRecorder::existingSlotIsOverwrittenInPlace() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     Db db(path);
@@ -194,8 +193,7 @@ void TestRecorder::existingSlotIsOverwrittenInPlace()
     QCOMPARE(db.real("select ch1 from pv_data where w_id=6"), 6.0);
 }
 
-void TestRecorder::fullRingWraps()
-{
+void TestRecorder::fullRingWraps() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     Db db(path);
@@ -222,8 +220,7 @@ void TestRecorder::fullRingWraps()
     QCOMPARE(window->at(0).id, 65262);
 }
 
-void TestRecorder::schedule_data()
-{
+void TestRecorder::schedule_data() {
     QTest::addColumn<QDateTime>("reference"); // invalid: the values at start-up (0, 0)
     QTest::addColumn<QDateTime>("now");
     QTest::addColumn<double>("elapsed");
@@ -232,14 +229,15 @@ void TestRecorder::schedule_data()
         << at("2024-03-14T23:59:59") << at("2024-03-15T00:00:00") << 1.0;
     QTest::newRow("same second") << at("2024-03-14T10:00:05") << at("2024-03-14T10:00:05") << 0.0;
     QTest::newRow("clock set back 5 s") << at("2024-03-14T10:00:05") << at("2024-03-14T10:00:00") << 5.0;
-    QTest::newRow("clock set forward a day") << at("2024-03-14T10:00:05") << at("2024-03-15T10:00:05") << 86400.0;
+    QTest::newRow("clock set forward a day")
+        << at("2024-03-14T10:00:05") << at("2024-03-15T10:00:05") << 86400.0;
     QTest::newRow("end of a year") << at("2023-12-31T23:59:58") << at("2024-01-01T00:00:01") << 3.0;
-    QTest::newRow("first tick after start-up") << QDateTime() << at("2024-03-14T10:00:00")
-                                               << std::round((dayNumberOf(QDate(2024, 3, 14)) + 10 / 24.0) * 86400);
+    QTest::newRow("first tick after start-up")
+        << QDateTime() << at("2024-03-14T10:00:00")
+        << std::round((dayNumberOf(QDate(2024, 3, 14)) + 10 / 24.0) * 86400);
 }
 
-void TestRecorder::schedule()
-{
+void TestRecorder::schedule() {
     QFETCH(QDateTime, reference);
     QFETCH(QDateTime, now);
     QFETCH(double, elapsed);
@@ -273,8 +271,7 @@ void TestRecorder::schedule()
     QCOMPARE(elapsedWholeSeconds(readingOf(now), lastDate, lastTime), elapsed);
 }
 
-void TestRecorder::tickRhythm_data()
-{
+void TestRecorder::tickRhythm_data() {
     QTest::addColumn<int>("tickMs");
     QTest::addColumn<int>("durationMs");
     QTest::addColumn<int>("records");
@@ -287,8 +284,7 @@ void TestRecorder::tickRhythm_data()
     QTest::newRow("2.5 s pauses: one per tick") << 2500 << 10000 << 4;
 }
 
-void TestRecorder::tickRhythm()
-{
+void TestRecorder::tickRhythm() {
     QFETCH(int, tickMs);
     QFETCH(int, durationMs);
     QFETCH(int, records);
@@ -312,15 +308,13 @@ void TestRecorder::tickRhythm()
     }
 }
 
-void TestRecorder::withoutDatabaseTheLiveTrendStillAdvances_data()
-{
+void TestRecorder::withoutDatabaseTheLiveTrendStillAdvances_data() {
     QTest::addColumn<bool>("mainOpen");
     QTest::newRow("main window open") << true;
     QTest::newRow("main window closed") << false;
 }
 
-void TestRecorder::withoutDatabaseTheLiveTrendStillAdvances()
-{
+void TestRecorder::withoutDatabaseTheLiveTrendStillAdvances() {
     QFETCH(bool, mainOpen);
     QTemporaryDir dir;
     const QString path = dir.filePath("Trendlog/Rdatabj.db");
@@ -346,16 +340,14 @@ void TestRecorder::withoutDatabaseTheLiveTrendStillAdvances()
     QVERIFY(!status.lastRecordAt);
 }
 
-void TestRecorder::databaseAppearingLaterIsPickedUp_data()
-{
+void TestRecorder::databaseAppearingLaterIsPickedUp_data() {
     QTest::addColumn<QString>("trouble");
     QTest::newRow("file missing at start") << "missing";
     QTest::newRow("file locked by another program at start") << "locked";
     QTest::newRow("file not a database at start") << "garbage";
 }
 
-void TestRecorder::databaseAppearingLaterIsPickedUp()
-{
+void TestRecorder::databaseAppearingLaterIsPickedUp() {
     QFETCH(QString, trouble);
     QTemporaryDir dir;
     const QString path = dir.filePath("Rdatabj.db");
@@ -363,7 +355,8 @@ void TestRecorder::databaseAppearingLaterIsPickedUp()
     if (trouble == "locked") {
         freshDatabase(dir);
         holder = std::make_unique<Db>(path);
-        QVERIFY(holder->exec("pragma locking_mode=exclusive; begin exclusive; update sl_void set p2=1; commit"));
+        QVERIFY(
+            holder->exec("pragma locking_mode=exclusive; begin exclusive; update sl_void set p2=1; commit"));
     } else if (trouble == "garbage") {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -395,11 +388,11 @@ void TestRecorder::databaseAppearingLaterIsPickedUp()
     qint64 firstRecord = -1;
     for (int s = 0; s < 8 && firstRecord < 0; ++s) {
         runSeconds(recorder, clock, 1);
-        if (recorder.window.status().recordsCommitted > 0)
-            firstRecord = clock.seconds() - 1;
+        if (recorder.window.status().recordsCommitted > 0) firstRecord = clock.seconds() - 1;
     }
     QVERIFY2(firstRecord >= 0, "the recorder never picked the database up");
-    QVERIFY2(firstRecord - appeared <= 5, qPrintable(QString("picked up after %1 s").arg(firstRecord - appeared)));
+    QVERIFY2(firstRecord - appeared <= 5,
+             qPrintable(QString("picked up after %1 s").arg(firstRecord - appeared)));
     QVERIFY(recorder.window.status().databaseAvailable);
     QVERIFY(recorder.window.status().lastError.isEmpty());
     runSeconds(recorder, clock, 2);
@@ -407,15 +400,13 @@ void TestRecorder::databaseAppearingLaterIsPickedUp()
     QCOMPARE(Db(path).pointer(), recorder.window.status().lastRecordSlot);
 }
 
-void TestRecorder::databaseReplacedWhileRecording_data()
-{
+void TestRecorder::databaseReplacedWhileRecording_data() {
     QTest::addColumn<bool>("recreatedAtOnce");
     QTest::newRow("recreated at once (initdb --force)") << true;
     QTest::newRow("deleted, recreated 3 s later") << false;
 }
 
-void TestRecorder::databaseReplacedWhileRecording()
-{
+void TestRecorder::databaseReplacedWhileRecording() {
     QFETCH(bool, recreatedAtOnce);
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
@@ -447,8 +438,7 @@ void TestRecorder::databaseReplacedWhileRecording()
     QVERIFY(recorder.window.status().databaseAvailable);
 }
 
-void TestRecorder::emptyPointerTableRecordsFromOneInMemory()
-{
+void TestRecorder::emptyPointerTableRecordsFromOneInMemory() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     Db db(path);
@@ -466,22 +456,23 @@ void TestRecorder::emptyPointerTableRecordsFromOneInMemory()
     QCOMPARE(recorder.window.status().lastRecordSlot, 3);
 }
 
-void TestRecorder::pointerIsReadOnEveryTick_data()
-{
+void TestRecorder::pointerIsReadOnEveryTick_data() {
     QTest::addColumn<QString>("change"); // made to sl_void between two records
     QTest::addColumn<int>("nextSlot");
     QTest::addColumn<WriteOutcome>("outcome");
 
-    QTest::newRow("moved by another program") << "update sl_void set p0=500" << 501 << WriteOutcome::Committed;
+    QTest::newRow("moved by another program")
+        << "update sl_void set p0=500" << 501 << WriteOutcome::Committed;
     QTest::newRow("moved past the ring") << "update sl_void set p0=65500" << 1 << WriteOutcome::Committed;
-    QTest::newRow("null: the counter goes on") << "update sl_void set p0=NULL" << 22 << WriteOutcome::Committed;
-    QTest::newRow("text: the counter goes on") << "update sl_void set p0='x'" << 22 << WriteOutcome::Committed;
+    QTest::newRow("null: the counter goes on")
+        << "update sl_void set p0=NULL" << 22 << WriteOutcome::Committed;
+    QTest::newRow("text: the counter goes on")
+        << "update sl_void set p0='x'" << 22 << WriteOutcome::Committed;
     QTest::newRow("row deleted: the counter goes on")
         << "delete from sl_void" << 22 << WriteOutcome::CommittedWithoutPointer;
 }
 
-void TestRecorder::pointerIsReadOnEveryTick()
-{
+void TestRecorder::pointerIsReadOnEveryTick() {
     QFETCH(QString, change);
     QFETCH(int, nextSlot);
     QFETCH(WriteOutcome, outcome);
@@ -500,18 +491,15 @@ void TestRecorder::pointerIsReadOnEveryTick()
     QCOMPARE(recorder.written.size(), size_t(2));
     QCOMPARE(recorder.written.back().record.id, nextSlot);
     QCOMPARE(recorder.written.back().outcome, outcome);
-    if (outcome == WriteOutcome::Committed)
-        QCOMPARE(db.pointer(), nextSlot); // a readable pointer again
+    if (outcome == WriteOutcome::Committed) QCOMPARE(db.pointer(), nextSlot); // a readable pointer again
 }
 
-void TestRecorder::readOnlyDatabaseStoresNothing()
-{
+void TestRecorder::readOnlyDatabaseStoresNothing() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     QVERIFY(Db(path).setPointer(7));
     auto readOnly = std::make_optional<ReadOnlyFile>(path);
-    if (!readOnly->active())
-        QSKIP("cannot make the file read-only here");
+    if (!readOnly->active()) QSKIP("cannot make the file read-only here");
     FakeClock clock;
     Recorder recorder(path, clock);
     Main_Open = kTrue;
@@ -539,8 +527,7 @@ void TestRecorder::readOnlyDatabaseStoresNothing()
     QCOMPARE(db.pointer(), status.lastRecordSlot);
 }
 
-void TestRecorder::busyDatabaseSkipsTheTickQuickly()
-{
+void TestRecorder::busyDatabaseSkipsTheTickQuickly() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     FakeClock clock;
@@ -573,8 +560,7 @@ void TestRecorder::busyDatabaseSkipsTheTickQuickly()
     QCOMPARE(Db(path).rowCount(), 3);
 }
 
-void TestRecorder::throwingStoreNeverEscapesTheTick()
-{
+void TestRecorder::throwingStoreNeverEscapesTheTick() {
     FakeClock clock;
     Recorder recorder("unused", clock, [](const QString&) { return std::make_unique<ThrowingStore>(); });
     Main_Open = kTrue;

@@ -14,8 +14,7 @@ using namespace hx::testing;
 
 namespace {
 
-StoredRecord recordAt(int32_t id, double date, int seconds, float base)
-{
+StoredRecord recordAt(int32_t id, double date, int seconds, float base) {
     StoredRecord r;
     r.id = id;
     r.date = date;
@@ -47,8 +46,7 @@ private slots:
     void hasSlot();
 };
 
-void TestSqliteRecordStore::opening_data()
-{
+void TestSqliteRecordStore::opening_data() {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<bool>("opens");
     QTest::addColumn<QString>("reason");
@@ -63,8 +61,7 @@ void TestSqliteRecordStore::opening_data()
     QTest::newRow("a folder") << "folder" << false << "folder";
 }
 
-void TestSqliteRecordStore::opening()
-{
+void TestSqliteRecordStore::opening() {
     QFETCH(QString, setup);
     QFETCH(bool, opens);
     QFETCH(QString, reason);
@@ -83,10 +80,8 @@ void TestSqliteRecordStore::opening()
     } else if (setup != "missing") {
         path = freshDatabase(dir);
         Db db(path);
-        if (setup == "drop pv_data")
-            QVERIFY(db.exec("drop table pv_data"));
-        if (setup == "drop sl_void")
-            QVERIFY(db.exec("drop table sl_void"));
+        if (setup == "drop pv_data") QVERIFY(db.exec("drop table pv_data"));
+        if (setup == "drop sl_void") QVERIFY(db.exec("drop table sl_void"));
         if (setup == "short pv_data")
             QVERIFY(db.exec("drop table pv_data; create table pv_data(w_id INTEGER PRIMARY KEY, w_date REAL, "
                             "w_time REAL, ch1 REAL)"));
@@ -107,23 +102,19 @@ void TestSqliteRecordStore::opening()
         QCOMPARE(store->selectWindow(0, 10, 10), std::nullopt);
         QCOMPARE(store->hasSlot(1), std::nullopt);
     }
-    if (setup == "missing")
-        QVERIFY2(!QFile::exists(path), "opening must never create the database file");
+    if (setup == "missing") QVERIFY2(!QFile::exists(path), "opening must never create the database file");
 }
 
-void TestSqliteRecordStore::defaultPathFollowsTheEnvironment()
-{
+void TestSqliteRecordStore::defaultPathFollowsTheEnvironment() {
     const QByteArray saved = qgetenv("HX5800_DB");
     qputenv("HX5800_DB", "/somewhere/else/rec.db");
     QCOMPARE(defaultDatabasePath(), QString("/somewhere/else/rec.db"));
     qunsetenv("HX5800_DB");
     QCOMPARE(defaultDatabasePath(), QDir::homePath() + "/Trendlog/Rdatabj.db");
-    if (!saved.isNull())
-        qputenv("HX5800_DB", saved);
+    if (!saved.isNull()) qputenv("HX5800_DB", saved);
 }
 
-void TestSqliteRecordStore::recordsAreAddedThenOverwrittenInPlace()
-{
+void TestSqliteRecordStore::recordsAreAddedThenOverwrittenInPlace() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     SqliteRecordStore store(path);
@@ -153,8 +144,7 @@ void TestSqliteRecordStore::recordsAreAddedThenOverwrittenInPlace()
     QCOMPARE(db.rows("pragma integrity_check").value(0).value(0), QString("ok"));
 }
 
-void TestSqliteRecordStore::recordWithoutPointerRowStillCommits()
-{
+void TestSqliteRecordStore::recordWithoutPointerRowStillCommits() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     Db db(path);
@@ -169,8 +159,7 @@ void TestSqliteRecordStore::recordWithoutPointerRowStillCommits()
     QCOMPARE(db.integer("select count(*) from sl_void"), 0);
 }
 
-void TestSqliteRecordStore::pointerValues_data()
-{
+void TestSqliteRecordStore::pointerValues_data() {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<std::optional<int32_t>>("pointer");
 
@@ -185,8 +174,7 @@ void TestSqliteRecordStore::pointerValues_data()
     QTest::newRow("no row") << "" << std::optional<int32_t>();
 }
 
-void TestSqliteRecordStore::pointerValues()
-{
+void TestSqliteRecordStore::pointerValues() {
     QFETCH(QString, stored);
     QFETCH(std::optional<int32_t>, pointer);
 
@@ -206,8 +194,7 @@ void TestSqliteRecordStore::pointerValues()
         QVERIFY(!store.lastError().isEmpty());
 }
 
-void TestSqliteRecordStore::busyWriterFailsFastAndChangesNothing()
-{
+void TestSqliteRecordStore::busyWriterFailsFastAndChangesNothing() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     SqliteRecordStore store(path);
@@ -235,8 +222,7 @@ void TestSqliteRecordStore::busyWriterFailsFastAndChangesNothing()
     QCOMPARE(other.pointer(), 2);
 }
 
-void TestSqliteRecordStore::readOnlyFileFailsTheWriteAndChangesNothing()
-{
+void TestSqliteRecordStore::readOnlyFileFailsTheWriteAndChangesNothing() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     {
@@ -259,8 +245,7 @@ void TestSqliteRecordStore::readOnlyFileFailsTheWriteAndChangesNothing()
     QCOMPARE(store.hasSlot(2), false);
 }
 
-void TestSqliteRecordStore::window_data()
-{
+void TestSqliteRecordStore::window_data() {
     QTest::addColumn<int>("rowsInRing");
     QTest::addColumn<int>("newest");
     QTest::addColumn<int>("winEnd");
@@ -273,7 +258,8 @@ void TestSqliteRecordStore::window_data()
             ids << i;
         return ids;
     };
-    QTest::newRow("live window in the middle of the ring") << 65500 << 1000 << 1000 << 241 << range(760, 1000);
+    QTest::newRow("live window in the middle of the ring")
+        << 65500 << 1000 << 1000 << 241 << range(760, 1000);
     QTest::newRow("live window across the wrap")
         << 65500 << 100 << 100 << 241 << (range(65360, 65500) + range(1, 100));
     QTest::newRow("window ending exactly at its length") << 65500 << 241 << 241 << 241 << range(1, 241);
@@ -284,8 +270,7 @@ void TestSqliteRecordStore::window_data()
     QTest::newRow("empty ring") << 0 << 0 << 0 << 241 << QList<int>();
 }
 
-void TestSqliteRecordStore::window()
-{
+void TestSqliteRecordStore::window() {
     QFETCH(int, rowsInRing);
     QFETCH(int, newest);
     QFETCH(int, winEnd);
@@ -313,8 +298,7 @@ void TestSqliteRecordStore::window()
     }
 }
 
-void TestSqliteRecordStore::windowQueryUsesTheRowid_data()
-{
+void TestSqliteRecordStore::windowQueryUsesTheRowid_data() {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<bool>("searchesTheRowid");
 
@@ -322,13 +306,13 @@ void TestSqliteRecordStore::windowQueryUsesTheRowid_data()
     QTest::newRow("window across the wrap") << windowQuerySql(windowStart(100, 241), 100, 241) << true;
     QTest::newRow("history page across the wrap") << windowQuerySql(windowStart(5, 321), 5, 321) << true;
     // The check itself must see a scan when there is one.
-    QTest::newRow("not between scans") << QString("select * from pv_data where w_id not between 101 and 65359 "
-                                                  "order by w_date,w_time")
-                                       << false;
+    QTest::newRow("not between scans")
+        << QString("select * from pv_data where w_id not between 101 and 65359 "
+                   "order by w_date,w_time")
+        << false;
 }
 
-void TestSqliteRecordStore::windowQueryUsesTheRowid()
-{
+void TestSqliteRecordStore::windowQueryUsesTheRowid() {
     QFETCH(QString, sql);
     QFETCH(bool, searchesTheRowid);
 
@@ -345,8 +329,7 @@ void TestSqliteRecordStore::windowQueryUsesTheRowid()
     QCOMPARE(text.contains("SEARCH pv_data USING INTEGER PRIMARY KEY"), searchesTheRowid);
 }
 
-void TestSqliteRecordStore::hasSlot()
-{
+void TestSqliteRecordStore::hasSlot() {
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     SqliteRecordStore store(path);
