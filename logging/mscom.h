@@ -50,7 +50,8 @@ public:
     void Timer1_Timer();
 
     const RecorderStatus& status() const { return status_; }
-    // The working copy of the ring pointer: the slot of the last record decided.
+    // The working copy of the ring pointer as the last tick left it: the pointer it read
+    // (65500 and above read as 0), plus one when it decided a record.
     int32_t slotCounter() const { return slotCounter_; }
 
     QTimer Timer1;
