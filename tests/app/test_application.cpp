@@ -1,0 +1,99 @@
+// The whole program end to end: the splash hands over to the main window, the poll host and
+// the recorder; "打开" connects to the simulator on a pseudo-terminal; values reach the
+// shared state, the recording database, the live readout and the status table.
+#include "app/Application.h"
+#include "app/SharedState.h"
+#include "app/ssqx.h"
+#include "link/Met1.h"
+#include "logging/DatabaseSetup.h"
+#include "logging/RecordStore.h"
+#include "logging/mscom.h"
+#include "support/SimProcess.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace hx;
+
+class ApplicationTest : public QObject {
+    Q_OBJECT
+private slots:
+    void fromLaunchToRecordedValues()
+    {
+        resetSharedState();
+        QTemporaryDir dir;
+        const QString db = dir.filePath("Rdatabj.db");
+        QString error;
+        QVERIFY2(createRecordDatabase(db, false, &error), qPrintable(error));
+        test::SimProcess sim({"--static"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        qputenv("HX5800_DB", db.toUtf8());
+        qputenv("HX5800_COM1", sim.devicePath().toUtf8());
+
+        Application app;
+        bool ended = false;
+        app.context().endProcess = [&] { ended = true; };
+        app.start();
+        QCOMPARE(Y_Span, int16_t(1500));
+        QVERIFY(!app.mainWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(app.mainWindow() && app.recorder(), 5000);
+        ssqx& window = *app.mainWindow();
+        QVERIFY(app.met1() && !app.met1()->Timer1->isActive());
+        QCOMPARE(Main_Open, kTrue);
+
+        window.Command9->click();
+        QVERIFY(app.met1()->Timer1->isActive());
+        // Static values of the simulator: CH2 is negative, CH2 and CH4 in setpoint alarm,
+        // relay DO1 closed.
+        QTRY_COMPARE_WITH_TIMEOUT(Pv_Value[1], -1500.0f, 3000);
+        QCOMPARE(Pv_Value[0], 2500.0f);
+        QCOMPARE(Pv_Value[7], 7001.0f);
+        QCOMPARE(Pv_Value[8], 3889.0f);
+        QCOMPARE(Status_Bit[17], 1);
+        QCOMPARE(Status_Bit[19], 1);
+        QCOMPARE(Status_Bit[24], 1);
+        QCOMPARE(Status_Bit[16], 0);
+
+        // The live readout and, within three seconds, the status table.
+        QTRY_COMPARE_WITH_TIMEOUT(window.D_3W[1]->text(), QStringLiteral("-1500"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.FLXG->item(18, 1)->text(), QString::fromUtf16(u"CH 2 设定值报警"), 4000);
+        QCOMPARE(window.FLXG->item(25, 1)->text(), QString::fromUtf16(u"DO 1闭合"));
+
+        // The recorder stores the polled values once a second, and the trend advances.
+        const int16_t countAtStart = window.trend().Win_Count;
+        const quint64 recordsAtStart = app.recorder()->status().recordsCommitted;
+        QTRY_VERIFY_WITH_TIMEOUT(app.recorder()->status().recordsCommitted >= recordsAtStart + 2, 5000);
+        QVERIFY(recordsAtStart >= 2); // one a second since the hand-over
+        auto store = openRecordStore(db);
+        QVERIFY(store->isOpen());
+        const auto pointer = store->readPointer();
+        QVERIFY(pointer && pointer->first >= 3);
+        const auto records = store->selectWindow(pointer->first - 1, pointer->first, 1);
+        QVERIFY(records && records->size() == 1);
+        QCOMPARE(records->front().values[1], -1500.0f);
+        QCOMPARE(records->front().values[8], 3889.0f);
+        QTRY_VERIFY_WITH_TIMEOUT(window.trend().Win_Count > countAtStart, 1000);
+
+        window.updateStatusLine();
+        QVERIFY2(window.statusRecording->text().contains(QString::fromUtf16(u"最后记录")),
+                 qPrintable(window.statusRecording->text()));
+        QVERIFY2(window.statusLink->text().contains(QString::fromUtf16(u"最后应答")),
+                 qPrintable(window.statusLink->text()));
+
+        // "关闭" stops the poll; the values stay.
+        window.Command10->click();
+        QVERIFY(!app.met1()->Timer1->isActive());
+        QCOMPARE(Pv_Value[1], -1500.0f);
+
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(ended);
+        qunsetenv("HX5800_DB");
+        qunsetenv("HX5800_COM1");
+    }
+};
+
+QTEST_MAIN(ApplicationTest)
+#include "test_application.moc"
