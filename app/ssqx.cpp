@@ -33,6 +33,18 @@ namespace hx {
 
 namespace {
 
+const QString kReadoutStyle = QStringLiteral("background: rgb(255,192,255);");
+const QString kClockStyle = QStringLiteral("background: rgb(128,255,128); color: red;");
+const QString kAlertStyle = QStringLiteral("background: rgb(255,200,200);");
+
+// The live tick and the status line run several times a second: restyle a label only when
+// its style changes, since every new style sheet repolishes the widget.
+void restyle(QWidget* widget, const QString& style)
+{
+    if (widget->styleSheet() != style)
+        widget->setStyleSheet(style);
+}
+
 QString indexed(const char* name, int index) { return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index); }
 
 // The text of a live value: the shortest decimal form of the single-precision value.
@@ -110,7 +122,7 @@ void ssqx::buildControls()
         D_3W[c] = label(QString(), indexed("D_3W", c), nullptr);
         D_3W[c]->setGeometry(twRect(kChartLeft + c * 1200 + 480, 90, 690, 300));
         D_3W[c]->setAutoFillBackground(true);
-        D_3W[c]->setStyleSheet(QStringLiteral("background: rgb(255,192,255);"));
+        D_3W[c]->setStyleSheet(kReadoutStyle);
         D_3W[c]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         D_3W[c]->setAccessibleName(caption);
     }
@@ -181,7 +193,7 @@ void ssqx::buildControls()
     Label2_10->setGeometry(twRect(kRightColumn + 1900, 90, 1500, 330));
     for (QLabel* l : {Label2_9, Label2_10}) {
         l->setAlignment(Qt::AlignCenter);
-        l->setStyleSheet(QStringLiteral("background: rgb(128,255,128); color: red;"));
+        l->setStyleSheet(kClockStyle);
     }
 
     // Alarm status table.
@@ -577,10 +589,10 @@ void ssqx::showFirstVisible(const QString& dateText, const QString& timeText)
 void ssqx::Timer1_Timer()
 {
     if (!trend_.Ruler_On) {
-        Label2_9->setStyleSheet(QStringLiteral("background: rgb(128,255,128); color: red;"));
-        Label2_10->setStyleSheet(QStringLiteral("background: rgb(128,255,128); color: red;"));
+        restyle(Label2_9, kClockStyle);
+        restyle(Label2_10, kClockStyle);
         for (QLabel* l : D_3W)
-            l->setStyleSheet(QStringLiteral("background: rgb(255,192,255);"));
+            restyle(l, kReadoutStyle);
     }
     // Scale labels, bottom to top.
     const float sixth = float(Y_Span) / 6.0f;
@@ -635,15 +647,14 @@ void ssqx::updateStatusLine()
     }
     statusPort->setText(portStatusText(port, portStatus, portEverOpened_));
     const bool portFailed = portEverOpened_ && !portStatus.open && !portStatus.error.empty();
-    statusPort->setStyleSheet(portFailed ? QStringLiteral("background: rgb(255,200,200);") : QString());
+    restyle(statusPort, portFailed ? kAlertStyle : QString());
     const int64_t nowMs = QDateTime::currentMSecsSinceEpoch();
     statusLink->setText(linkStatusText(stats, nowMs));
-    statusLink->setStyleSheet(linkLooksSilent(stats, nowMs, portStatus.open) ? QStringLiteral("background: rgb(255,200,200);")
-                                                                              : QString());
+    restyle(statusLink, linkLooksSilent(stats, nowMs, portStatus.open) ? kAlertStyle : QString());
     if (recordingHealth) {
         const RecordingHealth health = recordingHealth();
         statusRecording->setText(recordingStatusText(health));
-        statusRecording->setStyleSheet(health.available ? QString() : QStringLiteral("background: rgb(255,200,200);"));
+        restyle(statusRecording, health.available ? QString() : kAlertStyle);
     } else {
         statusRecording->setText(QStringLiteral("记录: 尚未启动"));
     }
