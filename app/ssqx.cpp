@@ -222,50 +222,41 @@ void ssqx::buildControls()
     for (int i = 0; i < 7; ++i)
         functions[i]->setGeometry(twRect(120 + (i % 4) * 1350, 300 + (i / 4) * 600, 1260, 480));
 
-    // Port settings.
-    const double portTop = 10100;
-    portGroup = new QGroupBox(QStringLiteral("通讯端口选择"), this);
-    portGroup->setObjectName("portGroup");
-    portGroup->setGeometry(twRect(kChartLeft, portTop, 2300, 1100));
-    auto* portLabel = label(QStringLiteral("通讯端口"), "Label11", portGroup);
-    portLabel->setGeometry(twRect(120, 450, 900, 330));
-    Combo1 = new QComboBox(portGroup);
-    Combo1->setObjectName("Combo1");
-    Combo1->setEditable(true);
-    Combo1->setGeometry(twRect(1050, 420, 1100, 375));
-    portLabel->setBuddy(Combo1);
-    Combo1->setAccessibleName(QStringLiteral("通讯端口"));
-
-    addressGroup = new QGroupBox(QStringLiteral("模块地址"), this);
-    addressGroup->setObjectName("addressGroup");
-    addressGroup->setGeometry(twRect(kChartLeft + 2450, portTop, 2300, 1100));
-    auto* addressLabel = label(QStringLiteral("模块地址"), "Label12", addressGroup);
-    addressLabel->setGeometry(twRect(120, 450, 900, 330));
-    Combo2 = new QComboBox(addressGroup);
-    Combo2->setObjectName("Combo2");
-    Combo2->setEditable(true);
-    Combo2->setGeometry(twRect(1050, 420, 1100, 375));
-    addressLabel->setBuddy(Combo2);
-    Combo2->setAccessibleName(QStringLiteral("模块地址"));
-
-    baudGroup = new QGroupBox(QStringLiteral("波特率"), this);
-    baudGroup->setObjectName("baudGroup");
-    baudGroup->setGeometry(twRect(kChartLeft + 4900, portTop, 3300, 1100));
-    const char16_t* bauds[] = {u"4800", u"9600", u"19200"};
-    for (int i = 0; i < 3; ++i) {
-        Option1[i] = new QRadioButton(QString::fromUtf16(bauds[i]), baudGroup);
-        Option1[i]->setObjectName(indexed("Option1", i));
-        Option1[i]->setGeometry(twRect(120 + i * 1050, 450, 1050, 375));
-    }
-    parityGroup = new QGroupBox(QStringLiteral("校验方式"), this);
-    parityGroup->setObjectName("parityGroup");
-    parityGroup->setGeometry(twRect(kChartLeft + 8350, portTop, 3660, 1100));
-    const char16_t* parities[] = {u"无校验", u"奇校验", u"偶校验"};
-    for (int i = 0; i < 3; ++i) {
-        Option2[i] = new QRadioButton(QString::fromUtf16(parities[i]), parityGroup);
-        Option2[i]->setObjectName(indexed("Option2", i));
-        Option2[i]->setGeometry(twRect(120 + i * 1170, 450, 1150, 375));
-    }
+    // Port settings: two groups with a captioned list, two with three option buttons.
+    constexpr double portTop = 10100;
+    auto group = [this](const QString& caption, const char* name, double left, double width) {
+        auto* g = new QGroupBox(caption, this);
+        g->setObjectName(QLatin1String(name));
+        g->setGeometry(twRect(left, portTop, width, 1100));
+        return g;
+    };
+    auto listInGroup = [&](QGroupBox* g, const QString& caption, const char* labelName, const char* name) {
+        auto* l = label(caption, QLatin1String(labelName), g);
+        l->setGeometry(twRect(120, 450, 900, 330));
+        auto* combo = new QComboBox(g);
+        combo->setObjectName(QLatin1String(name));
+        combo->setEditable(true);
+        combo->setGeometry(twRect(1050, 420, 1100, 375));
+        l->setBuddy(combo);
+        combo->setAccessibleName(caption);
+        return combo;
+    };
+    auto optionsInGroup = [&](QGroupBox* g, const char* name, const std::array<const char16_t*, 3>& captions,
+                              double pitch, std::array<QRadioButton*, 3>& options) {
+        for (int i = 0; i < 3; ++i) {
+            options[i] = new QRadioButton(QString::fromUtf16(captions[i]), g);
+            options[i]->setObjectName(indexed(name, i));
+            options[i]->setGeometry(twRect(120 + i * pitch, 450, pitch, 375));
+        }
+    };
+    portGroup = group(QStringLiteral("通讯端口选择"), "portGroup", kChartLeft, 2300);
+    Combo1 = listInGroup(portGroup, QStringLiteral("通讯端口"), "Label11", "Combo1");
+    addressGroup = group(QStringLiteral("模块地址"), "addressGroup", kChartLeft + 2450, 2300);
+    Combo2 = listInGroup(addressGroup, QStringLiteral("模块地址"), "Label12", "Combo2");
+    baudGroup = group(QStringLiteral("波特率"), "baudGroup", kChartLeft + 4900, 3300);
+    optionsInGroup(baudGroup, "Option1", {u"4800", u"9600", u"19200"}, 1050, Option1);
+    parityGroup = group(QStringLiteral("校验方式"), "parityGroup", kChartLeft + 8350, 3660);
+    optionsInGroup(parityGroup, "Option2", {u"无校验", u"奇校验", u"偶校验"}, 1150, Option2);
     Command9 = button(QStringLiteral("打开"), "Command9", nullptr);
     Command10 = button(QStringLiteral("关闭"), "Command10", nullptr);
     Command9->setGeometry(twRect(kRightColumn, portTop + 150, 1300, 480));
