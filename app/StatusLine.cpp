@@ -1,6 +1,6 @@
 #include "StatusLine.h"
 
-#include "app/Clock.h"
+#include "core/Clock.h"
 #include "logging/mscom.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "frmSplash.h"
 
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "app/SplashPicture.h"
 
 #include <QCloseEvent>

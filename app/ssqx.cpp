@@ -1,10 +1,10 @@
 #include "ssqx.h"
 
-#include "app/Clock.h"
+#include "core/Clock.h"
 #include "app/Navigation.h"
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "app/StatusTable.h"
-#include "app/TextNumber.h"
+#include "core/TextNumber.h"
 #include "link/Link.h"
 #include "link/Met1.h"
 #include "logging/RecordStore.h"

@@ -4,13 +4,13 @@
 // waits for late answers.
 //
 //   bench_link [transactions]   (default 1000; the simulator from HX5800_SIM or the build)
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "link/LineTiming.h"
 #include "link/Met1.h"
 #include "link/ModbusLink.h"
 #include "support/SimProcess.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <chrono>
@@ -65,7 +65,7 @@ void print(const std::vector<Figures>& rows) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("HX5800_SIM")) qputenv("HX5800_SIM", HX5800_SIM_BUILT);
-    QApplication app(argc, argv); // Met1 is a (hidden) window
+    QCoreApplication app(argc, argv);
     const int transactions = argc > 1 ? std::max(10, std::atoi(argv[1])) : 1000;
 
     hx::test::SimProcess sim({"--static"});

@@ -7,13 +7,13 @@
 #include <functional>
 #include <vector>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
 
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "logging/DatabaseSetup.h"
 #include "logging/Ring.h"
 #include "logging/SqliteRecordStore.h"
@@ -83,7 +83,7 @@ qint64 checkpointedSize(const QString& path) {
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     std::printf("%-52s %6s %10s %10s %10s\n", "operation (ms)", "n", "median", "p90", "max");
 

@@ -4,6 +4,7 @@
 // Every call is made from the window thread and blocks it for at most one transaction.
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -25,6 +26,17 @@ enum class LinkFailure {
     Io,        // the device failed (adapter unplugged, ...)
     BackOff,   // not sent: the instrument is silent and the link waits before probing again
 };
+
+// Why one call failed: its kind and, for an exception answer, the instrument's code.
+struct CallFailure {
+    LinkFailure kind = LinkFailure::Refused;
+    int exceptionCode = 0; // 1 illegal function, 2 illegal address, 3 illegal value, ...
+
+    bool operator==(const CallFailure&) const = default;
+};
+
+// A short text for the operator (status line, tooltip of a field whose write failed).
+std::string failureText(const CallFailure& failure);
 
 struct LinkStats {
     uint64_t transactions = 0; // requests sent
@@ -62,8 +74,12 @@ public:
     virtual int32_t Get_4X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) = 0;
     virtual int32_t Get_4X_D16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) = 0;
     // One holding register. kWriteFailed when the write failed, kWriteRefused for a value
-    // outside -32768..65535, 0 when the instrument confirmed it.
+    // outside -32768..65535, 0 when the instrument confirmed it. A write is an operator's
+    // decision: it goes on the wire even while the link backs off from a silent instrument.
     virtual int32_t Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_t value) = 0;
+
+    // Why the last call (of any kind) failed; nullopt when it succeeded.
+    virtual std::optional<CallFailure> lastFailure() const = 0;
 
     virtual LinkStats stats() const = 0;
     virtual PortStatus portStatus(int32_t port) const = 0;

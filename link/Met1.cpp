@@ -1,13 +1,13 @@
 #include "Met1.h"
 
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "link/Link.h"
 
 #include <QCoreApplication>
 
 namespace hx {
 
-Met1::Met1(Link& link, QWidget* parent) : QWidget(parent), link_(link)
+Met1::Met1(Link& link, QObject* parent) : QObject(parent), link_(link)
 {
     setObjectName("Met1");
     Timer1 = new QTimer(this);

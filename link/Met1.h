@@ -1,20 +1,20 @@
 #pragma once
-// Met1: the hidden window that hosts the acquisition poll. While the port is open its
+// Met1: the host (never shown) of the acquisition poll. While the port is open its
 // Timer1 reads the instrument twice a second into Reg_Buffer, Pv_Value and Status_Bit.
 #include <array>
 #include <cstdint>
 
 #include <QTimer>
-#include <QWidget>
+#include <QObject>
 
 namespace hx {
 
 class Link;
 
-class Met1 : public QWidget {
+class Met1 : public QObject {
     Q_OBJECT
 public:
-    explicit Met1(Link& link, QWidget* parent = nullptr);
+    explicit Met1(Link& link, QObject* parent = nullptr);
 
     // Splits a byte into the bit buffer, bit b into element b (0 = least significant).
     void D_Byte(uint8_t value);

@@ -87,7 +87,7 @@ struct ModbusLink::Port {
     }
 };
 
-ModbusLink::ModbusLink() = default;
+ModbusLink::ModbusLink(SteadyNow now) : now_(std::move(now)) {}
 ModbusLink::~ModbusLink() = default;
 
 namespace {
@@ -132,6 +132,7 @@ int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t pa
     const char parity = parityOfChoice(parityChoice);
     if (status.device.empty() || baud == 0 || parity == 0) {
         status.error = status.device.empty() ? "no device for this port number" : "unknown line setting";
+        fail(LinkFailure::Refused);
         return kCallFailed;
     }
     auto p = std::make_unique<Port>();
@@ -139,10 +140,13 @@ int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t pa
     p->baud = baud;
     p->parity = parity;
     p->ctx = openContext(p->device, baud, parity, status.error);
-    if (!p->ctx)
+    if (!p->ctx) {
+        fail(LinkFailure::Io);
         return kCallFailed;
+    }
     status.open = true;
     ports_[port] = std::move(p);
+    lastFailure_.reset();
     return 0;
 }
 
@@ -151,7 +155,12 @@ int32_t ModbusLink::ClosePort_Modbus(int32_t port)
     const bool wasOpen = ports_.erase(port) > 0;
     if (auto it = lastOpen_.find(port); it != lastOpen_.end())
         it->second.open = false;
-    return wasOpen ? 0 : kCallFailed;
+    if (!wasOpen) {
+        fail(LinkFailure::Refused);
+        return kCallFailed;
+    }
+    lastFailure_.reset();
+    return 0;
 }
 
 PortStatus ModbusLink::portStatus(int32_t port) const
@@ -159,6 +168,8 @@ PortStatus ModbusLink::portStatus(int32_t port) const
     auto it = lastOpen_.find(port);
     return it == lastOpen_.end() ? PortStatus{} : it->second;
 }
+
+SteadyClock::time_point ModbusLink::now() const { return now_ ? now_() : SteadyClock::now(); }
 
 bool ModbusLink::reopen(Port& port)
 {
@@ -168,25 +179,29 @@ bool ModbusLink::reopen(Port& port)
     return port.ctx != nullptr;
 }
 
-ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address)
+ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address, bool isWrite)
 {
     auto it = ports_.find(port);
     if (it == ports_.end() || address < 1 || address > 247) {
         ++stats_.refused;
+        fail(LinkFailure::Refused);
         return nullptr;
     }
     Port& p = *it->second;
-    const auto now = SteadyClock::now();
+    const auto t = now();
     if (p.backingOff || p.deviceLost) {
-        if (now - p.lastProbe < kProbeInterval) {
+        // The poll's reads wait for the next probe; an operator's write never does.
+        if (!isWrite && t - p.lastProbe < kProbeInterval) {
             ++stats_.skippedInBackOff;
+            fail(LinkFailure::BackOff);
             return nullptr;
         }
-        p.lastProbe = now;
+        p.lastProbe = t;
         // An unplugged adapter leaves a dead descriptor behind: open the device again.
         if (p.deviceLost) {
             if (!reopen(p)) {
                 ++stats_.ioErrors;
+                fail(LinkFailure::Io);
                 return nullptr;
             }
             p.deviceLost = false;
@@ -194,6 +209,7 @@ ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address)
     }
     if (!p.ctx) {
         ++stats_.refused;
+        fail(LinkFailure::Refused);
         return nullptr;
     }
     discardInput(p.ctx);
@@ -218,28 +234,34 @@ bool ModbusLink::settle(Port& port, int rc, int expected)
         port.consecutiveTimeouts = 0;
         port.lateAnswerPossible = false;
         port.backingOff = false;
+        lastFailure_.reset();
     } else {
         const int err = errno;
         if (err == ETIMEDOUT) {
             ++stats_.timeouts;
+            fail(LinkFailure::Timeout);
             port.lateAnswerPossible = true;
             if (++port.consecutiveTimeouts >= kTimeoutsBeforeBackOff && !port.backingOff) {
                 port.backingOff = true;
-                port.lastProbe = SteadyClock::now();
+                port.lastProbe = now();
             }
         } else if (err > MODBUS_ENOBASE && err < EMBBADCRC) {
             // A well-formed exception answer: the instrument is there and listening.
             ++stats_.exceptions;
+            fail(LinkFailure::Exception, err - MODBUS_ENOBASE);
             port.consecutiveTimeouts = 0;
             port.backingOff = false;
         } else if (err >= EMBBADCRC) {
             ++stats_.framingErrors;
+            fail(LinkFailure::Framing);
         } else if (isDeviceError(err)) {
             ++stats_.ioErrors;
+            fail(LinkFailure::Io);
             port.deviceLost = true;
-            port.lastProbe = SteadyClock::now();
+            port.lastProbe = now();
         } else {
             ++stats_.framingErrors;
+            fail(LinkFailure::Framing);
         }
         // Drop the rest of a broken or late answer so it cannot pass for the next one.
         if (port.ctx)
@@ -256,9 +278,10 @@ int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int3
     const int elements = kind == Kind::DiscreteInputs ? count / 8 : count;
     if (first < 1 || int64_t(first) - 1 + count > 65536 || buffer.size() < size_t(elements)) {
         ++stats_.refused;
+        fail(LinkFailure::Refused);
         return kCallFailed;
     }
-    Port* p = admit(port, address);
+    Port* p = admit(port, address, false);
     if (!p)
         return kCallFailed;
     const int protocolAddress = first - 1;
@@ -311,9 +334,10 @@ int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_
     // A value that does not fit a register would be written truncated: a wrong setting.
     if (value < -32768 || value > 65535 || reg < 1 || reg > 65536) {
         ++stats_.refused;
+        fail(LinkFailure::Refused);
         return kWriteRefused;
     }
-    Port* p = admit(port, address);
+    Port* p = admit(port, address, true);
     if (!p)
         return kWriteFailed;
     const int rc = modbus_write_register(p->ctx, reg - 1, static_cast<uint16_t>(value & 0xFFFF));

@@ -4,6 +4,7 @@
 #include "link/LineTiming.h"
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -13,7 +14,10 @@ namespace hx {
 
 class ModbusLink final : public Link {
 public:
-    ModbusLink();
+    // The monotonic time the back-off is measured in; tests pass a clock they move by hand.
+    using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
+
+    explicit ModbusLink(SteadyNow now = {});
     ~ModbusLink() override;
     ModbusLink(const ModbusLink&) = delete;
     ModbusLink& operator=(const ModbusLink&) = delete;
@@ -28,6 +32,7 @@ public:
 
     LinkStats stats() const override { return stats_; }
     PortStatus portStatus(int32_t port) const override;
+    std::optional<CallFailure> lastFailure() const override { return lastFailure_; }
 
     // After this many consecutive timeouts the link stops waiting for a silent instrument.
     static constexpr int kTimeoutsBeforeBackOff = 3;
@@ -40,8 +45,11 @@ private:
 
     int32_t readRegisters(Kind kind, int32_t port, int32_t address, int32_t first, int count,
                           std::span<int32_t> buffer);
-    // Checks the port, the slave address and the back-off; the port when a request may go out.
-    Port* admit(int32_t port, int32_t address);
+    // Checks the port, the slave address and the back-off (which a write passes: it goes out
+    // as the probe); the port when a request may go out.
+    Port* admit(int32_t port, int32_t address, bool isWrite);
+    std::chrono::steady_clock::time_point now() const;
+    void fail(LinkFailure kind, int exceptionCode = 0) { lastFailure_ = CallFailure{kind, exceptionCode}; }
     // Counts the outcome of one transaction; true when the answer is the one asked for.
     bool settle(Port& port, int rc, int expected);
     bool reopen(Port& port);
@@ -49,6 +57,8 @@ private:
     std::map<int32_t, std::unique_ptr<Port>> ports_;
     std::map<int32_t, PortStatus> lastOpen_;
     LinkStats stats_;
+    std::optional<CallFailure> lastFailure_;
+    SteadyNow now_;
 };
 
 } // namespace hx

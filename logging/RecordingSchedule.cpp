@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/TextNumber.h"
+#include "core/TextNumber.h"
 
 namespace hx {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The one-second recording rule: a record is due when at least one whole second lies between
 // the clock and the last record, in either direction (a clock set back is due at once).
-#include "app/Clock.h"
+#include "core/Clock.h"
 
 namespace hx {
 

@@ -9,7 +9,7 @@
 
 #include <sqlite3.h>
 
-#include "app/TextNumber.h"
+#include "core/TextNumber.h"
 #include "logging/Ring.h"
 
 namespace hx {

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "logging/RecordingSchedule.h"
 #include "logging/Ring.h"
 
@@ -23,8 +23,8 @@ template <typename Step> void skipOnFailure(Step&& step, QString* error) {
 
 } // namespace
 
-mscom::mscom(const QString& databasePath, Clock& clock, StoreFactory storeFactory, QWidget* parent)
-    : QWidget(parent), databasePath_(databasePath), clock_(clock), openStore_(std::move(storeFactory)) {
+mscom::mscom(const QString& databasePath, Clock& clock, StoreFactory storeFactory, QObject* parent)
+    : QObject(parent), databasePath_(databasePath), clock_(clock), openStore_(std::move(storeFactory)) {
     setObjectName(QStringLiteral("mscom"));
     status_.databasePath = databasePath_;
     skipOnFailure([this] { openStore(clock_.now()); }, &status_.lastError);

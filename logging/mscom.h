@@ -1,16 +1,16 @@
 #pragma once
-// mscom: the hidden window that owns the recorder's database connection and its 100 ms
+// mscom: the host (never shown) of the recorder's database connection and its 100 ms
 // recording timer. On the first tick of every new clock second it stores Pv_Value 0..9 in
 // the next ring slot and moves the ring pointer, both in one transaction, then raises
-// New_Record for the live trend while the main window is open. It is never shown.
+// New_Record for the live trend while the main window is open.
 #include <functional>
 #include <memory>
 #include <optional>
 
 #include <QTimer>
-#include <QWidget>
+#include <QObject>
 
-#include "app/Clock.h"
+#include "core/Clock.h"
 #include "logging/RecordStore.h"
 
 namespace hx {
@@ -27,7 +27,7 @@ struct RecorderStatus {
     quint64 recordsFailed = 0;                // due but not stored (no database, busy, write error)
 };
 
-class mscom : public QWidget {
+class mscom : public QObject {
     Q_OBJECT
 
 public:
@@ -40,7 +40,7 @@ public:
     // Opens the database at databasePath through storeFactory (the window's load) and starts
     // Timer1. The clock must outlive the window.
     explicit mscom(const QString& databasePath = defaultDatabasePath(), Clock& clock = appClock(),
-                   StoreFactory storeFactory = openRecordStore, QWidget* parent = nullptr);
+                   StoreFactory storeFactory = openRecordStore, QObject* parent = nullptr);
     ~mscom() override;
 
     // Whole seconds since the last record (Last_Date, Last_Time), never negative.

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "logging/RecordStore.h"
 #include "trend/TrendRenderer.h"
 #include "trend/TrendText.h"

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "app/SharedState.h"
-#include "app/TextNumber.h"
+#include "core/SharedState.h"
+#include "core/TextNumber.h"
 #include "trend/TrendText.h"
 
 namespace hx {

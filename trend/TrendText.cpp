@@ -1,6 +1,6 @@
 #include "trend/TrendText.h"
 
-#include "app/Clock.h"
+#include "core/Clock.h"
 
 namespace hx {
 

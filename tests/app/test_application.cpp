@@ -2,7 +2,7 @@
 // the recorder; "打开" connects to the simulator on a pseudo-terminal; values reach the
 // shared state, the recording database, the live readout and the status table.
 #include "app/Application.h"
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "app/ssqx.h"
 #include "link/Met1.h"
 #include "logging/DatabaseSetup.h"

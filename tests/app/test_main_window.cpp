@@ -1,7 +1,7 @@
 // The main window: its load, the port settings' open and close sequences, the status
 // table, the key map and close lock, the exit, history paging, and the status line.
-#include "app/Clock.h"
-#include "app/SharedState.h"
+#include "core/Clock.h"
+#include "core/SharedState.h"
 #include "app/StatusTable.h"
 #include "app/ssqx.h"
 #include "fakes/FakeLink.h"

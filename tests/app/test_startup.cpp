@@ -1,7 +1,7 @@
 // Start-up: the splash window's hand-over, its order and timing, and the pattern by which
 // secondary windows are opened and left.
 #include "app/Navigation.h"
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "app/frmSplash.h"
 
 #include <QElapsedTimer>

@@ -47,8 +47,11 @@ public:
         calls << QStringLiteral("Get_1X_B16(%1,%2,%3)").arg(port).arg(address).arg(first);
         if (duringCall)
             duringCall();
-        if (!answering)
+        if (!answering) {
+            failure = CallFailure{LinkFailure::Timeout};
             return kCallFailed;
+        }
+        failure.reset();
         buffer[0] = discreteBytes[first];
         buffer[1] = discreteBytes[first + 8];
         return 0;
@@ -64,12 +67,17 @@ public:
     int32_t Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_t value) override
     {
         calls << QStringLiteral("Set_4X_D1(%1,%2,%3,%4)").arg(port).arg(address).arg(reg).arg(value);
-        if (!answering)
+        if (!answering) {
+            failure = CallFailure{LinkFailure::Timeout};
             return kWriteFailed;
+        }
+        failure.reset();
         holdingRegisters[reg] = value;
         return 0;
     }
     LinkStats stats() const override { return {}; }
+    std::optional<CallFailure> lastFailure() const override { return failure; }
+    std::optional<CallFailure> failure; // what lastFailure() answers
     PortStatus portStatus(int32_t) const override { return PortStatus{opened, "fake", {}}; }
 
 private:
@@ -79,8 +87,11 @@ private:
         calls << QStringLiteral("%1(%2,%3,%4)").arg(QLatin1String(name)).arg(port).arg(address).arg(first);
         if (duringCall)
             duringCall();
-        if (!answering)
+        if (!answering) {
+            failure = CallFailure{LinkFailure::Timeout};
             return kCallFailed;
+        }
+        failure.reset();
         for (int i = 0; i < count; ++i)
             buffer[i] = table[first + i];
         return 0;

@@ -1,6 +1,6 @@
 // The acquisition poll: what one cycle reads, where the values land, and the rules for
 // discrete-input bytes; against a fake link that answers from tables.
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "fakes/FakeLink.h"
 #include "link/Met1.h"
 
@@ -150,5 +150,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(PollTest)
+QTEST_GUILESS_MAIN(PollTest)
 #include "test_poll.moc"

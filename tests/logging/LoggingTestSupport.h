@@ -17,7 +17,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "app/Clock.h"
+#include "core/Clock.h"
 #include "logging/DatabaseSetup.h"
 
 namespace hx::testing {

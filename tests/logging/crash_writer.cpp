@@ -4,15 +4,15 @@
 //   logging_crash_writer DATABASE FIRST_SECOND
 #include <cstdio>
 
-#include <QApplication>
+#include <QCoreApplication>
 
 #include "LoggingTestSupport.h"
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "logging/mscom.h"
 
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     if (argc != 3) {
         std::fprintf(stderr, "usage: logging_crash_writer DATABASE FIRST_SECOND\n");
         return 2;

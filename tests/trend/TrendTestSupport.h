@@ -11,7 +11,7 @@
 
 #include "logging/RecordStore.h"
 #include "trend/HistoryReview.h"
-#include "trend/RecordingCanvas.h"
+#include "fakes/RecordingCanvas.h"
 #include "trend/TrendRenderer.h"
 
 namespace hx::test {

@@ -2,13 +2,13 @@
 // clock the test moves, ticked by hand (and once by its own timer).
 #include <stdexcept>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "LoggingTestSupport.h"
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "logging/RecordingSchedule.h"
 #include "logging/Ring.h"
 #include "logging/SqliteRecordStore.h"
@@ -127,7 +127,6 @@ void TestRecorder::recordsByItsOwnTimerWithoutBeingShown() {
     QCOMPARE(db.rowCount(), 1);
     clock.advance(1);
     QTRY_COMPARE_WITH_TIMEOUT(db.rowCount(), 2, 2000);
-    QVERIFY(!window.isVisible());
 }
 
 void TestRecorder::ringSlots_data() {
@@ -571,5 +570,5 @@ void TestRecorder::throwingStoreNeverEscapesTheTick() {
     QCOMPARE(recorder.window.status().recordsCommitted, quint64(0));
 }
 
-QTEST_MAIN(TestRecorder)
-#include "tst_mscom.moc"
+QTEST_GUILESS_MAIN(TestRecorder)
+#include "test_mscom.moc"

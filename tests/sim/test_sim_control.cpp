@@ -221,4 +221,4 @@ void TestSimControl::faultSwitchesAtRunTime() {
 }
 
 QTEST_GUILESS_MAIN(TestSimControl)
-#include "tst_SimControl.moc"
+#include "test_sim_control.moc"

@@ -1,7 +1,7 @@
 // The chart surface offscreen: what the drawing leaves in its backing image and on screen.
 #include <QTest>
 
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "trend/ChartSurface.h"
 #include "trend/TrendRenderer.h"
 
@@ -180,4 +180,4 @@ class TestChartSurface : public QObject {
 };
 
 QTEST_MAIN(TestChartSurface)
-#include "tst_chartsurface.moc"
+#include "test_chart_surface.moc"

@@ -1,4 +1,4 @@
-#include "trend/RecordingCanvas.h"
+#include "fakes/RecordingCanvas.h"
 
 namespace hx {
 

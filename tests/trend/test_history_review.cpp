@@ -3,7 +3,7 @@
 #include <QTest>
 
 #include "TrendTestSupport.h"
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "trend/HistoryReview.h"
 #include "trend/TrendText.h"
 
@@ -413,4 +413,4 @@ class TestHistoryReview : public QObject {
 };
 
 QTEST_MAIN(TestHistoryReview)
-#include "tst_historyreview.moc"
+#include "test_history_review.moc"

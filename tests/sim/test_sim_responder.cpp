@@ -319,4 +319,4 @@ void TestResponder::refuseFirstWritePerRegister() {
 }
 
 QTEST_GUILESS_MAIN(TestResponder)
-#include "tst_Responder.moc"
+#include "test_sim_responder.moc"

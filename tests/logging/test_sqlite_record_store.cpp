@@ -340,4 +340,4 @@ void TestSqliteRecordStore::hasSlot() {
 }
 
 QTEST_GUILESS_MAIN(TestSqliteRecordStore)
-#include "tst_sqliterecordstore.moc"
+#include "test_sqlite_record_store.moc"

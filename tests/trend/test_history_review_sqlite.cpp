@@ -8,7 +8,7 @@
 #include <sqlite3.h>
 
 #include "TrendTestSupport.h"
-#include "app/SharedState.h"
+#include "core/SharedState.h"
 #include "logging/DatabaseSetup.h"
 #include "logging/SqliteRecordStore.h"
 #include "trend/HistoryReview.h"
@@ -288,4 +288,4 @@ class TestHistoryReviewSqlite : public QObject {
 };
 
 QTEST_MAIN(TestHistoryReviewSqlite)
-#include "tst_historyreviewsqlite.moc"
+#include "test_history_review_sqlite.moc"

@@ -118,4 +118,4 @@ void TestInitDb::run() {
 }
 
 QTEST_GUILESS_MAIN(TestInitDb)
-#include "tst_initdb.moc"
+#include "test_initdb.moc"

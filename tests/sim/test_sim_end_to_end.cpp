@@ -471,4 +471,4 @@ void TestSimEndToEnd::simulatorEndsWithAKilledTest() {
 }
 
 QTEST_GUILESS_MAIN(TestSimEndToEnd)
-#include "tst_SimEndToEnd.moc"
+#include "test_sim_end_to_end.moc"

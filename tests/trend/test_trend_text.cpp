@@ -87,4 +87,4 @@ class TestTrendText : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestTrendText)
-#include "tst_trendtext.moc"
+#include "test_trend_text.moc"

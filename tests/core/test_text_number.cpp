@@ -1,5 +1,5 @@
 // The number of a text, as every entry box, list and port box reads it.
-#include "app/TextNumber.h"
+#include "core/TextNumber.h"
 
 #include <QtTest>
 

@@ -159,4 +159,4 @@ void TestCrashSafety::killedRecorderKeepsEveryAcknowledgedRecord() {
 }
 
 QTEST_GUILESS_MAIN(TestCrashSafety)
-#include "tst_crashsafety.moc"
+#include "test_crash_safety.moc"

@@ -476,4 +476,4 @@ void TestInstrument::pinnedInputsOverrideAndRelease() {
 }
 
 QTEST_GUILESS_MAIN(TestInstrument)
-#include "tst_Instrument.moc"
+#include "test_sim_instrument.moc"

@@ -5,8 +5,8 @@
 #include <QTest>
 
 #include "TrendTestSupport.h"
-#include "app/SharedState.h"
-#include "trend/RecordingCanvas.h"
+#include "core/SharedState.h"
+#include "fakes/RecordingCanvas.h"
 #include "trend/TrendRenderer.h"
 
 using namespace hx;
@@ -399,4 +399,4 @@ class TestTrendRenderer : public QObject {
 };
 
 QTEST_MAIN(TestTrendRenderer)
-#include "tst_trendrenderer.moc"
+#include "test_trend_renderer.moc"
