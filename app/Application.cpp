@@ -16,6 +16,7 @@ namespace hx {
 Application::Application() : link_(std::make_unique<ModbusLink>())
 {
     context_.link = link_.get();
+    context_.writes = &writes_;
     context_.databasePath = defaultDatabasePath();
     context_.openStore = [](const QString& path) { return openRecordStore(path); };
     context_.endProcess = [] {

@@ -2,6 +2,7 @@
 // The program as a whole: the link, the splash window and what its hand-over creates
 // (the main window, the poll host Met1 and the recorder mscom).
 #include "app/AppContext.h"
+#include "ui/OperatorField.h"
 
 #include <memory>
 
@@ -25,6 +26,7 @@ public:
 
 private:
     std::unique_ptr<ModbusLink> link_;
+    WriteLog writes_;
     AppContext context_;
     std::unique_ptr<ssqx> mainWindow_;
     std::unique_ptr<Met1> met1_;

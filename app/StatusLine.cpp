@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "logging/mscom.h"
+#include "ui/OperatorField.h"
 
 #include <QDateTime>
 
@@ -66,6 +67,13 @@ QString recordingStatusText(const RecordingHealth& health)
                 time.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" (槽 %1)").arg(health.lastSlot);
     }
     return text;
+}
+
+QString writeStatusText(const WriteLog& writes)
+{
+    if (writes.failed == 0)
+        return {};
+    return QStringLiteral("  写入失败 %1 次 (最近: %2)").arg(writes.failed).arg(writes.lastFailure);
 }
 
 } // namespace hx

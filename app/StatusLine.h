@@ -26,6 +26,9 @@ QString linkStatusText(const LinkStats& stats, int64_t nowMs);
 constexpr int64_t kSilentAfterMs = 3000;
 bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen);
 QString recordingStatusText(const RecordingHealth& health);
+// The operator's writes that did not reach the instrument; empty while there are none.
+struct WriteLog;
+QString writeStatusText(const WriteLog& writes);
 
 struct RecorderStatus;
 RecordingHealth recordingHealthOf(const RecorderStatus& status);

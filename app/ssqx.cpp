@@ -1,7 +1,8 @@
 #include "ssqx.h"
 
 #include "core/Clock.h"
-#include "app/Navigation.h"
+#include "ui/Navigation.h"
+#include "ui/OperatorField.h"
 #include "core/SharedState.h"
 #include "app/StatusTable.h"
 #include "core/TextNumber.h"
@@ -640,8 +641,9 @@ void ssqx::updateStatusLine()
     const bool portFailed = portEverOpened_ && !portStatus.open && !portStatus.error.empty();
     restyle(statusPort, portFailed ? kAlertStyle : QString());
     const int64_t nowMs = QDateTime::currentMSecsSinceEpoch();
-    statusLink->setText(linkStatusText(stats, nowMs));
-    restyle(statusLink, linkLooksSilent(stats, nowMs, portStatus.open) ? kAlertStyle : QString());
+    const QString writes = context_.writes ? writeStatusText(*context_.writes) : QString();
+    statusLink->setText(linkStatusText(stats, nowMs) + writes);
+    restyle(statusLink, linkLooksSilent(stats, nowMs, portStatus.open) || !writes.isEmpty() ? kAlertStyle : QString());
     if (recordingHealth) {
         const RecordingHealth health = recordingHealth();
         statusRecording->setText(recordingStatusText(health));

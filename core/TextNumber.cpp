@@ -13,7 +13,9 @@ bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
 } // namespace
 
-double leadingNumber(const QString& text)
+double leadingNumber(const QString& text) { return leadingNumberOf(text).value_or(0.0); }
+
+std::optional<double> leadingNumberOf(const QString& text)
 {
     // Collect the recognised characters into a plain ASCII number text, then let strtod
     // read it; blanks between the characters of the number are passed over.
@@ -50,7 +52,7 @@ double leadingNumber(const QString& text)
         }
     }
     if (!digits)
-        return 0.0;
+        return std::nullopt;
     if (i < n && (text[i] == u'e' || text[i] == u'E')) {
         // The exponent counts only when digits follow it ("1e" reads as 1).
         std::string exponent = "e";
@@ -99,5 +101,13 @@ std::optional<int32_t> toInt32(double v)
 }
 
 std::optional<int32_t> numberOfText(const QString& text) { return toInt32(leadingNumber(text)); }
+
+std::optional<int32_t> entryValueOf(const QString& text)
+{
+    const std::optional<double> number = leadingNumberOf(text);
+    if (!number)
+        return std::nullopt;
+    return toInt32(double(float(*number)));
+}
 
 } // namespace hx

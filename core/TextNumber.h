@@ -14,6 +14,9 @@ namespace hx {
 // texts such as "1e999").
 double leadingNumber(const QString& text);
 
+// The leading number of a text, or nullopt when the text does not begin with a number.
+std::optional<double> leadingNumberOf(const QString& text);
+
 // Nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4, -7.5 -> -8).
 double roundHalfEven(double v);
 
@@ -24,5 +27,10 @@ std::optional<int32_t> toInt32(double v);
 // The numeric value of a box text: leadingNumber, rounded half to even, when it fits in
 // 32 bits.
 std::optional<int32_t> numberOfText(const QString& text);
+
+// An operator's entry as the instrument writers take it: the leading number in single
+// precision, rounded half to even. nullopt when the text does not begin with a number (it is
+// refused rather than written as 0) or the value does not fit in 32 bits.
+std::optional<int32_t> entryValueOf(const QString& text);
 
 } // namespace hx

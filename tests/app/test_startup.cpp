@@ -1,6 +1,6 @@
 // Start-up: the splash window's hand-over, its order and timing, and the pattern by which
 // secondary windows are opened and left.
-#include "app/Navigation.h"
+#include "ui/Navigation.h"
 #include "core/SharedState.h"
 #include "app/frmSplash.h"
 

@@ -70,6 +70,28 @@ private slots:
         QVERIFY(!numberOfText(text).has_value());
     }
 
+    // The writers' reading: single precision, and a text that does not begin with a number
+    // is refused instead of read as 0.
+    void entryValues_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected"); // -1 for refused
+        QTest::newRow("half to even") << "12.5" << 12;
+        QTest::newRow("half to even up") << "13.5" << 14;
+        QTest::newRow("single precision") << "16777217" << 16777216;
+        QTest::newRow("trailing text") << "  42abc" << 42;
+        QTest::newRow("not a number") << "abc" << -1;
+        QTest::newRow("empty") << "" << -1;
+        QTest::newRow("only a sign") << "-" << -1;
+        QTest::newRow("too large") << "5e9" << -1;
+    }
+    void entryValues()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, expected);
+        QCOMPARE(hx::entryValueOf(text), expected == -1 ? std::nullopt : std::optional<int32_t>(expected));
+    }
+
     void leadingNumberKeepsFractions()
     {
         QCOMPARE(hx::leadingNumber(" -12.25xyz"), -12.25);

@@ -1,0 +1,78 @@
+#pragma once
+// The instrument fields an operator edits (entry boxes and editable lists of the
+// configuration and alarm windows). A field is written when the keyboard focus leaves it,
+// and only when the operator changed its text since the window opened: tabbing through
+// untouched fields writes nothing. A write that fails after its one resend marks the field
+// (red text, the reason as tooltip) until a later write of it succeeds, and is counted for
+// the status line.
+#include "core/TextNumber.h"
+#include "link/Link.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class QComboBox;
+class QLineEdit;
+
+namespace hx {
+
+// The operator's writes, counted for the main window's status line.
+struct WriteLog {
+    uint64_t written = 0;
+    uint64_t failed = 0; // failed after the resend, or refused
+    QString lastFailure; // "寄存器 4106: 仪表无应答 (超时)"
+};
+
+// Sends an operator's value to a holding register and, when the link reports -8888, once
+// more. nullopt when the instrument confirmed it, else why it failed. Counts into log when
+// given.
+std::optional<CallFailure> writeOperatorValue(Link& link, int32_t port, int32_t address, int32_t reg,
+                                              int32_t value, WriteLog* log = nullptr);
+
+// Watches one entry box or editable list: whether the operator changed its text, and the
+// focus leaving it (a list's own popup does not count as leaving).
+class EditedField : public QObject {
+    Q_OBJECT
+public:
+    explicit EditedField(QLineEdit* box);
+    explicit EditedField(QComboBox* list);
+
+    QWidget* widget() const { return widget_.data(); }
+    // Whether the operator changed the text since the window opened (or since reset()).
+    bool edited() const { return edited_; }
+    void setEdited(bool edited) { edited_ = edited; }
+    void reset();
+
+    // Shows that the last write of the field did not reach the instrument, and why.
+    void markFailed(const QString& reason);
+    void clearMark();
+    bool marked() const { return marked_; }
+
+signals:
+    // The focus left the field.
+    void left();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QPointer<QWidget> widget_;
+    QPointer<QLineEdit> lineEdit_; // the box, or the list's edit field
+    bool edited_ = false;
+    bool marked_ = false;
+};
+
+// Writes an edited field: the value its text gives (nullopt: the text is refused, the field
+// is marked and nothing is sent) goes to reg with one resend; the field's mark follows the
+// outcome. Returns true when the instrument confirmed the write. Nothing happens, and false
+// is returned, when the field was not edited.
+bool writeEditedField(EditedField& field, std::optional<int32_t> value, Link& link, int32_t port,
+                      int32_t address, int32_t reg, WriteLog* log = nullptr);
+
+} // namespace hx
