@@ -136,7 +136,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void buildControls();
+    void buildControls(); // MainWindowLayout.cpp
+    void connectHandlers();
     void load();
     void prepareStatusTable();
     void applyTrendLabels();

@@ -15,6 +15,14 @@ constexpr int kStatusBitSize = 101;
 
 // Com_Param: 0 port, 1 baud choice, 2 parity choice, 3 slave address,
 // 19 value about to be written, 20 result of the last open.
+enum ComParamIndex : int {
+    kComPort = 0,
+    kComBaud = 1,
+    kComParity = 2,
+    kComAddress = 3,
+    kComWriteValue = 19,
+    kComOpenResult = 20,
+};
 extern int32_t Com_Param[kComParamSize];
 extern float Pv_Value[kPvValueSize];
 extern int32_t Reg_Buffer[kRegBufferSize];

@@ -47,8 +47,8 @@ void Met1::Timer1_Timer()
         return;
     }
     running_ = true;
-    const int32_t port = Com_Param[0];
-    const int32_t address = Com_Param[3];
+    const int32_t port = Com_Param[kComPort];
+    const int32_t address = Com_Param[kComAddress];
 
     link_.Get_3X_D8(port, address, 1, std::span<int32_t>(Reg_Buffer + 0, 8));
     for (int i = 0; i < 8; ++i)

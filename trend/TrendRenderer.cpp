@@ -90,7 +90,7 @@ void ApplyZoom(TrendState& state) {
 void DrawTrend(TrendState& state, Canvas& pt, TrendLabels& labels) {
     const int L = state.Zoom_Level;
     const int offset = state.Slot_Offset;
-    const int N = 60 * L + state.Win_Count - 241; // segments per curve
+    const int N = 60 * L + state.Win_Count - kLiveWinLen; // segments per curve
 
     // Labels and curves count slots one apart: label j reads slot Slot_Offset + 1 + 10 L j,
     // while the curve point drawn under it is slot Slot_Offset + 10 L j. Operators know the

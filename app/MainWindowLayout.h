@@ -1,0 +1,13 @@
+#pragma once
+// The main window's controls where the design put them: positions and sizes in twips
+// (15 to a pixel at 96 dpi, scaled to the screen), and the label colours the live tick
+// restores. The controls are built by ssqx::buildControls, defined beside this header.
+#include <QString>
+
+namespace hx {
+
+inline const QString kReadoutStyle = QStringLiteral("background: rgb(255,192,255);");
+inline const QString kClockStyle = QStringLiteral("background: rgb(128,255,128); color: red;");
+inline const QString kAlertStyle = QStringLiteral("background: rgb(255,200,200);");
+
+} // namespace hx

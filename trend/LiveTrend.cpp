@@ -1,0 +1,52 @@
+#include "trend/LiveTrend.h"
+
+#include "core/TextNumber.h"
+
+#include <charconv>
+
+namespace hx {
+
+std::array<int64_t, kScaleLabels> scaleLabelValues(int16_t yMin, int16_t ySpan)
+{
+    std::array<int64_t, kScaleLabels> labels{};
+    const float sixth = float(ySpan) / 6.0f;
+    for (int i = 0; i < kScaleLabels; ++i)
+        labels[i] = int64_t(roundHalfEven(double(float(i) * sixth))) + yMin;
+    return labels;
+}
+
+QString liveValueText(float value)
+{
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    if (result.ec != std::errc() || result.ptr - buffer > 16)
+        result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    if (result.ec != std::errc())
+        return {};
+    return QString::fromLatin1(buffer, int(result.ptr - buffer));
+}
+
+bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view, std::span<const float> values,
+                      const ClockReading& now)
+{
+    ++state.Win_Count;
+    const bool reload = state.Win_Count == growthBandEnd(state.Zoom_Level);
+    if (reload) {
+        history.ClearWindow();
+        view.clearSurface();
+        history.reloadLiveWindow();
+        view.redraw();
+    }
+    // After a reload this overwrites slot 241, the newest record just loaded, with the live
+    // values and the current time.
+    const int slot = state.Win_Count;
+    if (isTrendSlot(slot)) {
+        for (int c = 0; c < kDrawnChannels && c < int(values.size()); ++c)
+            state.Trend_Value[c][slot] = values[c];
+        state.Trend_Date[slot] = now.date;
+        state.Trend_Time[slot] = now.time;
+    }
+    return reload;
+}
+
+} // namespace hx

@@ -1,0 +1,37 @@
+#pragma once
+// The live window's arithmetic, apart from the widgets that show it: the scale labels, the
+// text of a live value, and one recorded sample appended to the trend window, with the
+// window reloaded from the recording when its growth band is full.
+#include "core/Clock.h"
+#include "trend/HistoryReview.h"
+#include "trend/TrendState.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace hx {
+
+constexpr int kScaleLabels = 7;
+
+// The scale labels bottom (0) to top (6): i x (Y_Span / 6) with the quotient in single
+// precision, rounded half to even, plus Y_Min.
+std::array<int64_t, kScaleLabels> scaleLabelValues(int16_t yMin, int16_t ySpan);
+
+// The shortest decimal form of a single-precision value (at most seven significant digits).
+QString liveValueText(float value);
+
+// Win_Count at which the growth band of the zoom level is full: 20 samples a level beyond
+// the 241 loaded.
+constexpr int growthBandEnd(int zoomLevel) { return 20 * zoomLevel + kLiveWinLen; }
+
+// One recorded sample: Win_Count moves on; when the growth band is full the window is
+// cleared and the newest records loaded again (the view's surface cleared and redrawn);
+// then the values and the clock reading go into slot Win_Count (a slot outside the window is
+// not stored). Returns true when the window was reloaded.
+bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view, std::span<const float> values,
+                      const ClockReading& now);
+
+} // namespace hx
