@@ -12,7 +12,11 @@ if [ ! -e "$db" ]; then
 fi
 
 sim_pid=""
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
+rundir=""
+cleanup() {
+    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+    if [ -n "$rundir" ]; then rm -rf "$rundir"; fi
+}
 trap cleanup EXIT
 
 if [ -z "${HX5800_COM1:-}" ]; then
@@ -20,6 +24,11 @@ if [ -z "${HX5800_COM1:-}" ]; then
     build/sim/hx5800-sim --pty "$rundir/ttySIM" < /dev/null > "$rundir/sim.log" 2>&1 &
     sim_pid=$!
     for _ in $(seq 50); do [ -e "$rundir/ttySIM" ] && break; sleep 0.1; done
+    if [ ! -e "$rundir/ttySIM" ]; then
+        echo "run: the instrument simulator did not start:" >&2
+        cat "$rundir/sim.log" >&2
+        exit 1
+    fi
     export HX5800_COM1="$rundir/ttySIM"
     echo "run: simulated instrument on port 1 ($HX5800_COM1); press 打开 to connect"
 fi
@@ -30,4 +39,5 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
 else
     exec_prefix=()
 fi
+# Not exec: the simulator and its folder are cleaned up when the program ends.
 "${exec_prefix[@]}" build/app/hx5800 "$@"

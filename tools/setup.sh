@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make pkg-config qt6-base-dev libqt6sql6-sqlite libmodbus-dev libsqlite3-dev sqlite3
+packages=(cmake g++ make pkg-config qt6-base-dev libmodbus-dev libsqlite3-dev sqlite3
           socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth fonts-wqy-zenhei)
 missing=()
 for p in "${packages[@]}"; do

@@ -78,9 +78,11 @@ private slots:
         auto* splash = new frmSplash({[&] { mainShown = true; }, {}, {}});
         clock.start();
         splash->show();
-        QTRY_VERIFY_WITH_TIMEOUT(mainShown, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(mainShown, 10000);
+        // Never before 1.5 s; the upper bound leaves a busy machine room and still catches a
+        // hand-over that waits for far more ticks.
         const qint64 elapsed = clock.elapsed();
-        QVERIFY2(elapsed >= 1450 && elapsed < 3000, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed >= 1450 && elapsed < 6000, qPrintable(QString::number(elapsed)));
     }
 
     void keysOnTheSplashDoNothing()
