@@ -35,6 +35,8 @@ class LineServer {
     void send(const std::vector<uint8_t>& frame);
     // Waits `ms` for the answer delay while still taking commands.
     void waitTakingCommands(int ms);
+    // Waits for a moment of the steady clock (the answer pacing), without taking commands.
+    void waitUntil(std::chrono::steady_clock::time_point deadline);
     void readCommands();
     void log(const std::string& text) const;
 

@@ -89,6 +89,13 @@ const std::vector<OptionRow>& optionTable() {
              return std::string{};
          }},
         {"--delay", "MS", "wait MS milliseconds before each answer", fault(&FaultSettings::delayMs, 60000)},
+        {"--pace", nullptr,
+         "answer as late as a real line at --baud/--parity would: request and answer wire time and the "
+         "3.5-character silence between them (added to --delay)",
+         [](SimOptions& o, std::string_view) {
+             o.pace = true;
+             return std::string{};
+         }},
         {"--drop-every", "N", "do not send every Nth answer (0 = off)",
          fault(&FaultSettings::dropEvery, 1000000)},
         {"--corrupt-every", "N", "send every Nth answer with a bad CRC (0 = off)",
@@ -116,6 +123,12 @@ const std::vector<OptionRow>& optionTable() {
 }
 
 } // namespace
+
+int64_t pacedAnswerMicroseconds(size_t requestBytes, size_t answerBytes, int baud, char parity) {
+    const int bitsPerCharacter = parity == 'N' ? 10 : 11;
+    const double characters = double(requestBytes) + 3.5 + double(answerBytes);
+    return static_cast<int64_t>(characters * bitsPerCharacter * 1e6 / baud + 0.5);
+}
 
 std::optional<long> parseNumber(std::string_view text, long min, long max) {
     int base = 10;

@@ -18,6 +18,7 @@ struct SimOptions {
     int baud = 9600;
     char parity = 'N';   // 'N', 'O', 'E'
     bool frozen = false; // --static
+    bool pace = false;   // --pace: answers take as long as on a real line
     uint8_t openCircuit = 0;
     uint8_t shortCircuit = 0;
     FaultSettings faults;
@@ -27,6 +28,11 @@ struct SimOptions {
     int baudCode() const { return baud == 4800 ? 0 : baud == 19200 ? 2 : 1; }
     int parityCode() const { return parity == 'O' ? 1 : parity == 'E' ? 2 : 0; }
 };
+
+// How long an answer takes on a real line from the moment its request starts: the request's
+// wire time, the 3.5-character silence that ends it, and the answer's wire time (a character
+// is a start bit, 8 data bits, the parity bit if any and a stop bit).
+int64_t pacedAnswerMicroseconds(size_t requestBytes, size_t answerBytes, int baud, char parity);
 
 struct ParsedOptions {
     SimOptions options;

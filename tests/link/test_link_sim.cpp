@@ -282,6 +282,23 @@ class LinkSimTest : public QObject {
         QCOMPARE(s.good, uint64_t(1));
     }
 
+    // A simulator pacing its answers at a real line's speed: an 8-register read at 4800 baud
+    // takes at least (8 + 3.5 + 21) characters of 10 bits.
+    void aPacedInstrumentAnswersNoSoonerThanARealLine() {
+        SimProcess sim({"--static", "--pace", "--baud", "4800"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        qputenv("HX5800_COM7", sim.devicePath().toLocal8Bit());
+        ModbusLink link;
+        QCOMPARE(link.OpenPort_Modbus(kPort, 0, 0), 0);
+        int32_t buffer[8];
+        for (int i = 0; i < 3; ++i) {
+            int32_t rc = -1;
+            const qint64 ms = elapsedMs([&] { rc = link.Get_3X_D8(kPort, 1, 1, buffer); });
+            QCOMPARE(rc, 0);
+            QVERIFY2(ms >= 67, qPrintable(QString::number(ms)));
+        }
+    }
+
     // ---- a silent instrument --------------------------------------------------------------
 
     void aSilentInstrumentCostsBoundedTimeAndBacksOff() {

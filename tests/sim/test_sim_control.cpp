@@ -25,6 +25,8 @@ class TestSimControl : public QObject {
     void defaults();
     void options_data();
     void options();
+    void pacing_data();
+    void pacing();
     void badCommandLines_data();
     void badCommandLines();
     void helpNamesEveryOption();
@@ -67,6 +69,7 @@ void TestSimControl::options_data() {
     QTest::newRow("exception every") << QStringList{"--exception-every", "5"} << "exception" << 5;
     QTest::newRow("refuse first write") << QStringList{"--refuse-first-write"} << "refuse" << 1;
     QTest::newRow("verbose") << QStringList{"--verbose"} << "verbose" << 1;
+    QTest::newRow("pace") << QStringList{"--pace"} << "pace" << 1;
     QTest::newRow("last one wins") << QStringList{"--delay", "5", "--delay", "7"} << "delay" << 7;
 }
 
@@ -91,8 +94,30 @@ void TestSimControl::options() {
         {"exception", o.faults.exceptionEvery},
         {"refuse", o.faults.refuseFirstWrite},
         {"verbose", o.verbose},
+        {"pace", o.pace},
     };
     QCOMPARE(fields.at(field), value);
+}
+
+void TestSimControl::pacing_data() {
+    QTest::addColumn<int>("request");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<char>("parity");
+    QTest::addColumn<qint64>("microseconds");
+    // (request + 3.5 + answer) characters of 10 or 11 bits
+    QTest::newRow("8 registers at 9600 8N1") << 8 << 21 << 9600 << 'N' << qint64(33854);
+    QTest::newRow("16 inputs at 19200 8E1") << 8 << 7 << 19200 << 'E' << qint64(10599);
+    QTest::newRow("write at 4800 8O1") << 8 << 8 << 4800 << 'O' << qint64(44688);
+}
+
+void TestSimControl::pacing() {
+    QFETCH(int, request);
+    QFETCH(int, answer);
+    QFETCH(int, baud);
+    QFETCH(char, parity);
+    QFETCH(qint64, microseconds);
+    QCOMPARE(qint64(hx::sim::pacedAnswerMicroseconds(size_t(request), size_t(answer), baud, parity)), microseconds);
 }
 
 void TestSimControl::badCommandLines_data() {
