@@ -1,7 +1,10 @@
 // What one link transaction costs over a pseudo-terminal against hx5800-sim, next to plain
 // libmodbus calls on the same line in the same run; one poll cycle; a call to a silent
-// instrument; a call while the link backs off; and the first answer after a timeout, which
-// waits for late answers.
+// instrument; a call while the link backs off; the first answer after a timeout, which
+// waits for late answers; one poll cycle against an instrument that answers at a real line's
+// speed, next to the wire time of its four transactions; and the window thread's longest
+// stall while the poll runs against a silent instrument, with the time polling takes to
+// resume once it answers again.
 //
 //   bench_link [transactions]   (default 1000; the simulator from HX5800_SIM or the build)
 #include "core/SharedState.h"
@@ -11,6 +14,8 @@
 #include "support/SimProcess.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -58,6 +63,91 @@ void print(const std::vector<Figures>& rows) {
     for (const Figures& f : rows)
         std::printf("%-44s %6zu %10.3f %10.3f %10.3f %10.3f\n", f.what.c_str(), f.n, f.median, f.p95, f.mean,
                     f.max);
+}
+
+// The wire time of one poll cycle: two reads of 8 input registers (request 8 bytes, answer 21)
+// and two of 16 discrete inputs (8 and 7), each with the 3.5-character silence after the
+// request and after the answer.
+double pollWireTimeMs(int baud, bool parity) {
+    const double bits = parity ? 11 : 10;
+    const double characters = 2 * (8 + 21) + 2 * (8 + 7) + 4 * 2 * 3.5;
+    return characters * bits * 1000.0 / baud;
+}
+
+struct PacedCycle {
+    Figures cycle;
+    double bound = 0;
+};
+
+// Poll cycles against a simulator pacing its answers at the baud rate (no answer delay).
+PacedCycle pacedPollCycle(int baud, int cycles) {
+    PacedCycle result;
+    result.bound = pollWireTimeMs(baud, false);
+    hx::test::SimProcess sim({"--static", "--pace", "--baud", QString::number(baud)});
+    if (!sim.start()) return result;
+    qputenv("HX5800_COM7", sim.devicePath().toLocal8Bit());
+    hx::ModbusLink link;
+    if (link.OpenPort_Modbus(kPort, baud == 19200 ? 2 : baud == 4800 ? 0 : 1, 0) != 0) return result;
+    hx::Met1 met1(link);
+    for (int i = 0; i < 3; ++i)
+        met1.Timer1_Timer();
+    std::vector<double> ms;
+    for (int i = 0; i < cycles; ++i)
+        ms.push_back(timedMs([&] { met1.Timer1_Timer(); }));
+    result.cycle = figuresOf("paced poll cycle at " + std::to_string(baud), ms);
+    return result;
+}
+
+struct SilentRun {
+    double longestStallMs = 0;
+    double resumeMs = -1; // from "silent off" to the first cycle that brought values
+};
+
+// The poll on its 500 ms timer, a 10 ms heartbeat on the same thread: the longest gap between
+// heartbeats while the instrument is silent for `silentSeconds`, then how long the values take
+// to come back once it answers.
+SilentRun silentInstrument(QCoreApplication& app, int silentSeconds) {
+    SilentRun run;
+    hx::test::SimProcess sim({"--static"});
+    if (!sim.start()) return run;
+    qputenv("HX5800_COM7", sim.devicePath().toLocal8Bit());
+    hx::ModbusLink link;
+    if (link.OpenPort_Modbus(kPort, 1, 0) != 0) return run;
+    hx::Met1 met1(link);
+    met1.Timer1->start();
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    QTimer heartbeat;
+    heartbeat.setInterval(10);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        run.longestStallMs = std::max(run.longestStallMs, double(now - last));
+        last = now;
+    });
+    heartbeat.start();
+    sim.command("silent on");
+    QTimer::singleShot(silentSeconds * 1000, [&] {
+        hx::Reg_Buffer[0] = -32768; // the static instrument never reads this
+        sim.command("silent off");
+        const qint64 answeringFrom = clock.elapsed();
+        auto* watch = new QTimer(&app);
+        watch->setInterval(10);
+        QObject::connect(watch, &QTimer::timeout, [&, watch, answeringFrom] {
+            if (hx::Reg_Buffer[0] != -32768) {
+                run.resumeMs = double(clock.elapsed() - answeringFrom);
+                watch->deleteLater();
+                app.quit();
+            } else if (clock.elapsed() - answeringFrom > 10000) {
+                watch->deleteLater();
+                app.quit();
+            }
+        });
+        watch->start();
+    });
+    app.exec();
+    met1.Timer1->stop();
+    return run;
 }
 
 } // namespace
@@ -148,6 +238,10 @@ int main(int argc, char** argv) {
     }
     sim.stop();
 
+    const PacedCycle paced9600 = pacedPollCycle(9600, 50);
+    const PacedCycle paced19200 = pacedPollCycle(19200, 50);
+    const SilentRun silent = silentInstrument(app, 10);
+
     const Figures linkF = figuresOf("link Get_3X_D8 (8 input registers)", linkMs);
     const Figures plainF = figuresOf("plain modbus_read_input_registers (8)", plainMs);
     print({linkF, plainF, figuresOf("poll cycle Met1::Timer1_Timer (4 calls)", cycleMs),
@@ -157,5 +251,12 @@ int main(int argc, char** argv) {
     std::printf("\nlink / plain libmodbus: median %.2fx, p95 %.2fx; failures: link %d, plain %d\n",
                 linkF.median / plainF.median, linkF.p95 / plainF.p95, linkFailures, plainFailures);
     std::printf("response timeout at 9600 8N1: %.1f ms\n", timing.responseTimeout.count() / 1000.0);
+    for (const PacedCycle* p : {&paced9600, &paced19200})
+        std::printf("%s: median %.2f ms, p95 %.2f ms; wire-time bound %.2f ms; ratio %.3fx\n",
+                    p->cycle.what.c_str(), p->cycle.median, p->cycle.p95, p->bound,
+                    p->cycle.median / p->bound);
+    std::printf("silent instrument for 10 s under the 500 ms poll: longest window-thread stall %.0f ms; "
+                "polling resumed %.0f ms after the instrument answered again\n",
+                silent.longestStallMs, silent.resumeMs);
     return 0;
 }
