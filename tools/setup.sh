@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libmodbus-dev libsqlite3-dev sqlite3
-          socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth fonts-wqy-zenhei)
+          qt6-serialbus-dev qt6-serialport-dev socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth fonts-wqy-zenhei)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,0 +1,105 @@
+// The whole program at steady state: started as an operator starts it (splash, hand-over),
+// port 1 opened on hx5800-sim, the main window live and recording into a fresh database.
+// After a settling time, the process's CPU time over SECONDS of wall time as a share of one
+// core, and its peak resident memory; then the same with the configuration window open on
+// top.
+//
+//   bench_program [SECONDS]   (default 120; the simulator from HX5800_SIM or the build)
+#include "app/Application.h"
+#include "app/ssqx.h"
+#include "logging/DatabaseSetup.h"
+#include "support/SimProcess.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Peak resident set size in MiB (VmHWM).
+double peakResidentMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return -1;
+}
+
+// Runs the event loop for `seconds` and returns the CPU share of one core, in percent.
+double cpuShareOver(int seconds) {
+    QElapsedTimer wall;
+    wall.start();
+    const double cpu0 = cpuSeconds();
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return 100.0 * (cpuSeconds() - cpu0) / (wall.elapsed() / 1000.0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("HX5800_SIM")) qputenv("HX5800_SIM", HX5800_SIM_BUILT);
+    QApplication qtApp(argc, argv);
+    const int seconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 120;
+
+    hx::test::SimProcess sim(QStringList{});
+    if (!sim.start()) {
+        std::fprintf(stderr, "bench_program: %s\n", qPrintable(sim.errorText()));
+        return 1;
+    }
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("Rdatabj.db"));
+    QString error;
+    if (!hx::createRecordDatabase(db, false, &error)) {
+        std::fprintf(stderr, "bench_program: %s\n", qPrintable(error));
+        return 1;
+    }
+    qputenv("HX5800_COM1", sim.devicePath().toLocal8Bit());
+    qputenv("HX5800_DB", db.toLocal8Bit());
+
+    hx::Application app;
+    app.start();
+    QEventLoop settle;
+    QTimer::singleShot(2500, &settle, &QEventLoop::quit); // splash and hand-over
+    settle.exec();
+    if (!app.mainWindow()) {
+        std::fprintf(stderr, "bench_program: no main window\n");
+        return 1;
+    }
+    app.mainWindow()->Command9->click();                   // "打开"
+    QTimer::singleShot(10000, &settle, &QEventLoop::quit); // the first records, the caches
+    settle.exec();
+
+    const double mainOnly = cpuShareOver(seconds);
+    const double peakMain = peakResidentMiB();
+    app.mainWindow()->Command21->click(); // "CONFIG"
+    const bool configShown = app.mainWindow()->configWindow() != nullptr;
+    const double withConfig = cpuShareOver(seconds);
+    const double peakConfig = peakResidentMiB();
+
+    std::printf("%-54s %10s %12s\n", qPrintable(QStringLiteral("steady state over %1 s").arg(seconds)),
+                "CPU % core", "peak RSS MiB");
+    std::printf("%-54s %10.2f %12.1f\n", "main window live, port open, recording", mainOnly, peakMain);
+    std::printf("%-54s %10.2f %12.1f\n",
+                configShown ? "configuration window open on top" : "configuration window (none to open)",
+                withConfig, peakConfig);
+    std::printf("\nadded by the configuration window: %+.2f %% of one core\n", withConfig - mainOnly);
+    std::fflush(nullptr);
+    std::_Exit(0); // like the exit command
+}
