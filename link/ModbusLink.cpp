@@ -2,6 +2,7 @@
 
 #include "link/PortMap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -72,6 +73,9 @@ struct ModbusLink::Port {
     int consecutiveTimeouts = 0;
     // A request timed out and no answer has been confirmed since: its answer may still come.
     bool lateAnswerPossible = false;
+    // When the request that timed out was sent, and when the current one was.
+    SteadyClock::time_point timedOutSentAt{};
+    SteadyClock::time_point sentAt{};
     bool backingOff = false;
     bool deviceLost = false;
     SteadyClock::time_point lastProbe{};
@@ -214,17 +218,28 @@ ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address, bool isWrite)
     }
     discardInput(p.ctx);
     modbus_set_slave(p.ctx, address);
+    p.sentAt = SteadyClock::now();
     ++stats_.transactions;
     return &p;
+}
+
+bool ModbusLink::lateAnswerFollows(const Port& port)
+{
+    const LineTiming timing = lineTimingFor(port.baud, port.parity != 'N');
+    // How late that answer was, were it the timed-out request's. A later one would have found
+    // this request timed out too, so the wait stays below two response times.
+    const auto delay =
+        std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - port.timedOutSentAt);
+    return moreBytesFollow(port.ctx, std::min(delay, 2 * timing.responseTimeout) + timing.byteTimeout);
 }
 
 bool ModbusLink::settle(Port& port, int rc, int expected)
 {
     // The instrument answers requests in order, so after a timed-out request the first
     // well-formed answer may be the late one of that request (an answer carries no register
-    // number). Ours is then still to come: bytes that follow the answer unmask it.
-    if (rc == expected && port.lateAnswerPossible && port.ctx &&
-        moreBytesFollow(port.ctx, lineTimingFor(port.baud, port.parity != 'N').responseTimeout)) {
+    // number). The instrument then takes up ours only now and answers it as late again: bytes
+    // that arrive within that delay (plus a byte gap) unmask it.
+    if (rc == expected && port.lateAnswerPossible && port.ctx && lateAnswerFollows(port)) {
         rc = -1;
         errno = EMBBADDATA;
     }
@@ -241,6 +256,7 @@ bool ModbusLink::settle(Port& port, int rc, int expected)
             ++stats_.timeouts;
             fail(LinkFailure::Timeout);
             port.lateAnswerPossible = true;
+            port.timedOutSentAt = port.sentAt;
             if (++port.consecutiveTimeouts >= kTimeoutsBeforeBackOff && !port.backingOff) {
                 port.backingOff = true;
                 port.lastProbe = now();

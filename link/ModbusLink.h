@@ -52,6 +52,8 @@ private:
     void fail(LinkFailure kind, int exceptionCode = 0) { lastFailure_ = CallFailure{kind, exceptionCode}; }
     // Counts the outcome of one transaction; true when the answer is the one asked for.
     bool settle(Port& port, int rc, int expected);
+    // After a timeout: whether the answer just read was the late one of the timed-out request.
+    bool lateAnswerFollows(const Port& port);
     bool reopen(Port& port);
 
     std::map<int32_t, std::unique_ptr<Port>> ports_;

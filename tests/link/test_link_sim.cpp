@@ -505,6 +505,32 @@ class LinkSimTest : public QObject {
         QVERIFY(good >= 4);
     }
 
+    // An instrument that answers every request later than the time limit: each late answer
+    // arrives while the next request (for other registers) waits, and must never pass for it.
+    void answersLaterThanTheLimitNeverPassForTheNextOnes() {
+        SimProcess sim({"--static", "--delay", "150"});
+        // A second passes between calls, so that each goes out even while the link backs off.
+        auto fakeNow = std::chrono::steady_clock::now();
+        ModbusLink link([&] { return fakeNow; });
+        QVERIFY(startAndOpen(sim, link));
+        QVERIFY(sim.command("delay 0"));
+        const std::array<std::vector<int32_t>, 2> values{simValues(sim, "ir", 1, 8),
+                                                         simValues(sim, "ir", 9, 8)};
+        QVERIFY(sim.command("delay 150"));
+        int32_t buffer[8];
+        for (int i = 0; i < 12; ++i) {
+            std::fill(std::begin(buffer), std::end(buffer), kSentinel);
+            fakeNow += std::chrono::seconds(1);
+            const uint64_t sent = link.stats().transactions;
+            const int32_t rc = link.Get_3X_D8(kPort, 1, 1 + 8 * (i % 2), buffer);
+            QCOMPARE(link.stats().transactions, sent + 1);
+            QVERIFY2(
+                rc == 0 ? std::vector<int32_t>(buffer, buffer + 8) == values[i % 2]
+                        : allAre(buffer, 8, kSentinel),
+                qPrintable(QStringLiteral("read %1 returned %2: %3").arg(i).arg(rc).arg(listOf(buffer, 8))));
+        }
+    }
+
     // ---- the port ---------------------------------------------------------------------------
 
     void callsOnAPortNotOpenFailAtOnce_data() {
@@ -566,7 +592,8 @@ class LinkSimTest : public QObject {
             QCOMPARE(link.ClosePort_Modbus(kPort), 0);
             QVERIFY(!link.portStatus(kPort).open);
             std::fill(std::begin(buffer), std::end(buffer), kSentinel);
-            QVERIFY(elapsedMs([&] { QCOMPARE(link.Get_3X_D8(kPort, 1, 1, buffer), hx::kCallFailed); }) < kAtOnceMs);
+            QVERIFY(elapsedMs([&] { QCOMPARE(link.Get_3X_D8(kPort, 1, 1, buffer), hx::kCallFailed); }) <
+                    kAtOnceMs);
             QVERIFY(allAre(buffer, 8, kSentinel));
             QCOMPARE(link.OpenPort_Modbus(kPort, 1, 0), 0);
             QVERIFY(link.portStatus(kPort).open);
