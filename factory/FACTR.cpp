@@ -118,10 +118,12 @@ void FACTR::buildControls() {
     clockFont.setPointSizeF(10.5);
     clockFont.setBold(true);
     clockFont.setItalic(true);
+    // The date in bold italic is a few pixels wider than its place with the fallback fonts.
+    clockFont.setLetterSpacing(QFont::AbsoluteSpacing, -0.6);
     Label2_9 = label(QStringLiteral("2001-03-12"), "Label2_9");
     Label2_10 = label(QStringLiteral("18：42：00"), "Label2_10");
-    Label2_9->setGeometry(twRect(L::dateLeft, L::clockTop, L::clockWidth, L::clockHeight));
-    Label2_10->setGeometry(twRect(L::timeLeft, L::clockTop, L::clockWidth, L::clockHeight));
+    Label2_9->setGeometry(twRect(L::dateLeft, L::clockTop, L::dateWidth, L::clockHeight));
+    Label2_10->setGeometry(twRect(L::timeLeft, L::clockTop, L::timeWidth, L::clockHeight));
     for (QLabel* l : {Label2_9, Label2_10}) {
         l->setStyleSheet(kClockStyle);
         l->setFont(clockFont);
@@ -159,6 +161,12 @@ void FACTR::buildControls() {
         g->setFont(songti(11.25, false, true));
         g->horizontalHeader()->hide();
         g->verticalHeader()->hide();
+        // 25 rows of the sheet's height without a scroll bar; long labels are cut at the cell's
+        // edge (their full text is the cell's tooltip).
+        g->verticalHeader()->setMinimumSectionSize(tw(FactoryLayout::rowHeight));
+        g->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        g->setTextElideMode(Qt::ElideNone);
+        g->setWordWrap(false);
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setGeometry(place);
         return g;
@@ -193,7 +201,9 @@ void FACTR::Form_Load() {
             grid->setItem(row, 0, fixedCell(QString::number(row), *grid));
         for (int item = 1; item <= items; ++item) {
             const ItemCell cell = itemCell(item);
-            grid->setItem(cell.row, cell.labelColumn, sheetCell(labelOf(item)));
+            QTableWidgetItem* label = sheetCell(labelOf(item));
+            label->setToolTip(label->text());
+            grid->setItem(cell.row, cell.labelColumn, label);
             grid->setItem(cell.row, cell.valueColumn, sheetCell(QString()));
         }
     };

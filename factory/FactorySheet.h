@@ -84,7 +84,7 @@ struct FactoryLayout {
     static constexpr std::array<int, 4> productTops{120, 660, 1200, 1740};
     static constexpr int headingLeft = 420, headingWidth = 1900;
     static constexpr int productLeft = 2400, productWidth = 11355, productHeight = 405;
-    static constexpr int clockTop = 90, clockWidth = 1215, clockHeight = 330;
+    static constexpr int clockTop = 90, dateWidth = 1260, timeWidth = 1440, clockHeight = 330;
     static constexpr int dateLeft = 14490, timeLeft = 15750;
     static constexpr int returnLeft = 17280, returnTop = 30, returnWidth = 975, returnHeight = 435;
     static constexpr int noteLeft = 14010, noteTop = 570, noteWidth = 1000, noteHeight = 330;
