@@ -549,8 +549,7 @@ class LinkSimTest : public QObject {
             QCOMPARE(link.ClosePort_Modbus(kPort), 0);
             QVERIFY(!link.portStatus(kPort).open);
             std::fill(std::begin(buffer), std::end(buffer), kSentinel);
-            QVERIFY(elapsedMs([&] { QCOMPARE(link.Get_3X_D8(kPort, 1, 1, buffer), hx::kCallFailed); }) <
-                    kAtOnceMs);
+            QVERIFY(elapsedMs([&] { QCOMPARE(link.Get_3X_D8(kPort, 1, 1, buffer), hx::kCallFailed); }) < kAtOnceMs);
             QVERIFY(allAre(buffer, 8, kSentinel));
             QCOMPARE(link.OpenPort_Modbus(kPort, 1, 0), 0);
             QVERIFY(link.portStatus(kPort).open);
