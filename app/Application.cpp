@@ -1,8 +1,10 @@
 #include "Application.h"
 
+#include "alarm/ALM1.h"
 #include "app/StatusLine.h"
 #include "app/frmSplash.h"
 #include "app/ssqx.h"
+#include "factory/FACTR.h"
 #include "link/Met1.h"
 #include "link/ModbusLink.h"
 #include "logging/RecordStore.h"
@@ -33,6 +35,13 @@ void Application::start()
     auto* splash = new frmSplash(frmSplash::HandOver{
         [this] {
             mainWindow_ = std::make_unique<ssqx>(context_);
+            // The windows' read tables keep their contents from one opening to the next.
+            mainWindow_->createAlarmWindow = [this, kept = std::make_shared<AlarmBuffer>()](QWidget* main) {
+                return new ALM1(*link_, &writes_, *kept, main);
+            };
+            mainWindow_->createFactoryWindow = [this, kept = std::make_shared<FactoryTables>()](QWidget* main) {
+                return new FACTR(*link_, &writes_, *kept, main);
+            };
             mainWindow_->show();
         },
         [this] {

@@ -220,6 +220,12 @@ void ssqx::Command21_Click()
     openSecondaryWindow<QWidget>(this, configWindow_, create);
 }
 
+void ssqx::openFactoryWindow()
+{
+    std::function<QWidget*(QWidget*)> create = createFactoryWindow;
+    openSecondaryWindow<QWidget>(this, factoryWindow_, create);
+}
+
 void ssqx::closeDatabase() { store_.reset(); }
 
 void ssqx::Command1_Click()
@@ -248,7 +254,13 @@ bool ssqx::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress && isVisible()) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && widget->window() == this) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
+            const auto* press = static_cast<QKeyEvent*>(event);
+            const int key = press->key();
+            // A chord no operator presses by accident.
+            if (key == Qt::Key_F12 && press->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)) {
+                openFactoryWindow();
+                return true;
+            }
             switch (key) {
             case Qt::Key_F1: case Qt::Key_F2: case Qt::Key_F3: case Qt::Key_F4:
             case Qt::Key_F5: case Qt::Key_F6: case Qt::Key_F7: case Qt::Key_Escape:

@@ -42,6 +42,7 @@ public:
     // The secondary windows the buttons open; registered by the program as they exist.
     std::function<QWidget*(QWidget* mainWindow)> createAlarmWindow;
     std::function<QWidget*(QWidget* mainWindow)> createConfigWindow;
+    std::function<QWidget*(QWidget* mainWindow)> createFactoryWindow;
     // The recorder's health for the status line; set once the recorder exists.
     std::function<RecordingHealth()> recordingHealth;
 
@@ -50,6 +51,7 @@ public:
     void Command10_Click(); // "关闭"
     void Command15_Click(); // "报警设定"
     void Command21_Click(); // "CONFIG"
+    void openFactoryWindow(); // Ctrl+Shift+F12: the factory record sheet
     void Command1_Click();  // "退出"
     void Command4_Click(); // "F1 缩小"
     void Command3_Click(); // "F2 放大"
@@ -156,6 +158,7 @@ private:
     bool portEverOpened_ = false;
     QPointer<QWidget> alarmWindow_;
     QPointer<QWidget> configWindow_;
+    QPointer<QWidget> factoryWindow_;
 };
 
 } // namespace hx

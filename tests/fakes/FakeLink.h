@@ -17,6 +17,8 @@ public:
     std::map<int, int32_t> discreteBytes;    // packed element by first input number (1, 9, 17, 25)
     std::map<int, int32_t> holdingRegisters; // by register number
     bool answering = true;
+    // Register -> how many more writes to it fail (-8888) before it answers again.
+    std::map<int, int> failingWrites;
     QStringList calls;
     // Runs inside every read, before it answers (to re-enter the poll, for example).
     std::function<void()> duringCall;
@@ -67,7 +69,9 @@ public:
     int32_t Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_t value) override
     {
         calls << QStringLiteral("Set_4X_D1(%1,%2,%3,%4)").arg(port).arg(address).arg(reg).arg(value);
-        if (!answering) {
+        if (auto it = failingWrites.find(reg); !answering || (it != failingWrites.end() && it->second > 0)) {
+            if (answering)
+                --it->second;
             failure = CallFailure{LinkFailure::Timeout};
             return kWriteFailed;
         }

@@ -1,0 +1,279 @@
+#include "FACTR.h"
+
+#include "core/Clock.h"
+#include "core/SharedState.h"
+#include "core/TextNumber.h"
+#include "link/Link.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFont>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QStringList>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <functional>
+#include <span>
+
+namespace hx {
+
+namespace {
+
+const QString kClockStyle = QStringLiteral("background: rgb(128,255,128); color: red;");
+const QString kNoteStyle = QStringLiteral("color: red;");
+const QString kFailedStyle = QStringLiteral("color: red;");
+
+// Every block lands inside its table.
+constexpr bool readsFit() {
+    for (const SheetRead& read : kSheetReads) {
+        const int size = read.calibration ? kCalBufSize : kBasicBufSize;
+        if (read.element < 0 || read.element + read.count > size || (read.count != 8 && read.count != 16))
+            return false;
+    }
+    return true;
+}
+static_assert(readsFit());
+
+QFont songti(double points, bool bold, bool italic) {
+    QFont font(QStringLiteral("宋体"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    font.setItalic(italic);
+    return font;
+}
+
+QTableWidgetItem* fixedCell(const QString& text, const QWidget& grid) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsEnabled);
+    item->setBackground(grid.palette().button());
+    return item;
+}
+
+QTableWidgetItem* sheetCell(const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    return item;
+}
+
+void setCellText(QTableWidget* grid, int row, int column, const QString& text) {
+    if (QTableWidgetItem* item = grid->item(row, column)) item->setText(text);
+}
+
+} // namespace
+
+FACTR::FACTR(Link& link, WriteLog* writes, FactoryTables& tables, QWidget* mainWindow)
+    : SecondaryWindow(mainWindow), Basic_Buf(tables.Basic_Buf), Cal_Buf(tables.Cal_Buf), link_(link),
+      writes_(writes) {
+    setObjectName("FACTR");
+    setWindowTitle(QStringLiteral("HX5800出厂记录保存"));
+    buildControls();
+    Form_Load();
+}
+
+int FACTR::tw(int twips) const {
+    const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96.0;
+    return int(roundHalfEven(twips / 15.0 * dpi / 96.0));
+}
+
+QRect FACTR::twRect(int left, int top, int width, int height) const {
+    return QRect(tw(left), tw(top), tw(width), tw(height));
+}
+
+void FACTR::buildControls() {
+    using L = FactoryLayout;
+    setFixedSize(tw(L::clientWidth), tw(L::clientHeight));
+    auto label = [this](const QString& text, const QString& name) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(name);
+        return l;
+    };
+
+    const QStringList headings{QStringLiteral("产品型号"), QStringLiteral("产品编号"),
+                               QStringLiteral("软件版本"), QStringLiteral("客户名称"),
+                               QStringLiteral("基本配置"), QStringLiteral("校准参数")};
+    for (int i = 0; i < 6; ++i) {
+        Label3[i] = label(headings[i], QStringLiteral("Label3_%1").arg(i));
+        Label3[i]->setFont(songti(12, false, false));
+    }
+    for (int i = 0; i < 4; ++i) {
+        const int top = L::productTops[i];
+        Label3[i]->setGeometry(twRect(L::headingLeft, top, L::headingWidth, L::productHeight));
+        Text1[i] = new QLineEdit(this);
+        Text1[i]->setObjectName(QStringLiteral("Text1_%1").arg(i));
+        Text1[i]->setAccessibleName(headings[i]);
+        Text1[i]->setFont(songti(12, false, false));
+        Text1[i]->setGeometry(twRect(L::productLeft, top, L::productWidth, L::productHeight));
+    }
+    Label3[4]->setGeometry(
+        twRect(L::basicLeft, L::gridHeadingTop, L::gridHeadingWidth, L::gridHeadingHeight));
+    Label3[5]->setGeometry(
+        twRect(L::calibrationLeft, L::gridHeadingTop, L::gridHeadingWidth, L::gridHeadingHeight));
+
+    QFont clockFont(QStringLiteral("Arial"));
+    clockFont.setPointSizeF(10.5);
+    clockFont.setBold(true);
+    clockFont.setItalic(true);
+    // The date in bold italic is a few pixels wider than its place with the fallback fonts.
+    clockFont.setLetterSpacing(QFont::AbsoluteSpacing, -0.6);
+    Label2_9 = label(QStringLiteral("2001-03-12"), "Label2_9");
+    Label2_10 = label(QStringLiteral("18：42：00"), "Label2_10");
+    Label2_9->setGeometry(twRect(L::dateLeft, L::clockTop, L::dateWidth, L::clockHeight));
+    Label2_10->setGeometry(twRect(L::timeLeft, L::clockTop, L::timeWidth, L::clockHeight));
+    for (QLabel* l : {Label2_9, Label2_10}) {
+        l->setStyleSheet(kClockStyle);
+        l->setFont(clockFont);
+        l->setAlignment(Qt::AlignCenter);
+    }
+
+    Command1 = new QPushButton(QStringLiteral("返回"), this);
+    Command1->setObjectName("Command1");
+    Command1->setGeometry(twRect(L::returnLeft, L::returnTop, L::returnWidth, L::returnHeight));
+    connect(Command1, &QPushButton::clicked, this, &FACTR::Command1_Click);
+
+    Label1 = label(QStringLiteral("注意："), "Label1");
+    Label1->setStyleSheet(kNoteStyle);
+    Label1->setFont(songti(10.5, true, false));
+    Label1->setGeometry(twRect(L::noteLeft, L::noteTop, L::noteWidth, L::noteHeight));
+    Label4 =
+        label(QStringLiteral("订货时客户未指定输入类型，默认按0-5伏输入发货，请按下面的按键。"), "Label4");
+    Label4->setStyleSheet(kNoteStyle);
+    Label4->setFont(songti(10.5, true, true));
+    Label4->setWordWrap(true);
+    Label4->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label4->setGeometry(twRect(L::ruleLeft, L::ruleTop, L::ruleWidth, L::ruleHeight));
+
+    Command2 = new QPushButton(QStringLiteral("8输入改5伏"), this);
+    Command2->setObjectName("Command2");
+    Command2->setGeometry(twRect(L::commandLeft, L::commandTop, L::commandWidth, L::commandHeight));
+    connect(Command2, &QPushButton::clicked, this, &FACTR::Command2_Click);
+    writeFailures = label(QString(), "writeFailures");
+    writeFailures->setGeometry(twRect(L::failuresLeft, L::commandTop, L::failuresWidth, L::commandHeight));
+
+    auto grid = [&](const char* name, const QString& heading, QRect place) {
+        auto* g = new QTableWidget(this);
+        g->setObjectName(name);
+        g->setAccessibleName(heading);
+        g->setFont(songti(11.25, false, true));
+        g->horizontalHeader()->hide();
+        g->verticalHeader()->hide();
+        // 25 rows of the sheet's height without a scroll bar; long labels are cut at the cell's
+        // edge (their full text is the cell's tooltip).
+        g->verticalHeader()->setMinimumSectionSize(tw(FactoryLayout::rowHeight));
+        g->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        g->setTextElideMode(Qt::ElideNone);
+        g->setWordWrap(false);
+        g->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        g->setGeometry(place);
+        return g;
+    };
+    Flxg = grid("Flxg", headings[4], twRect(L::basicLeft, L::gridTop, L::basicWidth, L::gridHeight));
+    Flxg1 = grid("Flxg1", headings[5],
+                 twRect(L::calibrationLeft, L::gridTop, L::calibrationWidth, L::gridHeight));
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(2000);
+    connect(Timer1, &QTimer::timeout, this, &FACTR::Timer1_Timer);
+    Timer1->start();
+}
+
+void FACTR::Form_Load() {
+    setCloseLock(true);
+    const auto build = [this](QTableWidget* grid, int items, const std::function<QString(int)>& labelOf) {
+        const int columns = 1 + 2 * (items / kItemsPerPair);
+        grid->setRowCount(kSheetRows);
+        grid->setColumnCount(columns);
+        grid->setColumnWidth(0, tw(kNumberColumnWidth));
+        for (int column = 1; column < columns; ++column)
+            grid->setColumnWidth(column, tw(column % 2 ? kLabelColumnWidth : kValueColumnWidth));
+        for (int row = 0; row < kSheetRows; ++row)
+            grid->setRowHeight(row, tw(FactoryLayout::rowHeight));
+        for (int column = 0; column < columns; ++column)
+            grid->setItem(0, column, fixedCell(QString(), *grid));
+        grid->item(0, 0)->setText(QStringLiteral("编号 "));
+        grid->item(0, 1)->setText(QStringLiteral("功能"));
+        for (int row = 1; row < kSheetRows; ++row)
+            grid->setItem(row, 0, fixedCell(QString::number(row), *grid));
+        for (int item = 1; item <= items; ++item) {
+            const ItemCell cell = itemCell(item);
+            QTableWidgetItem* label = sheetCell(labelOf(item));
+            label->setToolTip(label->text());
+            grid->setItem(cell.row, cell.labelColumn, label);
+            grid->setItem(cell.row, cell.valueColumn, sheetCell(QString()));
+        }
+    };
+    build(Flxg1, kCalItems, calibrationItemLabel);
+    build(Flxg, kBasicItems, basicItemLabel);
+}
+
+void FACTR::Timer1_Timer() {
+    // A tick that falls due while the previous refresh yields passes.
+    if (refreshing_ || unloaded_) return;
+    refreshing_ = true;
+    const ClockReading now = appClock().now();
+    const QDate date = dateOfDayNumber(now.date);
+    if (date.isValid()) Label2_9->setText(sheetDateText(date));
+    Label2_10->setText(sheetTimeText(QTime(0, 0).addSecs(secondsOfDayFraction(now.time))));
+
+    const QPointer<FACTR> alive(this);
+    for (size_t i = 0; i < kSheetReads.size(); ++i) {
+        const SheetRead& read = kSheetReads[i];
+        int32_t* table = read.calibration ? Cal_Buf.data() : Basic_Buf.data();
+        const std::span<int32_t> into(table + read.element, size_t(read.count));
+        if (read.count == 8)
+            link_.Get_4X_D8(Com_Param[0], Com_Param[3], read.first, into);
+        else
+            link_.Get_4X_D16(Com_Param[0], Com_Param[3], read.first, into);
+        if (i + 1 == kSheetReads.size()) break;
+        QCoreApplication::processEvents();
+        // Closed during the yield: stop at once, nothing of the window is touched again.
+        if (!alive || unloaded_) return;
+    }
+
+    for (int item = 1; item <= kCalItems; ++item) {
+        const ItemCell cell = itemCell(item);
+        setCellText(Flxg1, cell.row, cell.valueColumn, QString::number(Cal_Buf[item]));
+    }
+    for (int item = 1; item <= kBasicItems; ++item) {
+        const ItemCell cell = itemCell(item);
+        setCellText(Flxg, cell.row, cell.valueColumn, QString::number(Basic_Buf[item]));
+    }
+    refreshing_ = false;
+}
+
+void FACTR::Command2_Click() {
+    constexpr auto writes = fiveVoltWrites();
+    int failed = 0;
+    QStringList reasons;
+    for (const RegisterWrite& w : writes) {
+        const auto failure = writeOperatorValue(link_, Com_Param[0], Com_Param[3], w.reg, w.value, writes_);
+        if (failure) {
+            ++failed;
+            reasons << QStringLiteral("寄存器 %1: %2")
+                           .arg(w.reg)
+                           .arg(QString::fromStdString(failureText(*failure)));
+        }
+    }
+    writeFailures->setText(QStringLiteral("写入失败 %1/%2").arg(failed).arg(writes.size()));
+    writeFailures->setStyleSheet(failed ? kFailedStyle : QString());
+    writeFailures->setToolTip(reasons.join(QLatin1Char('\n')));
+}
+
+void FACTR::Command1_Click() {
+    returnToMain();
+}
+
+void FACTR::closeEvent(QCloseEvent* event) {
+    SecondaryWindow::closeEvent(event);
+    if (event->isAccepted()) {
+        unloaded_ = true;
+        Timer1->stop();
+    }
+}
+
+} // namespace hx

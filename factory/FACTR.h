@@ -1,0 +1,70 @@
+#pragma once
+// FACTR: the factory record sheet of one instrument. Four lines of product data typed by
+// the operator, the date and time, and two read-only grids of the configuration, alarm and
+// calibration registers re-read every 2 s; the command that sets all eight inputs to 0-5 V.
+#include "factory/FactorySheet.h"
+#include "ui/Navigation.h"
+#include "ui/OperatorField.h"
+
+#include <array>
+#include <cstdint>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+
+namespace hx {
+
+class Link;
+
+// The read tables outlive the window: the next opening shows them until its first refresh.
+struct FactoryTables {
+    std::array<int32_t, kBasicBufSize> Basic_Buf{};
+    std::array<int32_t, kCalBufSize> Cal_Buf{};
+};
+
+class FACTR : public SecondaryWindow {
+    Q_OBJECT
+  public:
+    FACTR(Link& link, WriteLog* writes, FactoryTables& tables, QWidget* mainWindow);
+
+    // Handlers.
+    void Form_Load();
+    void Timer1_Timer();   // refresh
+    void Command2_Click(); // "8输入改5伏"
+    void Command1_Click(); // "返回"
+
+    std::array<int32_t, kBasicBufSize>& Basic_Buf;
+    std::array<int32_t, kCalBufSize>& Cal_Buf;
+
+    // Controls (objectName as named here; control arrays as Name_index).
+    std::array<QLineEdit*, 4> Text1{};
+    std::array<QLabel*, 6> Label3{};
+    QLabel* Label2_9 = nullptr;  // date
+    QLabel* Label2_10 = nullptr; // time of day
+    QTableWidget* Flxg = nullptr;
+    QTableWidget* Flxg1 = nullptr;
+    QLabel* Label1 = nullptr; // "注意："
+    QLabel* Label4 = nullptr; // the shipping rule
+    QPushButton* Command2 = nullptr;
+    QLabel* writeFailures = nullptr; // how many writes of the last "8输入改5伏" failed
+    QPushButton* Command1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildControls();
+    int tw(int twips) const;
+    QRect twRect(int left, int top, int width, int height) const;
+
+    Link& link_;
+    WriteLog* writes_;
+    bool refreshing_ = false;
+    bool unloaded_ = false;
+};
+
+} // namespace hx
