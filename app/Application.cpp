@@ -3,6 +3,7 @@
 #include "app/StatusLine.h"
 #include "app/frmSplash.h"
 #include "app/ssqx.h"
+#include "config/CONFIG1.h"
 #include "link/Met1.h"
 #include "link/ModbusLink.h"
 #include "logging/RecordStore.h"
@@ -33,6 +34,11 @@ void Application::start()
     auto* splash = new frmSplash(frmSplash::HandOver{
         [this] {
             mainWindow_ = std::make_unique<ssqx>(context_);
+            // The configuration values outlive each opening of the window.
+            auto configBuf = std::make_shared<config::ConfigTable>();
+            mainWindow_->createConfigWindow = [this, configBuf](QWidget* main) -> QWidget* {
+                return new config::CONFIG1(main, *link_, *configBuf, &writes_);
+            };
             mainWindow_->show();
         },
         [this] {
