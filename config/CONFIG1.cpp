@@ -26,13 +26,13 @@ namespace {
 
 // Positions in twips (1/1440 inch). The value column is wide enough for the longest signal
 // type ("正负100MV(-100-+100MV)"), which pushes the editor and hint columns a little right.
-constexpr double kNameLeft = 150, kValueLeft = 2300, kEditorLeft = 4700, kHintLeft = 7000;
+constexpr double kNameLeft = 150, kValueLeft = 2300, kEditorLeft = 5000, kHintLeft = 7500;
 constexpr double kRowHeight = 330;
 constexpr double kHeadingTop = 100, kHeadingHeight = 450;
 constexpr double kRowsTop = 750, kRowsTopWithoutHeading = 250;
 constexpr double kRowStep = 470, kChannelRowStep = 720;
 constexpr double kPageWidth = 14200;
-constexpr double kPageHeight = 4950;
+constexpr double kPageHeight = 5300;
 
 constexpr auto kValueStyle = "QLabel { background: rgb(255, 192, 255); padding-left: 3px; }";
 constexpr auto kHeadingStyle =
