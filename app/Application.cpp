@@ -4,6 +4,7 @@
 #include "app/StatusLine.h"
 #include "app/frmSplash.h"
 #include "app/ssqx.h"
+#include "config/CONFIG1.h"
 #include "factory/FACTR.h"
 #include "link/Met1.h"
 #include "link/ModbusLink.h"
@@ -41,6 +42,10 @@ void Application::start()
             };
             mainWindow_->createFactoryWindow = [this, kept = std::make_shared<FactoryTables>()](QWidget* main) {
                 return new FACTR(*link_, &writes_, *kept, main);
+            };
+            mainWindow_->createConfigWindow = [this, configBuf = std::make_shared<config::ConfigTable>()](
+                                                  QWidget* main) -> QWidget* {
+                return new config::CONFIG1(main, *link_, *configBuf, &writes_);
             };
             mainWindow_->show();
         },
