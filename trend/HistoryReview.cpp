@@ -138,12 +138,12 @@ void HistoryReview::setWindowEndForPage(int32_t p) {
     const int32_t r = state_.Ring_Pos;
     if (r > p) {
         state_.Win_End = r - p;
-    } else if (r < p) {
-        // Behind slot 1 lie the last slots of the ring only when it has wrapped; before
-        // that the page stays on the first records.
+    } else {
+        // Behind slot 1 lie the last slots of the ring only when it has wrapped (a page P
+        // equal to Ring_Pos ends at slot 65500); before that the page stays on the first
+        // records.
         state_.Win_End = ringWrapped() ? kRingSize - (p - r) : r;
     }
-    // Ring_Pos equal to P leaves Win_End as it was.
 }
 
 void HistoryReview::olderPage() {
@@ -176,7 +176,7 @@ void HistoryReview::updateProbeEnd(int32_t p) {
     const int32_t r = state_.Ring_Pos;
     if (r > p)
         state_.Probe_End = r - p;
-    else if (ringWrapped() && r < p)
+    else if (ringWrapped())
         state_.Probe_End = kRingSize - (p - r);
 }
 

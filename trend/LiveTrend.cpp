@@ -30,7 +30,9 @@ bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view
                       const ClockReading& now)
 {
     ++state.Win_Count;
-    const bool reload = state.Win_Count == growthBandEnd(state.Zoom_Level);
+    // At or past the end: after a zoom in, a fuller band may already lie beyond the end of the
+    // narrower one, and waiting for the count to meet it exactly would stop the chart for good.
+    const bool reload = state.Win_Count >= growthBandEnd(state.Zoom_Level);
     if (reload) {
         history.ClearWindow();
         view.clearSurface();

@@ -27,7 +27,8 @@ QString liveValueText(float value);
 // the 241 loaded.
 constexpr int growthBandEnd(int zoomLevel) { return 20 * zoomLevel + kLiveWinLen; }
 
-// One recorded sample: Win_Count moves on; when the growth band is full the window is
+// One recorded sample: Win_Count moves on; when the growth band is full (or overfull after a
+// zoom in) the window is
 // cleared and the newest records loaded again (the view's surface cleared and redrawn);
 // then the values and the clock reading go into slot Win_Count (a slot outside the window is
 // not stored). Returns true when the window was reloaded.
