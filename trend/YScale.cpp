@@ -13,9 +13,11 @@ std::optional<YScale> yScaleOfEntry(const QString& upperText, const QString& low
     if (!(m >= kYBoundMin && m <= kYLowerMax) || m > u) return std::nullopt;
     const double yMin = roundHalfEven(m);
     const double ySpan = roundHalfEven(u - m);
-    // Bounds up to 48000 apart pass the limits above; a span beyond 32767 would leave Y_Min
-    // changed under a stale Y_Span, so the entry is refused as a whole.
-    if (ySpan > std::numeric_limits<int16_t>::max()) return std::nullopt;
+    // The limits above let through a lower bound up to 35000 and a span up to 48000; either
+    // beyond 32767 would leave one of the two 16-bit values changed and the other stale, so
+    // such an entry is refused as a whole.
+    constexpr double kMax16 = std::numeric_limits<int16_t>::max();
+    if (yMin > kMax16 || ySpan > kMax16) return std::nullopt;
     return YScale{static_cast<int16_t>(yMin), static_cast<int16_t>(ySpan)};
 }
 

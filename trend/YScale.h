@@ -19,7 +19,8 @@ struct YScale {
 
 // The scale of the two boxes' texts (each read as the number it begins with, 0 when none),
 // or nullopt when the entry is refused: an upper bound outside -12000..36000, a lower bound
-// outside -12000..35000 or above the upper one, or a span the 16-bit Y_Span cannot hold.
+// outside -12000..35000 or above the upper one, or a lower bound or span beyond what the
+// 16-bit Y_Min and Y_Span hold (32767).
 std::optional<YScale> yScaleOfEntry(const QString& upperText, const QString& lowerText);
 
 } // namespace hx
