@@ -338,9 +338,8 @@ void ssqx::Command3_Click() { zoomTo(trend_.Zoom_Level - 1); }
 void ssqx::Command6_Click() {}
 
 // The chart as shown, as a one-page PDF beside the recording database; no dialog.
-void ssqx::Command2_Click()
+ChartPrintout ssqx::printoutContent(const ClockReading& now) const
 {
-    const ClockReading now = appClock().now();
     ChartPrintout content;
     content.title = windowTitle();
     content.printedAt = dateText(now.date) + QLatin1Char(' ') + timeOfDayText(now.time);
@@ -352,6 +351,13 @@ void ssqx::Command2_Click()
         content.scale[i] = Label5[i]->text();
     if (trend_.Ruler_On)
         content.ruler = Line1->shape();
+    return content;
+}
+
+void ssqx::Command2_Click()
+{
+    const ClockReading now = appClock().now();
+    const ChartPrintout content = printoutContent(now);
     const QString folder = QFileInfo(context_.databasePath).absolutePath();
     const QString path = QDir(folder).filePath(printoutFileName(now));
     QString error;

@@ -4,6 +4,7 @@
 // windows, and a quiet status line at the foot.
 #include "app/AppContext.h"
 #include "app/StatusLine.h"
+#include "trend/ChartPrintout.h"
 #include "trend/ChartRuler.h"
 #include "trend/HistoryConnection.h"
 #include "trend/HistoryReview.h"
@@ -80,6 +81,9 @@ public:
     void clearSurface() override;
     void redraw() override;
     void showFirstVisible(const QString& dateText, const QString& timeText) override;
+
+    // What "F3 打印" prints besides the trend window: the caption and the labels as shown.
+    ChartPrintout printoutContent(const ClockReading& now) const;
 
     TrendState& trend() { return trend_; }
     HistoryReview& history() { return *history_; }
