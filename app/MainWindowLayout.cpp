@@ -109,6 +109,8 @@ void ssqx::buildControls()
     hc->setSingleStep(50);
     hc->setPageStep(50);
     hc->setGeometry(twRect(kChartLeft, underChart + 600, 12010, 330));
+    Line1 = new ChartLine(pt);
+    Line1->setObjectName("Line1");
 
     // Y-scale editor, hidden until a scale label is double-clicked.
     Label9 = label(QStringLiteral("Y最大"), "Label9", nullptr);
@@ -225,8 +227,10 @@ void ssqx::buildControls()
     statusRecording = label(QString(), "statusRecording", statusFrame);
     statusPort->setGeometry(twRect(90, 30, 5400, 300));
     statusLink->setGeometry(twRect(5550, 30, 13560, 300));
-    statusRecording->setGeometry(twRect(90, 330, 19020, 300));
-    for (QLabel* l : {statusPort, statusLink, statusRecording})
+    statusChart = label(QString(), "statusChart", statusFrame);
+    statusRecording->setGeometry(twRect(90, 330, 10500, 300));
+    statusChart->setGeometry(twRect(10650, 330, 8460, 300));
+    for (QLabel* l : {statusPort, statusLink, statusRecording, statusChart})
         l->setAutoFillBackground(true);
 }
 

@@ -8,6 +8,9 @@ namespace hx {
 
 inline const QString kReadoutStyle = QStringLiteral("background: rgb(255,192,255);");
 inline const QString kClockStyle = QStringLiteral("background: rgb(128,255,128); color: red;");
+// The readout labels while they show the slot under the ruler.
+inline const QString kRulerReadoutStyle = QStringLiteral("background: rgb(255,255,0);");
+inline const QString kRulerClockStyle = QStringLiteral("background: rgb(255,255,0); color: red;");
 inline const QString kAlertStyle = QStringLiteral("background: rgb(255,200,200);");
 
 } // namespace hx

@@ -11,14 +11,19 @@
 #include "link/Link.h"
 #include "link/Met1.h"
 #include "logging/RecordStore.h"
+#include "trend/ChartPrintout.h"
+#include "trend/ChartRuler.h"
 #include "trend/ChartSurface.h"
 #include "trend/LiveTrend.h"
 #include "trend/TrendText.h"
+#include "trend/YScale.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -100,6 +105,8 @@ void ssqx::connectHandlers()
     connect(Command7, &QPushButton::clicked, this, &ssqx::Command7_Click);
     connect(Command8, &QPushButton::clicked, this, &ssqx::Command8_Click);
     connect(Timer1, &QTimer::timeout, this, &ssqx::Timer1_Timer);
+    connect(hc, &QSlider::valueChanged, this, &ssqx::hc_Change);
+    connect(Command26, &QPushButton::clicked, this, &ssqx::Command26_Click);
 }
 
 void ssqx::load()
@@ -125,10 +132,10 @@ void ssqx::load()
     for (int s = 1; s <= kHistoryWinLen; ++s)
         trend_.Gap_Mark[s] = 0;
     trend_.Zoom_Level = 1;
-    // 4. The window's own database connection; the history window on the newest records.
-    if (context_.openStore)
-        store_ = context_.openStore(context_.databasePath);
-    history_->setStore(store_.get());
+    // 4. The window's own database connection, which comes back by itself when the database
+    // appears later or its file is replaced; the history window on the newest records.
+    connection_ = std::make_unique<HistoryConnection>(context_.databasePath, context_.openStore, appClock());
+    history_->setConnection(connection_.get());
     // 5. Close lock.
     closeLock_ = true;
     // 6. The chart surface's size, as hidden texts.
@@ -226,7 +233,11 @@ void ssqx::openFactoryWindow()
     openSecondaryWindow<QWidget>(this, factoryWindow_, create);
 }
 
-void ssqx::closeDatabase() { store_.reset(); }
+void ssqx::closeDatabase()
+{
+    if (connection_)
+        connection_->shutDown();
+}
 
 void ssqx::Command1_Click()
 {
@@ -251,6 +262,14 @@ void ssqx::closeEvent(QCloseEvent* event)
 
 bool ssqx::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        for (int i = 0; i < kScaleLabels; ++i) {
+            if (watched == Label5[i]) {
+                Label5_DblClick(i);
+                return true;
+            }
+        }
+    }
     if (event->type() == QEvent::KeyPress && isVisible()) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && widget->window() == this) {
@@ -327,11 +346,110 @@ void ssqx::zoomTo(int level)
 
 void ssqx::Command4_Click() { zoomTo(trend_.Zoom_Level + 1); }
 void ssqx::Command3_Click() { zoomTo(trend_.Zoom_Level - 1); }
-// Printing and selection have no action yet; their buttons and keys exist.
-void ssqx::Command2_Click() {}
+// Selection has no action; its button and key exist.
 void ssqx::Command6_Click() {}
-// The ruler comes with chart navigation.
-void ssqx::Command5_Click() {}
+
+// The chart as shown, as a one-page PDF beside the recording database; no dialog.
+ChartPrintout ssqx::printoutContent(const ClockReading& now) const
+{
+    ChartPrintout content;
+    content.title = windowTitle();
+    content.printedAt = dateText(now.date) + QLatin1Char(' ') + timeOfDayText(now.time);
+    content.dateText = Label2_9->text();
+    content.timeText = Label2_10->text();
+    for (int c = 0; c < kDrawnChannels; ++c)
+        content.values[c] = D_3W[c]->text();
+    for (int i = 0; i < kScaleLabels; ++i)
+        content.scale[i] = Label5[i]->text();
+    if (trend_.Ruler_On)
+        content.ruler = Line1->shape();
+    return content;
+}
+
+void ssqx::Command2_Click()
+{
+    const ClockReading now = appClock().now();
+    const ChartPrintout content = printoutContent(now);
+    const QString folder = QFileInfo(context_.databasePath).absolutePath();
+    const QString path = QDir(folder).filePath(printoutFileName(now));
+    QString error;
+    if (writeChartPdf(path, trend_, content, &error))
+        printStatus_ = QStringLiteral("打印到 ") + QDir::toNativeSeparators(path);
+    else
+        printStatus_ = QStringLiteral("打印失败: ") + error;
+    updateChartStatus();
+}
+
+void ssqx::Command5_Click()
+{
+    if (trend_.Ruler_On)
+        rulerOff();
+    else
+        rulerOn();
+}
+
+void ssqx::rulerOn()
+{
+    hc->setValue(0);
+    hc->setFocus();
+    Line1->setShape(kRulerOnTick);
+    hc->setEnabled(true);
+    trend_.Ruler_On = true;
+    hc->setFocusPolicy(Qt::StrongFocus);
+    hc->setFocus();
+    Timer1->stop();
+    Command5->setText(QStringLiteral("F4 复原"));
+}
+
+void ssqx::rulerOff()
+{
+    hc->setValue(0);
+    hc->setFocusPolicy(Qt::NoFocus);
+    Line1->setShape(kRulerOffTick);
+    hc->setEnabled(false);
+    Command5->setFocus();
+    Command5->setText(QStringLiteral("F4 标尺"));
+    // Back to the live page as a whole, wherever the ruler left the chart.
+    leaveRuler(trend_, *history_, *this);
+}
+
+void ssqx::hc_Change(int value)
+{
+    const auto readout = moveRuler(trend_, *history_, value);
+    Line1->setShape(rulerLineAt(value));
+    if (readout)
+        showRulerReadout(*readout);
+}
+
+void ssqx::showRulerReadout(const RulerReadout& readout)
+{
+    Label2_9->setText(readout.date);
+    Label2_10->setText(readout.time);
+    restyle(Label2_9, kRulerClockStyle);
+    restyle(Label2_10, kRulerClockStyle);
+    for (int c = 0; c < kDrawnChannels; ++c) {
+        D_3W[c]->setText(readout.values[c]);
+        restyle(D_3W[c], kRulerReadoutStyle);
+    }
+}
+
+void ssqx::Label5_DblClick(int)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{Label9, Label10, YKD, YKD1, Command26})
+        w->show();
+}
+
+// The new scale reaches the labels at the next live tick and the curves at the next redraw.
+void ssqx::Command26_Click()
+{
+    const auto scale = yScaleOfEntry(YKD->text(), YKD1->text());
+    if (!scale)
+        return; // refused: the editor stays open and nothing changes
+    Y_Min = scale->yMin;
+    Y_Span = scale->ySpan;
+    for (QWidget* w : std::initializer_list<QWidget*>{Label9, Label10, YKD, YKD1, Command26})
+        w->hide();
+}
 void ssqx::Command7_Click() { history_->newerPage(); }
 void ssqx::Command8_Click() { history_->olderPage(); }
 
@@ -426,6 +544,22 @@ void ssqx::updateStatusLine()
     } else {
         statusRecording->setText(QStringLiteral("记录: 尚未启动"));
     }
+    updateChartStatus();
+}
+
+void ssqx::updateChartStatus()
+{
+    QStringList parts;
+    // Asking for the store also tries a closed one again (at most every few seconds), so the
+    // line clears as soon as history can be read.
+    const bool unreadable = connection_ && (!connection_->acquire() || !connection_->readable());
+    if (unreadable)
+        parts << QStringLiteral("历史: 无法读取 ") + QDir::toNativeSeparators(connection_->path()) +
+                     QStringLiteral(": ") + connection_->lastError();
+    if (!printStatus_.isEmpty())
+        parts << printStatus_;
+    statusChart->setText(parts.join(QStringLiteral("  ")));
+    restyle(statusChart, unreadable ? kAlertStyle : QString());
 }
 
 } // namespace hx

@@ -4,6 +4,9 @@
 // windows, and a quiet status line at the foot.
 #include "app/AppContext.h"
 #include "app/StatusLine.h"
+#include "trend/ChartPrintout.h"
+#include "trend/ChartRuler.h"
+#include "trend/HistoryConnection.h"
 #include "trend/HistoryReview.h"
 #include "trend/TrendRenderer.h"
 #include "trend/TrendState.h"
@@ -31,6 +34,7 @@ namespace hx {
 class RecordStore;
 
 class ChartFrame;
+class ChartLine;
 class ChartSurface;
 
 class ssqx : public QWidget, public TrendView {
@@ -60,6 +64,9 @@ public:
     void Command6_Click(); // "F5 选择"
     void Command7_Click(); // "F6 左移": newer page
     void Command8_Click(); // "F7 右移": older page
+    void hc_Change(int value);      // ruler slider moved
+    void Label5_DblClick(int index); // a scale label: opens the Y-scale editor
+    void Command26_Click();          // "修改Y"
     void Form_KeyDown(int key);
     void Timer1_Timer(); // live refresh
     void Timer2_Timer(); // chart redraw
@@ -77,10 +84,14 @@ public:
     void redraw() override;
     void showFirstVisible(const QString& dateText, const QString& timeText) override;
 
+    // What "F3 打印" prints besides the trend window: the caption and the labels as shown.
+    ChartPrintout printoutContent(const ClockReading& now) const;
+
     TrendState& trend() { return trend_; }
     HistoryReview& history() { return *history_; }
     bool closeLock() const { return closeLock_; }
-    RecordStore* store() const { return store_.get(); }
+    RecordStore* store() const { return connection_ ? connection_->store() : nullptr; }
+    HistoryConnection* historyConnection() const { return connection_.get(); }
     QWidget* alarmWindow() const { return alarmWindow_.data(); }
     QWidget* configWindow() const { return configWindow_.data(); }
 
@@ -121,6 +132,7 @@ public:
     QLineEdit* YKD1 = nullptr;
     QPushButton* Command26 = nullptr;
     QSlider* hc = nullptr;
+    ChartLine* Line1 = nullptr;
     ChartFrame* pt0 = nullptr;
     ChartSurface* pt = nullptr;
     QTableWidget* FLXG = nullptr;
@@ -132,6 +144,7 @@ public:
     QLabel* statusPort = nullptr;
     QLabel* statusLink = nullptr;
     QLabel* statusRecording = nullptr;
+    QLabel* statusChart = nullptr; // history that cannot be read, where a printout went
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -146,11 +159,16 @@ private:
     void zoomTo(int level);
     void setGroupsVisible(bool visible);
     void closeDatabase();
+    void rulerOn();
+    void rulerOff();
+    void showRulerReadout(const RulerReadout& readout);
+    void updateChartStatus();
     int tw(double twips) const; // twips to pixels at this screen's resolution
     QRect twRect(double left, double top, double width, double height) const;
 
     AppContext& context_;
-    std::unique_ptr<RecordStore> store_;
+    std::unique_ptr<HistoryConnection> connection_;
+    QString printStatus_; // where the last printout went, or why it failed
     TrendState trend_;
     TrendLabels trendLabels_;
     std::unique_ptr<HistoryReview> history_;

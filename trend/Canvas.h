@@ -1,7 +1,9 @@
 #pragma once
 // The drawing seam of the trend chart. The renderer draws in chart units on a surface
 // 12008 wide and 7508 high, y growing downward; the surface maps them onto pixels.
+#include <QRectF>
 #include <QRgb>
+#include <Qt>
 
 namespace hx {
 
@@ -39,5 +41,12 @@ class Canvas {
   private:
     Pen pen_;
 };
+
+// Trims a segment to a rectangle (Liang-Barsky); false when nothing of it lies inside. The
+// surfaces trim in chart units before painting, so that a curve of a value far outside the
+// scale never reaches a painter as a huge number.
+bool clipSegment(double& x1, double& y1, double& x2, double& y2, const QRectF& r);
+
+Qt::PenStyle qtPenStyle(PenStyle style);
 
 } // namespace hx

@@ -1,7 +1,6 @@
 #include "trend/ChartSurface.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include <QPainter>
 #include <QResizeEvent>
@@ -10,51 +9,6 @@
 #include "trend/TrendRenderer.h"
 
 namespace hx {
-
-namespace {
-
-// Liang-Barsky: trims the segment to the rectangle; false when nothing of it is inside.
-bool clipSegment(double& x1, double& y1, double& x2, double& y2, const QRectF& r) {
-    const double dx = x2 - x1;
-    const double dy = y2 - y1;
-    double t0 = 0;
-    double t1 = 1;
-    const double p[4] = {-dx, dx, -dy, dy};
-    const double q[4] = {x1 - r.left(), r.right() - x1, y1 - r.top(), r.bottom() - y1};
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] == 0) {
-            if (q[i] < 0) return false;
-            continue;
-        }
-        const double t = q[i] / p[i];
-        if (p[i] < 0)
-            t0 = std::max(t0, t);
-        else
-            t1 = std::min(t1, t);
-        if (t0 > t1) return false;
-    }
-    const double sx = x1;
-    const double sy = y1;
-    x1 = sx + t0 * dx;
-    y1 = sy + t0 * dy;
-    x2 = sx + t1 * dx;
-    y2 = sy + t1 * dy;
-    return true;
-}
-
-Qt::PenStyle qtStyle(PenStyle style) {
-    switch (style) {
-    case PenStyle::Dash:
-        return Qt::DashLine;
-    case PenStyle::Dot:
-        return Qt::DotLine;
-    case PenStyle::Solid:
-        break;
-    }
-    return Qt::SolidLine;
-}
-
-} // namespace
 
 ChartSurface::ChartSurface(QWidget* parent) : QWidget(parent), background_(kChartBackground) {
     setObjectName(QStringLiteral("pt"));
@@ -123,7 +77,7 @@ void ChartSurface::line(double x1, double y1, double x2, double y2) {
     const qreal dpr = devicePixelRatioF();
     QPen qpen(QColor::fromRgb(pen().colour));
     qpen.setWidthF(pen().width * dpr);
-    qpen.setStyle(qtStyle(pen().style));
+    qpen.setStyle(qtPenStyle(pen().style));
     qpen.setCapStyle(pen().style == PenStyle::Solid ? Qt::RoundCap : Qt::FlatCap);
     qpen.setJoinStyle(Qt::RoundJoin);
     p.setPen(qpen);
@@ -162,6 +116,35 @@ void ChartSurface::paintEvent(QPaintEvent*) {
 void ChartSurface::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     fitImage();
+}
+
+ChartLine::ChartLine(ChartSurface* surface) : QWidget(surface), surface_(surface), shape_(kRulerOffTick) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setGeometry(surface->rect());
+    surface->installEventFilter(this);
+}
+
+void ChartLine::setShape(const ChartLineShape& shape) {
+    if (shape == shape_) return;
+    shape_ = shape;
+    update();
+}
+
+bool ChartLine::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == surface_ && event->type() == QEvent::Resize) setGeometry(surface_->rect());
+    return QWidget::eventFilter(watched, event);
+}
+
+void ChartLine::paintEvent(QPaintEvent*) {
+    double x1 = shape_.x1, y1 = shape_.y1, x2 = shape_.x2, y2 = shape_.y2;
+    if (!clipSegment(x1, y1, x2, y2, QRectF(0, 0, kChartWidth, kChartHeight))) return;
+    QPainter p(this);
+    QPen pen(QColor::fromRgb(shape_.colour));
+    pen.setWidth(shape_.width);
+    p.setPen(pen);
+    const qreal dpr = devicePixelRatioF();
+    p.drawLine(surface_->toImagePixels(x1, y1) / dpr, surface_->toImagePixels(x2, y2) / dpr);
 }
 
 ChartFrame::ChartFrame(QWidget* parent) : QFrame(parent) {

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "trend/Canvas.h"
+#include "trend/ChartRuler.h"
 
 class QPainter;
 
@@ -46,6 +47,25 @@ class ChartSurface final : public QWidget, public Canvas {
     QRgb background_;
     mutable QImage image_;
     mutable std::unique_ptr<QPainter> painter_;
+};
+
+// A line object on the chart surface (the ruler's Line1): drawn over the drawing rather than
+// into it, so a Cls or a redraw leaves it where it is. It covers the surface and lets the
+// mouse through.
+class ChartLine final : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ChartLine(ChartSurface* surface);
+    void setShape(const ChartLineShape& shape);
+    const ChartLineShape& shape() const { return shape_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    ChartSurface* surface_;
+    ChartLineShape shape_;
 };
 
 // The framing picture pt0 around the chart surface.

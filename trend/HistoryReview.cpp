@@ -6,6 +6,7 @@
 
 #include "core/SharedState.h"
 #include "logging/RecordStore.h"
+#include "trend/HistoryConnection.h"
 #include "trend/TrendRenderer.h"
 #include "trend/TrendText.h"
 
@@ -24,13 +25,33 @@ bool ringWrapped() {
 HistoryReview::HistoryReview(TrendState& state, RecordStore* store, TrendView& view)
     : state_(state), store_(store), view_(view) {}
 
+RecordStore* HistoryReview::openStore() {
+    if (connection_) return connection_->acquire();
+    return store_ && store_->isOpen() ? store_ : nullptr;
+}
+
+void HistoryReview::noteRead(bool succeeded) {
+    if (connection_) connection_->noteRead(succeeded);
+}
+
 void HistoryReview::readRingPosition() {
-    if (!store_ || !store_->isOpen()) return;
-    if (const auto pointer = store_->readPointer()) state_.Ring_Pos = pointer->first;
+    RecordStore* store = openStore();
+    if (!store) return;
+    auto pointer = store->readPointer();
+    if (!pointer && !store->isOpen()) {
+        // The store closed itself on finding its file replaced: read the new file's pointer
+        // when the connection may open it now.
+        store = openStore();
+        if (!store) return;
+        pointer = store->readPointer();
+    }
+    noteRead(pointer.has_value());
+    if (pointer) state_.Ring_Pos = pointer->first;
     // Rows are added until the ring is full and never deleted, so once the last slot is
-    // there the ring has wrapped for good; one primary-key lookup until then.
-    if (!ringWrapped()) {
-        const auto last = store_->hasSlot(kRingSize);
+    // there the ring has wrapped for good; one primary-key lookup until then. (The read above
+    // may have closed a store whose file was replaced.)
+    if (!ringWrapped() && store->isOpen()) {
+        const auto last = store->hasSlot(kRingSize);
         if (last && *last) Ring_Wrapped = kTrue;
     }
 }
@@ -56,7 +77,10 @@ void HistoryReview::LoadWindow() {
         state_.Win_Start = kRingSize - (winLen - state_.Win_End); // the window wraps
 
     std::optional<std::vector<StoredRecord>> records;
-    if (store_ && store_->isOpen()) records = store_->selectWindow(state_.Win_Start, state_.Win_End, winLen);
+    if (RecordStore* store = openStore()) {
+        records = store->selectWindow(state_.Win_Start, state_.Win_End, winLen);
+        noteRead(records.has_value());
+    }
     if (records) {
         // Fewer records than the window leaves the newest slots cleared.
         const int n =
@@ -138,12 +162,12 @@ void HistoryReview::setWindowEndForPage(int32_t p) {
     const int32_t r = state_.Ring_Pos;
     if (r > p) {
         state_.Win_End = r - p;
-    } else if (r < p) {
-        // Behind slot 1 lie the last slots of the ring only when it has wrapped; before
-        // that the page stays on the first records.
+    } else {
+        // Behind slot 1 lie the last slots of the ring only when it has wrapped (a page P
+        // equal to Ring_Pos ends at slot 65500); before that the page stays on the first
+        // records.
         state_.Win_End = ringWrapped() ? kRingSize - (p - r) : r;
     }
-    // Ring_Pos equal to P leaves Win_End as it was.
 }
 
 void HistoryReview::olderPage() {
@@ -176,7 +200,7 @@ void HistoryReview::updateProbeEnd(int32_t p) {
     const int32_t r = state_.Ring_Pos;
     if (r > p)
         state_.Probe_End = r - p;
-    else if (ringWrapped() && r < p)
+    else if (ringWrapped())
         state_.Probe_End = kRingSize - (p - r);
 }
 
@@ -204,6 +228,11 @@ void HistoryReview::newerPage() {
         view_.setOlderEnabled(true);
         state_.At_Oldest = false;
     }
+}
+
+void HistoryReview::settleLiveOldest() {
+    state_.At_Oldest = !ringWrapped() && state_.Ring_Pos <= kLiveWinLen;
+    view_.setOlderEnabled(!state_.At_Oldest);
 }
 
 } // namespace hx

@@ -9,6 +9,7 @@
 
 namespace hx {
 
+class HistoryConnection;
 class RecordStore;
 
 // What history review needs from the main window.
@@ -36,6 +37,9 @@ class HistoryReview {
     HistoryReview(TrendState& state, RecordStore* store, TrendView& view);
 
     void setStore(RecordStore* store) { store_ = store; }
+    // Reads through a connection that reopens itself instead of a fixed store (the main
+    // window's); the connection tells whether each read succeeded. Must outlive this object.
+    void setConnection(HistoryConnection* connection) { connection_ = connection; }
 
     // Ring_Pos from the ring pointer; a failed read keeps the old value. Also notes in
     // Ring_Wrapped (shared state) once the ring has wrapped.
@@ -57,7 +61,13 @@ class HistoryReview {
     void olderPage(); // F7 (Command8), and the ruler slider's left end
     void newerPage(); // F6 (Command7), and the ruler slider's right end
 
+    // On the live page: At_Oldest, and F7 offered, from whether the live window already holds
+    // the oldest record (a ring that has not wrapped, with no more records than the window).
+    void settleLiveOldest();
+
   private:
+    RecordStore* openStore();
+    void noteRead(bool succeeded);
     void updateProbeEnd(int32_t p);
     void setWindowEndForPage(int32_t p);
     bool pageReachesOldest(int32_t p) const;
@@ -65,6 +75,7 @@ class HistoryReview {
 
     TrendState& state_;
     RecordStore* store_;
+    HistoryConnection* connection_ = nullptr;
     TrendView& view_;
 };
 

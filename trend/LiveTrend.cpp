@@ -6,8 +6,7 @@
 
 namespace hx {
 
-std::array<int64_t, kScaleLabels> scaleLabelValues(int16_t yMin, int16_t ySpan)
-{
+std::array<int64_t, kScaleLabels> scaleLabelValues(int16_t yMin, int16_t ySpan) {
     std::array<int64_t, kScaleLabels> labels{};
     const float sixth = float(ySpan) / 6.0f;
     for (int i = 0; i < kScaleLabels; ++i)
@@ -15,26 +14,28 @@ std::array<int64_t, kScaleLabels> scaleLabelValues(int16_t yMin, int16_t ySpan)
     return labels;
 }
 
-QString liveValueText(float value)
-{
+QString liveValueText(float value) {
     char buffer[64];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     if (result.ec != std::errc() || result.ptr - buffer > 16)
         result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    if (result.ec != std::errc())
-        return {};
+    if (result.ec != std::errc()) return {};
     return QString::fromLatin1(buffer, int(result.ptr - buffer));
 }
 
-bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view, std::span<const float> values,
-                      const ClockReading& now)
-{
+bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view,
+                      std::span<const float> values, const ClockReading& now) {
     ++state.Win_Count;
-    const bool reload = state.Win_Count == growthBandEnd(state.Zoom_Level);
+    // At or past the end: after a zoom in, a fuller band may already lie beyond the end of the
+    // narrower one, and waiting for the count to meet it exactly would stop the chart for good.
+    const bool reload = state.Win_Count >= growthBandEnd(state.Zoom_Level);
     if (reload) {
         history.ClearWindow();
         view.clearSurface();
         history.reloadLiveWindow();
+        // F7 follows the growing ring: it comes back once the live page no longer holds
+        // the oldest record.
+        history.settleLiveOldest();
         view.redraw();
     }
     // After a reload this overwrites slot 241, the newest record just loaded, with the live

@@ -25,13 +25,16 @@ QString liveValueText(float value);
 
 // Win_Count at which the growth band of the zoom level is full: 20 samples a level beyond
 // the 241 loaded.
-constexpr int growthBandEnd(int zoomLevel) { return 20 * zoomLevel + kLiveWinLen; }
+constexpr int growthBandEnd(int zoomLevel) {
+    return 20 * zoomLevel + kLiveWinLen;
+}
 
-// One recorded sample: Win_Count moves on; when the growth band is full the window is
+// One recorded sample: Win_Count moves on; when the growth band is full (or overfull after a
+// zoom in) the window is
 // cleared and the newest records loaded again (the view's surface cleared and redrawn);
 // then the values and the clock reading go into slot Win_Count (a slot outside the window is
 // not stored). Returns true when the window was reloaded.
-bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view, std::span<const float> values,
-                      const ClockReading& now);
+bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view,
+                      std::span<const float> values, const ClockReading& now);
 
 } // namespace hx

@@ -10,9 +10,13 @@
 #include "logging/DatabaseSetup.h"
 #include "logging/RecordStore.h"
 #include "support/SimProcess.h"
+#include "trend/ChartRuler.h"
 #include "trend/ChartSurface.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -70,6 +74,15 @@ struct Fixture {
                 qFatal("cannot fill the test database");
         }
     }
+};
+
+// A wall clock the test moves by hand, installed for the whole program while it lives.
+class TestClock final : public Clock {
+public:
+    TestClock() { setAppClock(this); }
+    ~TestClock() override { setAppClock(nullptr); }
+    ClockReading now() const override { return readingOf(at); }
+    QDateTime at{QDate(2026, 12, 8), QTime(14, 3, 22)};
 };
 
 template <class T>
@@ -450,6 +463,156 @@ private slots:
         // Without a database the window still opens and draws flat curves.
         QVERIFY(!window.store() || !window.store()->isOpen());
         QCOMPARE(window.trend().Trend_Value[0][241], 0.0f);
+    }
+
+    // F4 turns the ruler on: the slider takes the keys and the readout shows the slot under
+    // it; F4 again returns to the live page, also from the history page the slider's end
+    // opened.
+    void rulerOnAndOff()
+    {
+        Fixture f(1000);
+        ssqx window(f.context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QCOMPARE(window.Line1->shape(), kRulerOffTick);
+        QTest::keyClick(&window, Qt::Key_F4);
+        QVERIFY(window.trend().Ruler_On);
+        QCOMPARE(window.Command5->text(), QString::fromUtf16(u"F4 复原"));
+        QVERIFY(window.hc->isEnabled());
+        QVERIFY(window.hc->hasFocus());
+        QVERIFY(!window.Timer1->isActive());
+        QCOMPARE(window.Line1->shape(), kRulerOnTick);
+
+        window.hc->setValue(1500); // level 1: slot 190, ring slot 949
+        QCOMPARE(window.Line1->shape(), rulerLineAt(1500));
+        QCOMPARE(window.D_3W[0]->text(), QString::number(949 % 100));
+        QCOMPARE(window.D_3W[9]->text(), QString::number(949 % 100 + 9));
+        QCOMPARE(window.Label2_10->text(), QStringLiteral("08:15:49"));
+        QCOMPARE(window.Label2_9->text(), QStringLiteral("2026/12/01"));
+        QVERIFY(window.D_3W[0]->styleSheet().contains("255,255,0"));
+        QVERIFY(window.Label2_9->styleSheet().contains("255,255,0"));
+        window.Timer3_Timer(); // the clock leaves the readout alone
+        QCOMPARE(window.Label2_10->text(), QStringLiteral("08:15:49"));
+
+        // The arrow keys move the slider; its left end opens page 1.
+        window.hc->setValue(0);
+        QTest::keyClick(window.hc, Qt::Key_Left);
+        QCOMPARE(window.hc->value(), -1);
+        QCOMPARE(window.trend().Page_Back, int16_t(1));
+        QVERIFY(window.Command7->isEnabled());
+        QTest::keyClick(window.hc, Qt::Key_F7);
+        QCOMPARE(window.trend().Page_Back, int16_t(2));
+
+        QTest::keyClick(&window, Qt::Key_F4);
+        QVERIFY(!window.trend().Ruler_On);
+        QCOMPARE(window.Command5->text(), QString::fromUtf16(u"F4 标尺"));
+        QVERIFY(!window.hc->isEnabled());
+        QCOMPARE(window.hc->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(window.hc->value(), 0);
+        QCOMPARE(window.Line1->shape(), kRulerOffTick);
+        QCOMPARE(window.trend().Page_Back, int16_t(0));
+        QCOMPARE(window.trend().Win_Len, int16_t(241));
+        QCOMPARE(window.trend().Win_End, 1000);
+        QVERIFY(!window.Command7->isEnabled());
+        QVERIFY(window.Command8->isEnabled());
+        QVERIFY(!window.trend().At_Oldest);
+        QVERIFY(window.Timer1->isActive());
+        window.Timer1_Timer(); // live values on their normal background again
+        QVERIFY(window.D_3W[0]->styleSheet().contains("255,192,255"));
+        window.Timer3_Timer();
+        QVERIFY(window.Label2_9->text() != QStringLiteral("2026/12/01"));
+    }
+
+    // A double-click on a scale label opens the editor; a good entry sets the scale and
+    // closes it, a refused one keeps it open and changes nothing.
+    void yScaleEditor()
+    {
+        Fixture f(300);
+        ssqx window(f.context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QList<QWidget*> editor{window.Label9, window.Label10, window.YKD, window.YKD1, window.Command26};
+        for (QWidget* w : editor)
+            QVERIFY(!w->isVisible());
+        QCOMPARE(window.YKD->accessibleName(), QString::fromUtf16(u"Y最大"));
+        QCOMPARE(window.YKD1->accessibleName(), QString::fromUtf16(u"Y最小"));
+        QTest::mouseDClick(window.Label5[3], Qt::LeftButton);
+        for (QWidget* w : editor)
+            QVERIFY(w->isVisible());
+
+        window.YKD->setText(QStringLiteral("36001"));
+        window.YKD1->setText(QStringLiteral("0"));
+        window.Command26->click();
+        QCOMPARE(Y_Min, int16_t(0));
+        QCOMPARE(Y_Span, int16_t(1500));
+        QVERIFY(window.YKD->isVisible());
+
+        window.YKD->setText(QStringLiteral("100"));
+        window.YKD1->setText(QStringLiteral("-50"));
+        window.Command26->click();
+        QCOMPARE(Y_Min, int16_t(-50));
+        QCOMPARE(Y_Span, int16_t(150));
+        for (QWidget* w : editor)
+            QVERIFY(!w->isVisible());
+        window.Timer1_Timer();
+        QStringList labels;
+        for (QLabel* l : window.Label5)
+            labels << l->text();
+        QCOMPARE(labels, QStringList({"-50", "-25", "0", "25", "50", "75", "100"}));
+        // Reopened, the boxes keep what they held.
+        QTest::mouseDClick(window.Label5[0], Qt::LeftButton);
+        QCOMPARE(window.YKD->text(), QStringLiteral("100"));
+    }
+
+    // The database is created after the program started (the README's own way): the status
+    // line says history cannot be read, and 5 s after it exists history reads it.
+    void historyComesBackWhenTheDatabaseAppears()
+    {
+        TestClock clock;
+        Fixture f(0, false);
+        ssqx window(f.context);
+        window.updateStatusLine();
+        QVERIFY2(window.statusChart->text().contains(QString::fromUtf16(u"无法读取")), qPrintable(window.statusChart->text()));
+        QVERIFY(window.statusChart->styleSheet().contains("255,200,200"));
+
+        QString error;
+        QVERIFY2(createRecordDatabase(f.context.databasePath, false, &error), qPrintable(error));
+        f.fill(500);
+        clock.at = clock.at.addSecs(5);
+        window.updateStatusLine();
+        QVERIFY2(window.statusChart->text().isEmpty(), qPrintable(window.statusChart->text()));
+        // The next full growth band reloads the newest records, and paging reads them.
+        for (int i = 0; i < 20; ++i) {
+            New_Record = kTrue;
+            window.Timer1_Timer();
+        }
+        QCOMPARE(window.trend().Ring_Pos, 500);
+        window.Command8_Click();
+        QCOMPARE(window.trend().Trend_Value[0][1], float(120 % 100)); // page 1: ring slots 120..440
+        QCOMPARE(window.trend().Trend_Value[0][321], float(440 % 100));
+    }
+
+    // F3 writes the chart as shown into the database's folder, named by the time, and the
+    // status line says where; a folder that cannot be written is told there too.
+    void printWritesAPdfBesideTheDatabase()
+    {
+        TestClock clock;
+        Fixture f(300);
+        ssqx window(f.context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_F3);
+        const QString path = QDir(f.dir.path()).filePath("trend-2026-12-08-14-03-22.pdf");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray pdf = file.readAll();
+        QVERIFY(pdf.startsWith("%PDF-"));
+        QCOMPARE(QString::fromLatin1(pdf).count(QRegularExpression("/Type\\s*/Page\\b")), 1);
+        QVERIFY2(window.statusChart->text().contains(path), qPrintable(window.statusChart->text()));
+
+        f.context.databasePath = f.dir.filePath("gone/Rdatabj.db");
+        window.Command2_Click();
+        QVERIFY2(window.statusChart->text().contains(QString::fromUtf16(u"打印失败")), qPrintable(window.statusChart->text()));
     }
 };
 

@@ -11,6 +11,7 @@
 #include "core/SharedState.h"
 #include "logging/DatabaseSetup.h"
 #include "logging/SqliteRecordStore.h"
+#include "trend/HistoryConnection.h"
 #include "trend/HistoryReview.h"
 
 using namespace hx;
@@ -80,6 +81,16 @@ bool execSql(const QString& path, const char* sql) {
     sqlite3_close(db);
     return ok;
 }
+
+// A clock that moves only when the test says so.
+class StepClock final : public Clock {
+  public:
+    ClockReading now() const override { return {kDay, seconds_ / 86400.0}; }
+    void advance(int seconds) { seconds_ += seconds; }
+
+  private:
+    int seconds_ = 10 * 3600;
+};
 
 } // namespace
 
@@ -284,6 +295,57 @@ class TestHistoryReviewSqlite : public QObject {
         QVERIFY(view.older);
         QVERIFY(!view.newer);
         QVERIFY(!st.At_Oldest);
+    }
+
+    // The window's connection comes back as the recorder's does: a database created after
+    // start-up, or replaced while running, is opened again when history next reads, at most
+    // every 5 s; meanwhile history tells that it cannot be read.
+    void theConnectionComesBackWhenTheDatabaseAppearsOrIsReplaced() {
+        QVERIFY(QFile::remove(path_));
+        StepClock clock;
+        HistoryConnection connection(path_, openRecordStore, clock);
+        TrendState st;
+        RecordingTrendView view(st);
+        HistoryReview review(st, nullptr, view);
+        review.setConnection(&connection);
+        review.openLiveWindow();
+        verifyWindow(st, 0, 0);
+        QVERIFY(!connection.readable());
+        QVERIFY(!connection.lastError().isEmpty());
+
+        freshDatabase();
+        {
+            Recorder recorder(path_);
+            QVERIFY(recorder.write(1, 1000, 1000));
+        }
+        clock.advance(4); // too soon for another attempt
+        review.reloadLiveWindow();
+        verifyWindow(st, 0, 0);
+        QVERIFY(!connection.readable());
+        clock.advance(1); // the next live reload (a full growth band) finds it
+        review.reloadLiveWindow();
+        QCOMPARE(st.Ring_Pos, 1000);
+        verifyWindow(st, 241, 760);
+        review.olderPage();
+        verifyWindow(st, 321, 620); // page 1 ends 60 records behind the newest
+        QVERIFY(connection.readable());
+        QVERIFY(connection.lastError().isEmpty());
+
+        // Replaced under the open connection (hx5800-initdb --force, a restore): the next
+        // read notices, and the new file is opened as soon as 5 s lie behind the last attempt.
+        QVERIFY(QFile::remove(path_));
+        QFile::remove(path_ + "-wal");
+        QFile::remove(path_ + "-shm");
+        freshDatabase();
+        {
+            Recorder recorder(path_);
+            QVERIFY(recorder.write(1, 400, 400));
+        }
+        clock.advance(5);
+        review.newerPage();
+        QCOMPARE(st.Ring_Pos, 400);
+        verifyWindow(st, 241, 160);
+        QVERIFY(connection.readable());
     }
 };
 

@@ -58,6 +58,28 @@ class TestLiveTrend : public QObject {
         QCOMPARE(state.Trend_Time[241], 0.5);
         QCOMPARE(state.Trend_Value[0][240], float(499)); // slot 499 of the ring
     }
+
+    // Zooming in with a fuller band than the new level holds: the next sample scrolls, so
+    // the chart keeps moving instead of writing past the window.
+    void zoomingInOverAFullerBandScrollsOnTheNextSample() {
+        TrendState state;
+        FakeRecordStore store;
+        store.fillRing(1, 500, 10 * 3600);
+        RecordingTrendView view(state);
+        HistoryReview history(state, &store, view);
+        history.reloadLiveWindow();
+        state.Zoom_Level = 4;
+        const std::array<float, 10> values{};
+        for (int n = 0; n < 50; ++n)
+            QVERIFY(!appendLiveSample(state, history, view, values, {kDay, 0.5}));
+        QCOMPARE(int(state.Win_Count), 291);
+        state.Zoom_Level = 2; // F2 twice: the band of level 2 ended at 281
+        store.fillRing(1, 600, 10 * 3600 + 100);
+        QVERIFY(appendLiveSample(state, history, view, values, {kDay, 0.5}));
+        QCOMPARE(int(state.Win_Count), 241);
+        QCOMPARE(state.Ring_Pos, 600);
+        QCOMPARE(state.Trend_Value[0][240], float(599));
+    }
 };
 
 QTEST_MAIN(TestLiveTrend)
