@@ -18,6 +18,7 @@ struct SimOptions {
     int baud = 9600;
     char parity = 'N';   // 'N', 'O', 'E'
     bool frozen = false; // --static
+    bool demo = false;   // --demo
     uint8_t openCircuit = 0;
     uint8_t shortCircuit = 0;
     FaultSettings faults;
