@@ -91,7 +91,7 @@ struct ModbusLink::Port {
     }
 };
 
-ModbusLink::ModbusLink(SteadyNow now) : now_(std::move(now)) {}
+ModbusLink::ModbusLink(SteadyNow now) : now_(std::move(now)), trace_(TraceLog::fromEnvironment()) {}
 ModbusLink::~ModbusLink() = default;
 
 namespace {
@@ -301,12 +301,43 @@ int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int3
     if (!p)
         return kCallFailed;
     const int protocolAddress = first - 1;
+    const auto started = trace_ ? SteadyClock::now() : SteadyClock::time_point{};
+    const uint8_t function = kind == Kind::DiscreteInputs ? 0x02 : kind == Kind::InputRegisters ? 0x04 : 0x03;
     int rc = -1;
-    if (kind == Kind::DiscreteInputs) {
-        uint8_t bits[16] = {};
+    uint8_t bits[16] = {};
+    uint16_t words[16] = {};
+    if (kind == Kind::DiscreteInputs)
         rc = modbus_read_input_bits(p->ctx, protocolAddress, count, bits);
-        if (!settle(*p, rc, count))
-            return kCallFailed;
+    else if (kind == Kind::InputRegisters)
+        rc = modbus_read_input_registers(p->ctx, protocolAddress, count, words);
+    else
+        rc = modbus_read_registers(p->ctx, protocolAddress, count, words);
+    const bool good = settle(*p, rc, count);
+    if (trace_) {
+        const uint8_t request[] = {function, uint8_t(protocolAddress >> 8), uint8_t(protocolAddress),
+                                   uint8_t(count >> 8), uint8_t(count)};
+        // A good answer's bytes follow from its values: function, byte count, data.
+        std::vector<uint8_t> answer{function};
+        if (kind == Kind::DiscreteInputs) {
+            answer.push_back(uint8_t(elements));
+            for (int e = 0; e < elements; ++e) {
+                uint8_t packed = 0;
+                for (int b = 0; b < 8; ++b)
+                    packed |= uint8_t((bits[e * 8 + b] ? 1 : 0) << b);
+                answer.push_back(packed);
+            }
+        } else {
+            answer.push_back(uint8_t(2 * count));
+            for (int i = 0; i < count; ++i) {
+                answer.push_back(uint8_t(words[i] >> 8));
+                answer.push_back(uint8_t(words[i]));
+            }
+        }
+        trace(uint8_t(address), request, answer, good, started);
+    }
+    if (!good)
+        return kCallFailed;
+    if (kind == Kind::DiscreteInputs) {
         for (int e = 0; e < elements; ++e) {
             int32_t packed = 0;
             for (int b = 0; b < 8; ++b)
@@ -315,11 +346,6 @@ int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int3
         }
         return 0;
     }
-    uint16_t words[16] = {};
-    rc = kind == Kind::InputRegisters ? modbus_read_input_registers(p->ctx, protocolAddress, count, words)
-                                      : modbus_read_registers(p->ctx, protocolAddress, count, words);
-    if (!settle(*p, rc, count))
-        return kCallFailed;
     for (int i = 0; i < count; ++i)
         buffer[i] = static_cast<int16_t>(words[i]);
     return 0;
@@ -356,8 +382,44 @@ int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_
     Port* p = admit(port, address, true);
     if (!p)
         return kWriteFailed;
+    const auto started = trace_ ? SteadyClock::now() : SteadyClock::time_point{};
     const int rc = modbus_write_register(p->ctx, reg - 1, static_cast<uint16_t>(value & 0xFFFF));
-    return settle(*p, rc, 1) ? 0 : kWriteFailed;
+    const bool good = settle(*p, rc, 1);
+    if (trace_) {
+        const uint8_t request[] = {0x06, uint8_t((reg - 1) >> 8), uint8_t(reg - 1), uint8_t(value >> 8),
+                                   uint8_t(value)};
+        // The answer to a write echoes the request; libmodbus checks the echoed address.
+        trace(uint8_t(address), request, request, good, started);
+    }
+    return good ? 0 : kWriteFailed;
+}
+
+void ModbusLink::trace(uint8_t slave, std::span<const uint8_t> requestPdu, std::span<const uint8_t> answerPdu,
+                       bool good, SteadyClock::time_point started)
+{
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - started);
+    const std::vector<uint8_t> request = rtuFrame(slave, requestPdu);
+    if (good) {
+        trace_->transaction(request, TraceLog::Answer::Frame, rtuFrame(slave, answerPdu), "ok", took);
+        return;
+    }
+    switch (lastFailure_ ? lastFailure_->kind : LinkFailure::Framing) {
+    case LinkFailure::Exception: {
+        const uint8_t exception[] = {uint8_t(requestPdu[0] | 0x80), uint8_t(lastFailure_->exceptionCode)};
+        trace_->transaction(request, TraceLog::Answer::Frame, rtuFrame(slave, exception), "exception", took);
+        return;
+    }
+    case LinkFailure::Timeout:
+        trace_->transaction(request, TraceLog::Answer::None, {}, "timeout", took);
+        return;
+    case LinkFailure::Io:
+        trace_->transaction(request, TraceLog::Answer::None, {}, "io-error", took);
+        return;
+    default:
+        // Bad CRC, wrong length, a late answer: libmodbus drops the bytes it rejects.
+        trace_->transaction(request, TraceLog::Answer::Bad, {}, "bad-answer", took);
+        return;
+    }
 }
 
 } // namespace hx

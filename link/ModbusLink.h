@@ -2,6 +2,7 @@
 // The link over libmodbus: Modbus RTU on a serial device, one context per open port.
 #include "link/Link.h"
 #include "link/LineTiming.h"
+#include "link/TraceLog.h"
 
 #include <chrono>
 #include <functional>
@@ -55,12 +56,17 @@ private:
     // After a timeout: whether the answer just read was the late one of the timed-out request.
     bool lateAnswerFollows(const Port& port);
     bool reopen(Port& port);
+    // One line in the traffic log: the request rebuilt from the call, the answer rebuilt from
+    // what libmodbus accepted (answerPdu, for a good answer) or from the failure.
+    void trace(uint8_t slave, std::span<const uint8_t> requestPdu, std::span<const uint8_t> answerPdu, bool good,
+               std::chrono::steady_clock::time_point started);
 
     std::map<int32_t, std::unique_ptr<Port>> ports_;
     std::map<int32_t, PortStatus> lastOpen_;
     LinkStats stats_;
     std::optional<CallFailure> lastFailure_;
     SteadyNow now_;
+    std::unique_ptr<TraceLog> trace_; // null unless HX5800_TRACE names a file
 };
 
 } // namespace hx

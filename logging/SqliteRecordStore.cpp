@@ -126,7 +126,8 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options) {
     if (file.isDir())
         return fail(QStringLiteral("%1 is a folder, not a database").arg(QDir::toNativeSeparators(path_)));
 
-    const int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db_,
+                                   options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) return fail(QStringLiteral("cannot open %1").arg(QDir::toNativeSeparators(path_)));
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, options.busyTimeoutMs);
@@ -167,8 +168,8 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options) {
 
     // The journal mode belongs to the file; change it only when it differs, since that takes
     // a write lock. A file that cannot be changed (read-only, busy) keeps its mode.
-    const char* wanted = options.journal == SqliteStoreOptions::Journal::Wal ? "wal" : "delete";
-    {
+    if (!options.readOnly) {
+        const char* wanted = options.journal == SqliteStoreOptions::Journal::Wal ? "wal" : "delete";
         sqlite3_stmt* raw = nullptr;
         if (sqlite3_prepare_v2(db_, "pragma journal_mode", -1, &raw, nullptr) == SQLITE_OK) {
             StatementPtr statement(raw);
@@ -181,11 +182,11 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options) {
                 sqlite3_exec(db_, sql.constData(), nullptr, nullptr, nullptr);
             }
         }
+        const char* sync = options.sync == SqliteStoreOptions::Sync::Full ? "pragma synchronous=FULL"
+                                                                          : "pragma synchronous=NORMAL";
+        if (sqlite3_exec(db_, sync, nullptr, nullptr, nullptr) != SQLITE_OK)
+            return fail(QStringLiteral("cannot set the sync mode"));
     }
-    const char* sync = options.sync == SqliteStoreOptions::Sync::Full ? "pragma synchronous=FULL"
-                                                                      : "pragma synchronous=NORMAL";
-    if (sqlite3_exec(db_, sync, nullptr, nullptr, nullptr) != SQLITE_OK)
-        return fail(QStringLiteral("cannot set the sync mode"));
 
     QStringList valueNames;
     for (int i = 0; i < kValueColumns; ++i)
@@ -325,6 +326,20 @@ std::optional<std::vector<StoredRecord>> SqliteRecordStore::selectWindow(int32_t
         return std::nullopt;
     }
     return records;
+}
+
+bool SqliteRecordStore::forEachRecordInTimeOrder(const std::function<bool(const StoredRecord&)>& visit) {
+    if (!db_) return false;
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_, "select * from pv_data order by w_date, w_time, w_id", -1, &raw, nullptr) !=
+        SQLITE_OK)
+        return fail(QStringLiteral("preparing the record query"));
+    StatementPtr statement(raw);
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
+        if (!visit(recordOfRow(raw))) return true;
+    if (rc != SQLITE_DONE) return fail(QStringLiteral("reading the records"));
+    return true;
 }
 
 std::optional<bool> SqliteRecordStore::hasSlot(int32_t id) {

@@ -2,6 +2,7 @@
 // The recording database kept in an SQLite file: pv_data holds one row per ring slot
 // (w_id is the rowid, so every slot is found through the primary key), sl_void the ring
 // pointer in the first two columns of its first row.
+#include <functional>
 #include <memory>
 
 #include "logging/RecordStore.h"
@@ -22,6 +23,9 @@ struct SqliteStoreOptions {
     // The recorder ticks every 100 ms on the window thread; a database held by another
     // writer costs it at most this long, then the tick goes on without the record.
     int busyTimeoutMs = 50;
+    // Readers that must never change the file (the export tool): the file is opened
+    // read-only and its journal and sync settings are left as they are.
+    bool readOnly = false;
 };
 
 class SqliteRecordStore final : public RecordStore {
@@ -45,6 +49,11 @@ public:
     std::optional<std::vector<StoredRecord>> selectWindow(int32_t winStart, int32_t winEnd,
                                                           int32_t winLen) override;
     std::optional<bool> hasSlot(int32_t id) override;
+
+    // Hands every record to visit in time order (date, time, then slot), which across the
+    // ring's end is not slot order; stops early when visit returns false. False when the
+    // query failed (see lastError()).
+    bool forEachRecordInTimeOrder(const std::function<bool(const StoredRecord&)>& visit);
 
 private:
     struct Statements;

@@ -165,6 +165,10 @@ int Instrument::outputOf(int sourceRegister) const {
 
 void Instrument::update(double seconds) {
     const int active = activeChannels();
+    const double inMinute = std::fmod(seconds, 60.0);
+    const double inNinety = std::fmod(seconds, 90.0);
+    demoOpen_ = demo_ && inMinute >= 40.0 && inMinute < 50.0 ? 0x10 : 0;
+    demoShort_ = demo_ && inNinety >= 20.0 && inNinety < 28.0 ? 0x20 : 0;
     for (int n = 1; n <= kChannels; ++n) {
         int v = 0;
         if (pinned_[n - 1]) {
@@ -192,7 +196,7 @@ void Instrument::update(double seconds) {
     uint8_t alarmMask = 0;
     for (int n = 1; n <= kChannels; ++n)
         if (alarm_[n - 1]) alarmMask |= static_cast<uint8_t>(1u << (n - 1));
-    const uint8_t open = openMask_ & activeMask;
+    const uint8_t open = (openMask_ | demoOpen_) & activeMask;
     relay1_ = (alarmMask & config(kRegRelay1Mask)) || (open & config(kRegRelay1OpenMask));
     relay2_ = (alarmMask & config(kRegRelay2Mask)) || (open & config(kRegRelay2OpenMask));
 
@@ -212,8 +216,10 @@ std::optional<int16_t> Instrument::inputRegister(int number) const {
 std::optional<bool> Instrument::discreteInput(int number) const {
     if (number < 1 || number > kDiscreteInputs) return std::nullopt;
     const uint8_t activeMask = static_cast<uint8_t>((1u << activeChannels()) - 1u);
-    if (number < kDiShortFirst) return ((openMask_ & activeMask) >> (number - kDiOpenFirst)) & 1u;
-    if (number < kDiAlarmFirst) return ((shortMask_ & activeMask) >> (number - kDiShortFirst)) & 1u;
+    if (number < kDiShortFirst)
+        return (((openMask_ | demoOpen_) & activeMask) >> (number - kDiOpenFirst)) & 1u;
+    if (number < kDiAlarmFirst)
+        return (((shortMask_ | demoShort_) & activeMask) >> (number - kDiShortFirst)) & 1u;
     if (number < kDiRelay1) return alarm_[number - kDiAlarmFirst];
     if (number == kDiRelay1) return relay1_;
     if (number == kDiRelay2) return relay2_;

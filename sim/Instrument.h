@@ -108,6 +108,10 @@ class Instrument {
 
     void setStatic(bool frozen) { static_ = frozen; }
     bool isStatic() const { return static_; }
+    // The demonstration: besides the waves' setpoint alarms, CH5 goes open circuit for 10 s
+    // of every minute and CH6 short circuit for 8 s of every 90 s, so a first look at the
+    // main window shows alarms coming and going and DO2 switching.
+    void setDemo(bool on) { demo_ = on; }
 
     // nullopt when the number is not mapped.
     std::optional<int16_t> inputRegister(int number) const;
@@ -156,6 +160,9 @@ class Instrument {
     bool relay1_ = false;
     bool relay2_ = false;
     bool static_ = false;
+    bool demo_ = false;
+    uint8_t demoOpen_ = 0;  // open circuits of the demonstration, beside openMask_
+    uint8_t demoShort_ = 0; // short circuits of the demonstration, beside shortMask_
 };
 
 } // namespace hx::sim

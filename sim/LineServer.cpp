@@ -49,6 +49,7 @@ LineServer::LineServer(SimOptions options)
       responder_(instrument_, options_.faults, options_.slave),
       console_(instrument_, options_.faults, responder_) {
     instrument_.setStatic(options_.frozen);
+    instrument_.setDemo(options_.demo);
     instrument_.setOpenCircuit(options_.openCircuit);
     instrument_.setShortCircuit(options_.shortCircuit);
 }

@@ -79,6 +79,8 @@ const std::vector<OptionRow>& optionTable() {
              o.frozen = true;
              return std::string{};
          }},
+        {"--demo", nullptr, "demonstration: CH5 open circuit 10 s a minute, CH6 short circuit 8 s in 90 s",
+         [](SimOptions& o, std::string_view) { return o.demo = true, std::string{}; }},
         {"--open-circuit", "MASK", "channels in open-circuit alarm, bit n-1 for channel n (0..255)",
          number(&SimOptions::openCircuit, 0, 255)},
         {"--short-circuit", "MASK", "channels in short-circuit alarm, bit n-1 for channel n (0..255)",

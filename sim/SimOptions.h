@@ -19,6 +19,7 @@ struct SimOptions {
     char parity = 'N';   // 'N', 'O', 'E'
     bool frozen = false; // --static
     bool pace = false;   // --pace: answers take as long as on a real line
+    bool demo = false;   // --demo
     uint8_t openCircuit = 0;
     uint8_t shortCircuit = 0;
     FaultSettings faults;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, creates the recording database when there is none, and
 # starts the program. Unless port 1 is mapped to a device (HX5800_COM1), the built-in
-# instrument simulator serves port 1 on a pseudo-terminal for as long as the program runs.
+# instrument simulator serves port 1 on a pseudo-terminal for as long as the program runs, in
+# its demonstration mode (alarms coming and going, relays switching).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
@@ -21,7 +22,7 @@ trap cleanup EXIT
 
 if [ -z "${HX5800_COM1:-}" ]; then
     rundir=$(mktemp -d "${TMPDIR:-/tmp}/hx5800-sim.XXXXXX")
-    build/sim/hx5800-sim --pty "$rundir/ttySIM" < /dev/null > "$rundir/sim.log" 2>&1 &
+    build/sim/hx5800-sim --pty "$rundir/ttySIM" --demo < /dev/null > "$rundir/sim.log" 2>&1 &
     sim_pid=$!
     for _ in $(seq 50); do [ -e "$rundir/ttySIM" ] && break; sleep 0.1; done
     if [ ! -e "$rundir/ttySIM" ]; then

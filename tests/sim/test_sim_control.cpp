@@ -45,7 +45,7 @@ void TestSimControl::defaults() {
     QCOMPARE(o.parity, 'N');
     QCOMPARE(o.baudCode(), 1);
     QCOMPARE(o.parityCode(), 0);
-    QVERIFY(!o.frozen && !o.verbose && !o.faults.silent && !o.faults.refuseFirstWrite);
+    QVERIFY(!o.frozen && !o.demo && !o.verbose && !o.faults.silent && !o.faults.refuseFirstWrite);
     QCOMPARE(o.faults.delayMs + o.faults.dropEvery + o.faults.corruptEvery + o.faults.exceptionEvery, 0);
 }
 
@@ -59,6 +59,7 @@ void TestSimControl::options_data() {
     QTest::newRow("parity odd") << QStringList{"--parity", "odd"} << "parityCode" << 1;
     QTest::newRow("parity even") << QStringList{"--parity", "even"} << "parityCode" << 2;
     QTest::newRow("static") << QStringList{"--static"} << "frozen" << 1;
+    QTest::newRow("demo") << QStringList{"--demo"} << "demo" << 1;
     QTest::newRow("open circuit") << QStringList{"--open-circuit", "129"} << "open" << 129;
     QTest::newRow("open circuit hex") << QStringList{"--open-circuit", "0xF0"} << "open" << 240;
     QTest::newRow("short circuit") << QStringList{"--short-circuit", "255"} << "short" << 255;
@@ -85,6 +86,7 @@ void TestSimControl::options() {
         {"baudCode", o.baudCode()},
         {"parityCode", o.parityCode()},
         {"frozen", o.frozen},
+        {"demo", o.demo},
         {"open", o.openCircuit},
         {"short", o.shortCircuit},
         {"silent", o.faults.silent},
@@ -150,7 +152,7 @@ void TestSimControl::helpNamesEveryOption() {
     QVERIFY(p.error.empty());
     QVERIFY(p.options.help);
     const QString help = QString::fromStdString(helpText());
-    for (const char* name : {"--pty", "--device", "--slave", "--baud", "--parity", "--static",
+    for (const char* name : {"--pty", "--device", "--slave", "--baud", "--parity", "--static", "--demo",
                              "--open-circuit", "--short-circuit", "--silent", "--delay", "--drop-every",
                              "--corrupt-every", "--exception-every", "--refuse-first-write", "--verbose"})
         QVERIFY2(help.contains(QLatin1String(name)), name);

@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <map>
 
 using namespace hx::sim;
 
@@ -51,6 +52,8 @@ class TestInstrument : public QObject {
     void writes_data();
     void writes();
     void circuitInputs();
+    void demoCircuitAlarmsComeAndGo_data();
+    void demoCircuitAlarmsComeAndGo();
     void switchedOffChannelsReadZeroWithoutAlarms();
     void pinnedInputsOverrideAndRelease();
 };
@@ -422,6 +425,51 @@ void TestInstrument::writes() {
         QCOMPARE(inst.holdingRegister(number), before);
     // the service side may set a calibration value that the line may not
     QCOMPARE(inst.setHolding(number, word(value)), result != WriteResult::IllegalAddress);
+}
+
+void TestInstrument::demoCircuitAlarmsComeAndGo_data() {
+    QTest::addColumn<bool>("demo");
+    QTest::addColumn<bool>("frozen");
+    QTest::newRow("demo") << true << false;
+    QTest::newRow("demo with frozen values") << true << true;
+    QTest::newRow("waves alone") << false << false;
+}
+
+void TestInstrument::demoCircuitAlarmsComeAndGo() {
+    QFETCH(bool, demo);
+    QFETCH(bool, frozen);
+    Instrument inst;
+    inst.setDemo(demo);
+    inst.setStatic(frozen);
+    // Over three minutes: how often each input changed, and the seconds it was on.
+    std::map<int, int> changes;
+    std::map<int, double> onSeconds;
+    std::map<int, bool> last;
+    bool relayFollowsOpenCircuit = true;
+    for (double t = 0; t < 180.0; t += 0.5) {
+        inst.update(t);
+        for (int d : {5, 14, kDiAlarmFirst, kDiRelay1, kDiRelay2}) {
+            const bool on = *inst.discreteInput(d);
+            if (t > 0 && on != last[d]) ++changes[d];
+            if (on) onSeconds[d] += 0.5;
+            last[d] = on;
+        }
+        relayFollowsOpenCircuit =
+            relayFollowsOpenCircuit && (!*inst.discreteInput(5) || *inst.discreteInput(kDiRelay2));
+        for (int d : {1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16})
+            QVERIFY2(!*inst.discreteInput(d), qPrintable(QString("input %1 at %2 s").arg(d).arg(t)));
+    }
+    QCOMPARE(changes[5], demo ? 6 : 0); // CH5 open circuit: 40..50 s of every minute
+    QCOMPARE(onSeconds[5], demo ? 30.0 : 0.0);
+    QCOMPARE(changes[14], demo ? 4 : 0); // CH6 short circuit: 20..28 s of every 90 s
+    QCOMPARE(onSeconds[14], demo ? 16.0 : 0.0);
+    QVERIFY(relayFollowsOpenCircuit);
+    if (demo) QVERIFY(changes[kDiRelay2] >= 6);
+    // The waves' own setpoint alarm of CH1 and DO1 with it come and go in the demo too.
+    if (!frozen) {
+        QVERIFY(changes[kDiAlarmFirst] >= 2);
+        QVERIFY(changes[kDiRelay1] >= 2);
+    }
 }
 
 void TestInstrument::circuitInputs() {
