@@ -66,6 +66,8 @@ QString recordingStatusText(const RecordingHealth& health)
         text += QStringLiteral("  最后记录 ") + date.toString(QStringLiteral("yyyy/MM/dd")) + QLatin1Char(' ') +
                 time.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" (槽 %1)").arg(health.lastSlot);
     }
+    if (health.lastRecordFailed)
+        text += QStringLiteral("  写入失败: ") + health.error;
     return text;
 }
 
@@ -92,6 +94,7 @@ RecordingHealth recordingHealthOf(const RecorderStatus& status)
         health.lastTime = status.lastRecordAt->time;
     }
     health.lastSlot = status.lastRecordSlot;
+    health.lastRecordFailed = status.lastRecordFailed;
     return health;
 }
 

@@ -16,6 +16,9 @@ struct RecordingHealth {
     double lastDate = 0;     // day number of the last committed record
     double lastTime = 0;     // its time of day
     int32_t lastSlot = 0;
+    bool lastRecordFailed = false; // the newest record due did not reach the database (error says why)
+    // Fine when the database is there and the newest record reached it.
+    bool healthy() const { return available && !lastRecordFailed; }
 };
 
 // "端口1 已关闭" / "端口1 已打开 /dev/ttyUSB0" / "端口1 无法打开 /dev/ttyS0: reason"

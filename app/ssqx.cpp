@@ -540,7 +540,7 @@ void ssqx::updateStatusLine()
     if (recordingHealth) {
         const RecordingHealth health = recordingHealth();
         statusRecording->setText(recordingStatusText(health));
-        restyle(statusRecording, health.available ? QString() : kAlertStyle);
+        restyle(statusRecording, health.healthy() ? QString() : kAlertStyle);
     } else {
         statusRecording->setText(QStringLiteral("记录: 尚未启动"));
     }

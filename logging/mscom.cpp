@@ -130,6 +130,7 @@ void mscom::storeRecord() {
     WriteOutcome outcome = WriteOutcome::Failed;
     if (storeAvailable()) outcome = store_->writeRecord(record);
 
+    status_.lastRecordFailed = outcome == WriteOutcome::Failed;
     if (outcome == WriteOutcome::Failed) {
         ++status_.recordsFailed;
         if (storeAvailable())

@@ -25,6 +25,7 @@ struct RecorderStatus {
     quint64 recordsCommitted = 0;             // with or without the pointer
     quint64 recordsWithoutPointer = 0;        // committed while sl_void had no pointer row
     quint64 recordsFailed = 0;                // due but not stored (no database, busy, write error)
+    bool lastRecordFailed = false;            // the newest record due was not stored
 };
 
 class mscom : public QObject {

@@ -42,8 +42,8 @@ void Heartbeat::reset() {
     resume();
 }
 
-ProgramHarness::ProgramHarness(QStringList simArgs, bool withDatabase)
-    : simArgs_(std::move(simArgs)), withDatabase_(withDatabase) {
+ProgramHarness::ProgramHarness(QStringList simArgs, bool withDatabase, QString databaseFolder)
+    : simArgs_(std::move(simArgs)), withDatabase_(withDatabase), databaseFolder_(std::move(databaseFolder)) {
     // Checked on every turn of the event loop that the heartbeat gets.
     watch_.setInterval(10);
     QObject::connect(&watch_, &QTimer::timeout, [this] {

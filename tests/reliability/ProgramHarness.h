@@ -40,7 +40,9 @@ class Heartbeat : public QObject {
 class ProgramHarness {
   public:
     // withDatabase false: the program starts without its database (none at the path).
-    explicit ProgramHarness(QStringList simArgs = {"--static"}, bool withDatabase = true);
+    // databaseFolder: where the database lives (default: the harness's temporary folder).
+    explicit ProgramHarness(QStringList simArgs = {"--static"}, bool withDatabase = true,
+                            QString databaseFolder = {});
     ~ProgramHarness();
 
     // Simulator, database, program, "打开", and the first polled values. False with the
@@ -52,7 +54,9 @@ class ProgramHarness {
     ssqx& window() { return *app_->mainWindow(); }
     SimProcess& sim() { return *sim_; }
     Heartbeat& heartbeat() { return heartbeat_; }
-    QString databasePath() const { return dir_.filePath(QStringLiteral("Rdatabj.db")); }
+    QString databasePath() const {
+        return (databaseFolder_.isEmpty() ? dir_.path() : databaseFolder_) + QStringLiteral("/Rdatabj.db");
+    }
     QString folder() const { return dir_.path(); }
 
     // A run-time command to the simulator, outside the heartbeat.
@@ -77,6 +81,7 @@ class ProgramHarness {
 
     QStringList simArgs_;
     bool withDatabase_;
+    QString databaseFolder_;
     QTemporaryDir dir_;
     std::unique_ptr<SimProcess> sim_;
     std::unique_ptr<Application> app_;
