@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/Clock.h"
 #include "core/SharedState.h"
 #include "logging/RecordStore.h"
 #include "trend/TrendRenderer.h"
@@ -19,6 +20,13 @@ bool ringWrapped() {
     return Ring_Wrapped != kFalse;
 }
 
+// A record can take a place in the window when it has an instant: a calendar day and a time
+// of day. One without (a date or time edited to NULL, text or nonsense) cannot be put in
+// order among the others and is left out.
+bool hasInstant(const StoredRecord& r) {
+    return dateOfDayNumber(r.date).isValid() && r.time >= 0 && r.time < 1;
+}
+
 } // namespace
 
 HistoryReview::HistoryReview(TrendState& state, RecordStore* store, TrendView& view)
@@ -26,7 +34,10 @@ HistoryReview::HistoryReview(TrendState& state, RecordStore* store, TrendView& v
 
 void HistoryReview::readRingPosition() {
     if (!store_ || !store_->isOpen()) return;
-    if (const auto pointer = store_->readPointer()) state_.Ring_Pos = pointer->first;
+    // A pointer outside the ring (another program's edit) is read as no pointer: the window
+    // stays where it was instead of jumping to records it does not name.
+    if (const auto pointer = store_->readPointer(); pointer && isRingPointer(pointer->first))
+        state_.Ring_Pos = pointer->first;
     // Rows are added until the ring is full and never deleted, so once the last slot is
     // there the ring has wrapped for good; one primary-key lookup until then.
     if (!ringWrapped()) {
@@ -58,6 +69,7 @@ void HistoryReview::LoadWindow() {
     std::optional<std::vector<StoredRecord>> records;
     if (store_ && store_->isOpen()) records = store_->selectWindow(state_.Win_Start, state_.Win_End, winLen);
     if (records) {
+        std::erase_if(*records, [](const StoredRecord& r) { return !hasInstant(r); });
         // Fewer records than the window leaves the newest slots cleared.
         const int n =
             std::min({static_cast<int>(records->size()), static_cast<int>(winLen), kTrendSlots - 1});
