@@ -150,12 +150,15 @@ void HistoryReview::setWindowEndForPage(int32_t p) {
     const int32_t r = state_.Ring_Pos;
     if (r > p) {
         state_.Win_End = r - p;
+    } else if (ringWrapped()) {
+        // Behind slot 1 lie the last slots of the ring; P records behind Ring_Pos = P is
+        // slot 65500 itself (keeping the old end there would show the page before again).
+        state_.Win_End = kRingSize - (p - r);
     } else if (r < p) {
-        // Behind slot 1 lie the last slots of the ring only when it has wrapped; before
-        // that the page stays on the first records.
-        state_.Win_End = ringWrapped() ? kRingSize - (p - r) : r;
+        // Before the ring has wrapped the page stays on the first records.
+        state_.Win_End = r;
     }
-    // Ring_Pos equal to P leaves Win_End as it was.
+    // Ring_Pos equal to P on a ring that has not wrapped leaves Win_End as it was.
 }
 
 void HistoryReview::olderPage() {
@@ -188,7 +191,7 @@ void HistoryReview::updateProbeEnd(int32_t p) {
     const int32_t r = state_.Ring_Pos;
     if (r > p)
         state_.Probe_End = r - p;
-    else if (ringWrapped() && r < p)
+    else if (ringWrapped())
         state_.Probe_End = kRingSize - (p - r);
 }
 

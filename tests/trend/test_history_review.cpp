@@ -282,9 +282,10 @@ class TestHistoryReview : public QObject {
             << 101 << 100 << 1085 << 1 << 440 << 440 << false << 321 << 120;
         QTest::newRow("wrapped 100: page 1087 holds the oldest 321 records")
             << 101 << 100 << 1086 << 1 << 380 << 421 << true << 321 << 101;
-        // Ring_Pos equal to P on a wrapped ring: the page of P = 120 repeats page 1.
+        // Ring_Pos equal to P on a wrapped ring: the page of P = 120 ends at slot 65500 (it
+        // never repeats page 1).
         QTest::newRow("wrapped 120: Ring_Pos equal to P")
-            << 121 << 120 << 0 << 2 << 60 << 60 << false << 321 << 65240;
+            << 121 << 120 << 0 << 2 << 65500 << 65500 << false << 321 << 65180;
         // Newest in slot 60000: paging goes on past slot 1 to the older records after 60000.
         QTest::newRow("wrapped 60000: page 995 passes slot 1")
             << 60001 << 60000 << 994 << 1 << 300 << 300 << false << 321 << 65480;
