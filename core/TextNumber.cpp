@@ -2,21 +2,27 @@
 
 #include <cfenv>
 #include <cmath>
+#include <limits>
 #include <string>
 
 namespace hx {
 
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
 } // namespace
 
-double leadingNumber(const QString& text) { return leadingNumberOf(text).value_or(0.0); }
+double leadingNumber(const QString& text) {
+    return leadingNumberOf(text).value_or(0.0);
+}
 
-std::optional<double> leadingNumberOf(const QString& text)
-{
+std::optional<double> leadingNumberOf(const QString& text) {
     // Collect the recognised characters into a plain ASCII number text, then let strtod
     // read it; blanks between the characters of the number are passed over.
     std::string number;
@@ -51,8 +57,7 @@ std::optional<double> leadingNumberOf(const QString& text)
             ++i;
         }
     }
-    if (!digits)
-        return std::nullopt;
+    if (!digits) return std::nullopt;
     if (i < n && (text[i] == u'e' || text[i] == u'E')) {
         // The exponent counts only when digits follow it ("1e" reads as 1).
         std::string exponent = "e";
@@ -71,42 +76,37 @@ std::optional<double> leadingNumberOf(const QString& text)
             }
             ++j;
         }
-        if (expDigits)
-            number += exponent;
+        if (expDigits) number += exponent;
     }
     return std::strtod(number.c_str(), nullptr);
 }
 
-double roundHalfEven(double v)
-{
+double roundHalfEven(double v) {
     // nearbyint follows the current rounding mode; the program never changes it from
     // round-to-nearest-even, but say so explicitly rather than rely on it.
     const int saved = std::fegetround();
-    if (saved != FE_TONEAREST)
-        std::fesetround(FE_TONEAREST);
+    if (saved != FE_TONEAREST) std::fesetround(FE_TONEAREST);
     const double r = std::nearbyint(v);
-    if (saved != FE_TONEAREST)
-        std::fesetround(saved);
+    if (saved != FE_TONEAREST) std::fesetround(saved);
     return r;
 }
 
-std::optional<int32_t> toInt32(double v)
-{
-    if (!std::isfinite(v))
-        return std::nullopt;
+std::optional<int32_t> toInt32(double v) {
+    if (!std::isfinite(v)) return std::nullopt;
     const double r = roundHalfEven(v);
-    if (r < -2147483648.0 || r > 2147483647.0)
-        return std::nullopt;
+    if (r < -2147483648.0 || r > 2147483647.0) return std::nullopt;
     return static_cast<int32_t>(r);
 }
 
-std::optional<int32_t> numberOfText(const QString& text) { return toInt32(leadingNumber(text)); }
+std::optional<int32_t> numberOfText(const QString& text) {
+    return toInt32(leadingNumber(text));
+}
 
-std::optional<int32_t> entryValueOf(const QString& text)
-{
+std::optional<int32_t> entryValueOf(const QString& text) {
     const std::optional<double> number = leadingNumberOf(text);
-    if (!number)
-        return std::nullopt;
+    // Beyond single precision the conversion itself is undefined; such a value fits no
+    // register anyway.
+    if (!number || !(std::fabs(*number) <= std::numeric_limits<float>::max())) return std::nullopt;
     return toInt32(double(float(*number)));
 }
 

@@ -14,10 +14,18 @@ namespace hx {
 
 constexpr int32_t kRingSize = 65500;
 
+// A ring pointer as a reader can use it: the slot of the newest record, or 0 before the
+// first record.
+constexpr bool isRingPointer(int32_t pointer) {
+    return pointer >= 0 && pointer <= kRingSize;
+}
+
+// A record as read back. A column that holds no number (another program's edit: NULL,
+// text, an infinity, a value beyond single precision) reads as NaN.
 struct StoredRecord {
-    int32_t id = 0;   // ring slot 1..65500
-    double date = 0;  // whole day number
-    double time = 0;  // fraction of a day
+    int32_t id = 0;                 // ring slot 1..65500
+    double date = 0;                // whole day number
+    double time = 0;                // fraction of a day
     std::array<float, 10> values{}; // CH1..CH8, DA1, DA2
 };
 
@@ -28,7 +36,7 @@ enum class WriteOutcome {
 };
 
 class RecordStore {
-public:
+  public:
     virtual ~RecordStore() = default;
 
     virtual bool isOpen() const = 0;

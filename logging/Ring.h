@@ -10,9 +10,11 @@ namespace hx {
 
 // The slot counter as the recorder keeps it between reading the pointer and deciding a
 // record: a pointer at or beyond the ring size starts the ring again (65499 is the last
-// value kept, so the next record goes to 65500 and the one after it to 1).
+// value kept, so the next record goes to 65500 and the one after it to 1). A negative
+// pointer (another program's edit) names no slot either and starts the ring again too;
+// kept, it would send the next records to slots nobody reads.
 constexpr int32_t ringCounterOf(int32_t pointer) {
-    return pointer >= kRingSize ? 0 : pointer;
+    return pointer >= kRingSize || pointer < 0 ? 0 : pointer;
 }
 
 // First slot before a window of winLen records ending at slot winEnd; a window that

@@ -28,7 +28,7 @@ using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
 // Resets a statement when a step sequence ends, so a read never keeps its snapshot open.
 class ResetOnExit {
-public:
+  public:
     explicit ResetOnExit(sqlite3_stmt* statement) : statement_(statement) {}
     ~ResetOnExit() {
         sqlite3_reset(statement_);
@@ -37,7 +37,7 @@ public:
     ResetOnExit(const ResetOnExit&) = delete;
     ResetOnExit& operator=(const ResetOnExit&) = delete;
 
-private:
+  private:
     sqlite3_stmt* statement_;
 };
 
@@ -62,13 +62,35 @@ std::optional<int32_t> pointerValue(sqlite3_stmt* statement, int column) {
     }
 }
 
+// A stored number as a record holds it. What another program may leave in a column (NULL,
+// text, a blob, an infinity) is no number: NaN, never a plausible 0.
+double numberOfColumn(sqlite3_stmt* statement, int column) {
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return static_cast<double>(sqlite3_column_int64(statement, column));
+    case SQLITE_FLOAT: {
+        const double v = sqlite3_column_double(statement, column);
+        return std::isfinite(v) ? v : std::numeric_limits<double>::quiet_NaN();
+    }
+    default:
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+}
+
+// A value column in single precision; a number beyond its range is no reading either.
+float valueOfColumn(sqlite3_stmt* statement, int column) {
+    const double v = numberOfColumn(statement, column);
+    if (!(std::fabs(v) <= std::numeric_limits<float>::max())) return std::numeric_limits<float>::quiet_NaN();
+    return static_cast<float>(v);
+}
+
 StoredRecord recordOfRow(sqlite3_stmt* statement) {
     StoredRecord record;
     record.id = static_cast<int32_t>(sqlite3_column_int64(statement, 0));
-    record.date = sqlite3_column_double(statement, 1);
-    record.time = sqlite3_column_double(statement, 2);
+    record.date = numberOfColumn(statement, 1);
+    record.time = numberOfColumn(statement, 2);
     for (int i = 0; i < kValueColumns; ++i)
-        record.values[i] = static_cast<float>(sqlite3_column_double(statement, kFirstValueColumn + i));
+        record.values[i] = valueOfColumn(statement, kFirstValueColumn + i);
     return record;
 }
 

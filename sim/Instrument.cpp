@@ -68,8 +68,10 @@ constexpr std::array<int, 8> kCalibrationHead = {1, 4012, 3987, 0, 12, 253, 251,
 constexpr std::array<int, 6> kCalibrationChannel = {10012, 9987, 35, 20480, 118, 30960};
 
 double noiseOf(int channel, double seconds) {
-    // splitmix64 of (channel, half-second slot): repeatable for a given time
-    uint64_t x = (static_cast<uint64_t>(channel) << 40) ^ static_cast<uint64_t>(std::floor(seconds * 2.0));
+    // splitmix64 of (channel, half-second slot): repeatable for a given time. The slot goes
+    // through a signed integer: a time before the start (negative) has no unsigned value.
+    const auto slot = static_cast<int64_t>(std::floor(seconds * 2.0));
+    uint64_t x = (static_cast<uint64_t>(channel) << 40) ^ static_cast<uint64_t>(slot);
     x += 0x9E3779B97F4A7C15ull;
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
     x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;

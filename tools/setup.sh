@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the build, the program and the tests need on a fresh Debian 12 machine
-# (only what is missing), then configures and builds into ./build.
+# (only what is missing), then configures and builds into ./build (or $BUILD_DIR; with
+# HX_SANITIZE=ON the sanitizer build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libmodbus-dev libsqlite3-dev sqlite3
-          qt6-serialbus-dev qt6-serialport-dev socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth fonts-wqy-zenhei)
+          qt6-serialbus-dev qt6-serialport-dev socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth fonts-wqy-zenhei
+          clang-14 libfuzzer-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -18,5 +20,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" > /dev/null
-cmake --build build -j"$(nproc)"
+build="${BUILD_DIR:-build}"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" -DHX_SANITIZE="${HX_SANITIZE:-OFF}" > /dev/null
+cmake --build "$build" -j"$(nproc)"

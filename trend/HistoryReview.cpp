@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/Clock.h"
 #include "core/SharedState.h"
 #include "logging/RecordStore.h"
 #include "trend/HistoryConnection.h"
@@ -18,6 +19,13 @@ constexpr int kLastClearedSlot = 321;
 
 bool ringWrapped() {
     return Ring_Wrapped != kFalse;
+}
+
+// A record can take a place in the window when it has an instant: a calendar day and a time
+// of day. One without (a date or time edited to NULL, text or nonsense) cannot be put in
+// order among the others and is left out.
+bool hasInstant(const StoredRecord& r) {
+    return dateOfDayNumber(r.date).isValid() && r.time >= 0 && r.time < 1;
 }
 
 } // namespace
@@ -46,7 +54,9 @@ void HistoryReview::readRingPosition() {
         pointer = store->readPointer();
     }
     noteRead(pointer.has_value());
-    if (pointer) state_.Ring_Pos = pointer->first;
+    // A pointer outside the ring (another program's edit) is read as no pointer: the window
+    // stays where it was instead of jumping to records it does not name.
+    if (pointer && isRingPointer(pointer->first)) state_.Ring_Pos = pointer->first;
     // Rows are added until the ring is full and never deleted, so once the last slot is
     // there the ring has wrapped for good; one primary-key lookup until then. (The read above
     // may have closed a store whose file was replaced.)
@@ -82,6 +92,7 @@ void HistoryReview::LoadWindow() {
         noteRead(records.has_value());
     }
     if (records) {
+        std::erase_if(*records, [](const StoredRecord& r) { return !hasInstant(r); });
         // Fewer records than the window leaves the newest slots cleared.
         const int n =
             std::min({static_cast<int>(records->size()), static_cast<int>(winLen), kTrendSlots - 1});
@@ -162,12 +173,15 @@ void HistoryReview::setWindowEndForPage(int32_t p) {
     const int32_t r = state_.Ring_Pos;
     if (r > p) {
         state_.Win_End = r - p;
-    } else {
-        // Behind slot 1 lie the last slots of the ring only when it has wrapped (a page P
-        // equal to Ring_Pos ends at slot 65500); before that the page stays on the first
-        // records.
-        state_.Win_End = ringWrapped() ? kRingSize - (p - r) : r;
+    } else if (ringWrapped()) {
+        // Behind slot 1 lie the last slots of the ring; P records behind Ring_Pos = P is
+        // slot 65500 itself (keeping the old end there would show the page before again).
+        state_.Win_End = kRingSize - (p - r);
+    } else if (r < p) {
+        // Before the ring has wrapped the page stays on the first records.
+        state_.Win_End = r;
     }
+    // Ring_Pos equal to P on a ring that has not wrapped leaves Win_End as it was.
 }
 
 void HistoryReview::olderPage() {

@@ -41,13 +41,16 @@ class HistoryReview {
     // window's); the connection tells whether each read succeeded. Must outlive this object.
     void setConnection(HistoryConnection* connection) { connection_ = connection; }
 
-    // Ring_Pos from the ring pointer; a failed read keeps the old value. Also notes in
+    // Ring_Pos from the ring pointer; a failed read, or a pointer outside 0..65500, keeps
+    // the old value. Also notes in
     // Ring_Wrapped (shared state) once the ring has wrapped.
     void readRingPosition();
     // Slots 0..321: date, time and the values of channels 0..9 to 0.
     void ClearWindow();
     // Win_Len records ending at ring slot Win_End into slots 1..Win_Len, oldest first,
-    // with gap marks; then the first visible slot's date and time to the view.
+    // with gap marks; then the first visible slot's date and time to the view. A record
+    // without a readable date and time is left out; a value that is no number stays NaN and
+    // its curve segments are not drawn.
     void LoadWindow();
 
     // Window load of the main window: zoom level 1, no gap marks, the newest 241 records,

@@ -7,9 +7,8 @@ using hx::numberOfText;
 
 class TextNumberTest : public QObject {
     Q_OBJECT
-private slots:
-    void convertibleTexts_data()
-    {
+  private slots:
+    void convertibleTexts_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("expected");
         QTest::newRow("plain") << "42" << 42;
@@ -44,8 +43,7 @@ private slots:
         QTest::newRow("second number ignored") << "12-5" << 12;
         QTest::newRow("unsigned register form") << "63537" << 63537;
     }
-    void convertibleTexts()
-    {
+    void convertibleTexts() {
         QFETCH(QString, text);
         QFETCH(int, expected);
         const auto value = numberOfText(text);
@@ -55,8 +53,7 @@ private slots:
 
     // A number outside the signed 32-bit range is reported as not convertible, so the
     // caller writes nothing.
-    void outOfRangeTexts_data()
-    {
+    void outOfRangeTexts_data() {
         QTest::addColumn<QString>("text");
         QTest::newRow("5e9") << "5e9";
         QTest::newRow("just above") << "2147483647.5";
@@ -64,16 +61,14 @@ private slots:
         QTest::newRow("huge exponent") << "1e999";
         QTest::newRow("very long digits") << QString(400, QLatin1Char('9'));
     }
-    void outOfRangeTexts()
-    {
+    void outOfRangeTexts() {
         QFETCH(QString, text);
         QVERIFY(!numberOfText(text).has_value());
     }
 
     // The writers' reading: single precision, and a text that does not begin with a number
     // is refused instead of read as 0.
-    void entryValues_data()
-    {
+    void entryValues_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("expected"); // -1 for refused
         QTest::newRow("half to even") << "12.5" << 12;
@@ -84,16 +79,17 @@ private slots:
         QTest::newRow("empty") << "" << -1;
         QTest::newRow("only a sign") << "-" << -1;
         QTest::newRow("too large") << "5e9" << -1;
+        QTest::newRow("beyond single precision") << "1e300" << -1;
+        QTest::newRow("beyond single precision, negative") << "-4e38" << -1;
+        QTest::newRow("infinite") << "1e999" << -1;
     }
-    void entryValues()
-    {
+    void entryValues() {
         QFETCH(QString, text);
         QFETCH(int, expected);
         QCOMPARE(hx::entryValueOf(text), expected == -1 ? std::nullopt : std::optional<int32_t>(expected));
     }
 
-    void leadingNumberKeepsFractions()
-    {
+    void leadingNumberKeepsFractions() {
         QCOMPARE(hx::leadingNumber(" -12.25xyz"), -12.25);
         QCOMPARE(hx::leadingNumber("36000.4"), 36000.4);
         QCOMPARE(hx::leadingNumber(""), 0.0);

@@ -65,7 +65,7 @@ QDateTime at(const char* text) {
 
 // Throws from every call, as a store written with throwing code might.
 class ThrowingStore final : public RecordStore {
-public:
+  public:
     bool isOpen() const override { return true; }
     QString path() const override { return "throwing"; }
     QString lastError() const override { return {}; }
@@ -86,7 +86,7 @@ Q_DECLARE_METATYPE(hx::WriteOutcome)
 class TestRecorder : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init() { resetSharedState(); }
 
     void recordsByItsOwnTimerWithoutBeingShown();
@@ -138,6 +138,9 @@ void TestRecorder::ringSlots_data() {
     QTest::newRow("65499: last slot, then slot 1") << 65499 << QList<int>{65500, 1, 2};
     QTest::newRow("65500 starts the ring again") << 65500 << QList<int>{1, 2};
     QTest::newRow("70000 is outside the ring") << 70000 << QList<int>{1, 2};
+    QTest::newRow("-5 is outside the ring too") << -5 << QList<int>{1, 2};
+    QTest::newRow("-1") << -1 << QList<int>{1, 2};
+    QTest::newRow("most negative 32-bit") << int(-2147483647 - 1) << QList<int>{1, 2};
 }
 
 void TestRecorder::ringSlots() {
@@ -467,6 +470,14 @@ void TestRecorder::pointerIsReadOnEveryTick_data() {
         << "update sl_void set p0=NULL" << 22 << WriteOutcome::Committed;
     QTest::newRow("text: the counter goes on")
         << "update sl_void set p0='x'" << 22 << WriteOutcome::Committed;
+    QTest::newRow("made negative: the ring starts again")
+        << "update sl_void set p0=-5" << 1 << WriteOutcome::Committed;
+    QTest::newRow("70000 written as text: the ring starts again")
+        << "update sl_void set p0='70000'" << 1 << WriteOutcome::Committed;
+    QTest::newRow("beyond 32 bits: the counter goes on")
+        << "update sl_void set p0=1e300" << 22 << WriteOutcome::Committed;
+    QTest::newRow("infinity: the counter goes on")
+        << "update sl_void set p0=9e999" << 22 << WriteOutcome::Committed;
     QTest::newRow("row deleted: the counter goes on")
         << "delete from sl_void" << 22 << WriteOutcome::CommittedWithoutPointer;
 }

@@ -1,6 +1,8 @@
 // History review against a real recording database: an SQLite file in a temporary folder,
 // created as hx5800-initdb creates it and filled through the store's own writeRecord on a
 // connection of its own, as the recorder does.
+#include <cmath>
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -224,6 +226,118 @@ class TestHistoryReviewSqlite : public QObject {
         review.olderPage();
         verifyWindow(st, 0, 0);
         QCOMPARE(int(st.Page_Back), 1);
+    }
+
+    // Another program edited the database: the live window (ids 760..1000) shows every
+    // record it can place in time, a value that is no number as NaN (drawn as a hole in its
+    // curve, never as a plausible 0), and leaves out records without a date and time.
+    void hostileContent_data() {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QList<int>>("leftOut");  // ids missing from the window
+        QTest::addColumn<int>("noNumberChannel"); // channel of id 900 that reads NaN, -1 none
+        QTest::addColumn<float>("channel4Of900");
+        const QList<int> none;
+        QTest::newRow("NULL value") << "update pv_data set ch1=NULL where w_id=900" << none << 0 << 904.0f;
+        QTest::newRow("text in a number column")
+            << "update pv_data set ch2='abc' where w_id=900" << none << 1 << 904.0f;
+        QTest::newRow("infinity") << "update pv_data set ch3=9e999 where w_id=900" << none << 2 << 904.0f;
+        QTest::newRow("1e300, beyond single precision")
+            << "update pv_data set da2=1e300 where w_id=900" << none << 9 << 904.0f;
+        QTest::newRow("blob") << "update pv_data set ch8=x'0102' where w_id=900" << none << 7 << 904.0f;
+        QTest::newRow("a number written as text is a number")
+            << "update pv_data set ch5='12.5' where w_id=900" << none << -1 << 12.5f;
+        QTest::newRow("an integer is a number")
+            << "update pv_data set ch5=-7 where w_id=900" << none << -1 << -7.0f;
+        QTest::newRow("NULL date") << "update pv_data set w_date=NULL where w_id=900" << QList<int>{900} << -1
+                                   << 904.0f;
+        QTest::newRow("text time") << "update pv_data set w_time='noon' where w_id=900" << QList<int>{900}
+                                   << -1 << 904.0f;
+        QTest::newRow("time beyond one day")
+            << "update pv_data set w_time=5 where w_id=900" << QList<int>{900} << -1 << 904.0f;
+        QTest::newRow("date no calendar knows")
+            << "update pv_data set w_date=1e300 where w_id=900" << QList<int>{900} << -1 << 904.0f;
+        QTest::newRow("rows deleted")
+            << "delete from pv_data where w_id between 800 and 809"
+            << QList<int>{800, 801, 802, 803, 804, 805, 806, 807, 808, 809} << -1 << 904.0f;
+    }
+    void hostileContent() {
+        QFETCH(QString, edit);
+        QFETCH(QList<int>, leftOut);
+        QFETCH(int, noNumberChannel);
+        QFETCH(float, channel4Of900);
+        {
+            Recorder recorder(path_);
+            QVERIFY(recorder.write(1, 1000, 1000));
+        }
+        QVERIFY(execSql(path_, edit.toUtf8().constData()));
+
+        auto store = openRecordStore(path_);
+        TrendState st;
+        RecordingTrendView view(st);
+        HistoryReview review(st, store.get(), view);
+        review.openLiveWindow();
+        QCOMPARE(st.Ring_Pos, 1000);
+
+        int slot = 0;
+        for (int id = 760; id <= 1000; ++id) {
+            if (leftOut.contains(id)) continue;
+            ++slot;
+            for (int c = 0; c < kDrawnChannels; ++c) {
+                const float v = st.Trend_Value[c][slot];
+                if (id == 900 && c == noNumberChannel)
+                    QVERIFY2(std::isnan(v), qPrintable(QString::number(v)));
+                else if (id == 900 && c == 4)
+                    QCOMPARE(v, channel4Of900);
+                else
+                    QCOMPARE(v, float(id + c));
+            }
+            QCOMPARE(st.Trend_Date[slot] + st.Trend_Time[slot],
+                     ringRecord(id, 1000).date + ringRecord(id, 1000).time);
+        }
+        QCOMPARE(slot, 241 - int(leftOut.size()));
+        for (int s = slot + 1; s <= 321; ++s) // fewer records: the newest slots stay cleared
+            QVERIFY(st.Trend_Value[0][s] == 0 && st.Trend_Date[s] == 0 && st.Trend_Time[s] == 0);
+        // Ten seconds, or one, between neighbours: no gap is marked.
+        for (int s = 0; s <= 321; ++s)
+            QCOMPARE(int(st.Gap_Mark[s]), 0);
+
+        // The chart drew every line at a finite place, and the hole where the value is none.
+        QCOMPARE(view.redraws, 1);
+        for (const RecordedLine& l : view.canvas.visibleLines())
+            QVERIFY(std::isfinite(l.x1) && std::isfinite(l.y1) && std::isfinite(l.x2) && std::isfinite(l.y2));
+    }
+
+    // A pointer outside the ring names no record: history keeps the window it had instead of
+    // showing records the pointer does not name.
+    void pointerOutsideTheRingKeepsTheWindow_data() {
+        QTest::addColumn<QString>("edit");
+        QTest::newRow("negative") << "update sl_void set p0=-5";
+        QTest::newRow("past the ring") << "update sl_void set p0=70000";
+        QTest::newRow("NULL") << "update sl_void set p0=NULL";
+        QTest::newRow("text") << "update sl_void set p0='abc'";
+        QTest::newRow("huge") << "update sl_void set p0=1e300";
+        QTest::newRow("no row") << "delete from sl_void";
+    }
+    void pointerOutsideTheRingKeepsTheWindow() {
+        QFETCH(QString, edit);
+        {
+            Recorder recorder(path_);
+            QVERIFY(recorder.write(1, 1000, 1000));
+        }
+        auto store = openRecordStore(path_);
+        TrendState st;
+        RecordingTrendView view(st);
+        HistoryReview review(st, store.get(), view);
+        review.openLiveWindow();
+        verifyWindow(st, 241, 760);
+
+        QVERIFY(execSql(path_, edit.toUtf8().constData()));
+        review.reloadLiveWindow();
+        QCOMPARE(st.Ring_Pos, 1000);
+        verifyWindow(st, 241, 760);
+        review.olderPage();
+        QCOMPARE(st.Win_End, 940);
+        verifyWindow(st, 321, 620);
     }
 
     void pagingAcrossTheWrapToTheOldestRecord() {

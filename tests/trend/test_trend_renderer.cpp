@@ -1,6 +1,8 @@
 // The chart geometry through a recording canvas: grid, zoom, time labels, gap markers,
 // vertical scale and curves.
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #include <QTest>
 
@@ -364,6 +366,55 @@ class TestTrendRenderer : public QObject {
             QCOMPARE(QLineF(markers[n].x1, markers[n].y1, markers[n].x2, markers[n].y2),
                      QLineF(markerXs[n], 0, markerXs[n], 9000));
         }
+    }
+
+    // A value that is no reading (what a damaged database reads as) or that lies beyond what
+    // the scale can place leaves out the two segments that touch it; every line drawn has
+    // finite coordinates. A finite value far off the scale is still drawn, off the surface.
+    void valuesThatCannotBePlaced_data() {
+        QTest::addColumn<int>("ySpan");
+        QTest::addColumn<float>("value");
+        QTest::addColumn<int>("segments");
+        QTest::addColumn<double>("y"); // of the odd slot when drawn
+        const float inf = std::numeric_limits<float>::infinity();
+        QTest::newRow("NaN") << 1500 << std::numeric_limits<float>::quiet_NaN() << 58 << 0.0;
+        QTest::newRow("+infinity") << 1500 << inf << 58 << 0.0;
+        QTest::newRow("-infinity") << 1500 << -inf << 58 << 0.0;
+        QTest::newRow("largest single: k x value overflows")
+            << 1500 << std::numeric_limits<float>::max() << 58 << 0.0;
+        QTest::newRow("span 1: 3e36 x 7500 overflows") << 1 << 3e36f << 58 << 0.0;
+        QTest::newRow("1e30: far above the top") << 1500 << 1e30f << 60 << 7508.0 - double(5 * 1e30f);
+        QTest::newRow("-1e30: far below the bottom") << 1500 << -1e30f << 60 << 7508.0 + double(5 * 1e30f);
+        QTest::newRow("span 0: infinity is still left out (0 x infinity)") << 0 << inf << 58 << 0.0;
+    }
+    void valuesThatCannotBePlaced() {
+        QFETCH(int, ySpan);
+        QFETCH(float, value);
+        QFETCH(int, segments);
+        QFETCH(double, y);
+        Y_Span = static_cast<int16_t>(ySpan);
+        TrendState st = filledWindow(1, 241, 241, 241, 241, 12 * 3600);
+        constexpr int kOddSlot = 200; // segments 20 and 21 at level 1 touch it
+        st.Trend_Value[4][kOddSlot] = value;
+        RecordingCanvas canvas;
+        TrendLabels labels;
+        redraw(st, canvas, labels);
+
+        for (const RecordedLine& l : canvas.visibleLines())
+            QVERIFY(std::isfinite(l.x1) && std::isfinite(l.y1) && std::isfinite(l.x2) && std::isfinite(l.y2));
+        const auto curve = curveOf(canvas, 4);
+        QCOMPARE(int(curve.size()), segments);
+        const double x = std::nearbyint(double((kOddSlot - 180) * st.X_Step));
+        const auto touching = std::count_if(curve.begin(), curve.end(),
+                                            [x](const RecordedLine& l) { return l.x1 == x || l.x2 == x; });
+        QCOMPARE(int(touching), segments == 60 ? 2 : 0);
+        if (segments == 60) {
+            const auto into =
+                std::find_if(curve.begin(), curve.end(), [x](const RecordedLine& l) { return l.x2 == x; });
+            QCOMPARE(into->y2, y);
+        }
+        // The other channels are untouched.
+        QCOMPARE(int(curveOf(canvas, 3).size()), 60);
     }
 
     void slotsOutsideTheWindowAreLeftOut_data() {
