@@ -50,7 +50,8 @@ ProgramHarness::ProgramHarness(QStringList simArgs, bool withDatabase, QString d
         if (!insane_ && app_ && app_->mainWindow() && !valuesAreSane()) {
             insane_ = true;
             for (int c = 0; c < 10; ++c)
-                firstInsane_ += QStringLiteral("%1 (%2) ").arg(Pv_Value[c]).arg(app_->mainWindow()->D_3W[c]->text());
+                firstInsane_ +=
+                    QStringLiteral("%1 (%2) ").arg(Pv_Value[c]).arg(app_->mainWindow()->D_3W[c]->text());
         }
     });
 }
@@ -133,13 +134,14 @@ qint64 ProgramHarness::msUntilFreshValues(int timeoutMs) {
 
 bool ProgramHarness::recordsAreSane(QString* first) const {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(databasePath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(databasePath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) !=
+        SQLITE_OK) {
         sqlite3_close(db);
         return false;
     }
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "select w_id, ch1, ch2, ch3, ch4, ch5, ch6, ch7, ch8, da1, da2 from pv_data", -1, &st,
-                       nullptr);
+    sqlite3_prepare_v2(db, "select w_id, ch1, ch2, ch3, ch4, ch5, ch6, ch7, ch8, da1, da2 from pv_data", -1,
+                       &st, nullptr);
     bool sane = true;
     while (sane && st && sqlite3_step(st) == SQLITE_ROW) {
         // Per channel: nothing polled yet (a record can fall between the calls of the first

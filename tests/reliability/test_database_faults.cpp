@@ -44,7 +44,8 @@ bool setImmutable(const QString& path, bool on) {
 }
 
 bool makeReadOnly(const QString& path, bool on) {
-    QFile::setPermissions(path, on ? QFileDevice::ReadOwner : QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QFile::setPermissions(path,
+                          on ? QFileDevice::ReadOwner : QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return geteuid() != 0 || setImmutable(path, on);
 }
 

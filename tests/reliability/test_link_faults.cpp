@@ -29,15 +29,21 @@ class LinkFaultsTest : public QObject {
 
   private slots:
     void theProgramRidesOutLineFaults_data() {
-        QTest::addColumn<QString>("on");  // simulator command that starts the fault ("" = special)
-        QTest::addColumn<QString>("off"); // and ends it
+        QTest::addColumn<QString>("on");    // simulator command that starts the fault ("" = special)
+        QTest::addColumn<QString>("off");   // and ends it
         QTest::addColumn<QString>("named"); // what the status line shows, a counter above 0
-        QTest::newRow("silent instrument") << "silent on" << "silent off" << u8"超时 [1-9]";
-        QTest::newRow("every 5th answer corrupt") << "corrupt-every 5" << "corrupt-every 0" << u8"校验错 [1-9]";
-        QTest::newRow("answers after the time limit") << "delay 150" << "delay 0" << u8"超时 [1-9]";
-        QTest::newRow("exception answers") << "exception-every 3" << "exception-every 0" << u8"异常 [1-9]";
-        QTest::newRow("instrument stopped and continued") << "" << "pause" << u8"超时 [1-9]";
-        QTest::newRow("device removed and created again") << "" << "remove" << u8"设备错 [1-9]";
+        QTest::newRow("silent instrument") << "silent on"
+                                           << "silent off" << u8"超时 [1-9]";
+        QTest::newRow("every 5th answer corrupt") << "corrupt-every 5"
+                                                  << "corrupt-every 0" << u8"校验错 [1-9]";
+        QTest::newRow("answers after the time limit") << "delay 150"
+                                                      << "delay 0" << u8"超时 [1-9]";
+        QTest::newRow("exception answers") << "exception-every 3"
+                                           << "exception-every 0" << u8"异常 [1-9]";
+        QTest::newRow("instrument stopped and continued") << ""
+                                                          << "pause" << u8"超时 [1-9]";
+        QTest::newRow("device removed and created again") << ""
+                                                          << "remove" << u8"设备错 [1-9]";
     }
     void theProgramRidesOutLineFaults() {
         QFETCH(QString, on);
@@ -69,8 +75,8 @@ class LinkFaultsTest : public QObject {
         const qint64 stallMs = program.heartbeat().longestStallMs();
         qInfo("%s: longest stall %lld ms, polling resumed after %lld ms", QTest::currentDataTag(), stallMs,
               resumeMs);
-        QVERIFY2(program.valuesAreSane(), qPrintable("a value from a broken or late answer was shown: " +
-                                                     program.firstInsane()));
+        QVERIFY2(program.valuesAreSane(),
+                 qPrintable("a value from a broken or late answer was shown: " + program.firstInsane()));
         QString slot;
         QVERIFY2(program.recordsAreSane(&slot), qPrintable("a broken value was recorded in " + slot));
         QVERIFY2(stallMs < kLongestStallMs, qPrintable(QString::number(stallMs)));
