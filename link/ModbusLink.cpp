@@ -226,11 +226,16 @@ ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address, bool isWrite)
 bool ModbusLink::lateAnswerFollows(const Port& port)
 {
     const LineTiming timing = lineTimingFor(port.baud, port.parity != 'N');
-    // How late that answer was, were it the timed-out request's. A later one would have found
-    // this request timed out too, so the wait stays below two response times.
+    // The wait stays below two response times, so that a call never holds the window thread
+    // for long. An answer that late to a request sent longer ago than that would have been
+    // flushed before ours went out, or would come after any wait we can afford: no wait then.
+    const auto longest = 2 * timing.responseTimeout;
+    if (port.sentAt - port.timedOutSentAt >= longest)
+        return false;
+    // How late that answer was, were it the timed-out request's: ours comes as late again.
     const auto delay =
         std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - port.timedOutSentAt);
-    return moreBytesFollow(port.ctx, std::min(delay, 2 * timing.responseTimeout) + timing.byteTimeout);
+    return moreBytesFollow(port.ctx, std::min(delay, longest) + timing.byteTimeout);
 }
 
 bool ModbusLink::settle(Port& port, int rc, int expected)
