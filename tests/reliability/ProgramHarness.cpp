@@ -73,7 +73,9 @@ bool ProgramHarness::start() {
     sim_ = std::make_unique<SimProcess>(simArgs_);
     if (!sim_->start()) return why_ = sim_->errorText(), false;
     if (!relink()) return why_ = QStringLiteral("cannot link the device"), false;
-    if (withDatabase_ && !createRecordDatabase(databasePath(), false, &why_)) return false;
+    if (withDatabase_ && !QFile::exists(databasePath()) &&
+        !createRecordDatabase(databasePath(), false, &why_))
+        return false;
     qputenv("HX5800_DB", databasePath().toUtf8());
     qputenv("HX5800_COM1", dir_.filePath(QStringLiteral("ttyHX")).toUtf8());
     app_ = std::make_unique<Application>();

@@ -5,6 +5,7 @@
 #include "ProgramHarness.h"
 
 #include "logging/DatabaseSetup.h"
+#include "logging/LoggingTestSupport.h"
 #include "logging/mscom.h"
 
 #include <QDir>
@@ -14,11 +15,9 @@
 #include <QSaveFile>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <sqlite3.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
+
+#include <optional>
 
 using namespace hx;
 using namespace hx::test;
@@ -28,26 +27,6 @@ namespace {
 constexpr qint64 kLongestStallMs = 300;
 // The recorder looks for a database that was unusable again every 5 s.
 constexpr int kResumeMs = 8000;
-
-// Sets or clears the immutable flag (root ignores the permission bits).
-bool setImmutable(const QString& path, bool on) {
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
-}
-
-bool makeReadOnly(const QString& path, bool on) {
-    QFile::setPermissions(path,
-                          on ? QFileDevice::ReadOwner : QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return geteuid() != 0 || setImmutable(path, on);
-}
 
 // A small file system of its own, so that the disk can be filled without touching the machine's.
 class SmallDisk {
@@ -105,7 +84,13 @@ class DatabaseFaultsTest : public QObject {
         }
         ProgramHarness program({"--static"}, fault != "missing", disk ? disk->path() : QString());
         const QString db = program.databasePath();
-        if (fault == "read-only" && !makeReadOnly(db, true)) QSKIP("cannot make the file read-only here");
+        std::optional<testing::ReadOnlyFile> readOnly;
+        if (fault == "read-only") {
+            QString error;
+            QVERIFY2(createRecordDatabase(db, false, &error), qPrintable(error));
+            readOnly.emplace(db);
+            if (!readOnly->active()) QSKIP("cannot make the file read-only here");
+        }
         QVERIFY2(program.start(), qPrintable(program.why()));
         mscom& recorder = *program.app().recorder();
 
@@ -135,7 +120,7 @@ class DatabaseFaultsTest : public QObject {
             QString error;
             QVERIFY2(createRecordDatabase(db, false, &error), qPrintable(error));
         } else if (fault == "read-only") {
-            QVERIFY(makeReadOnly(db, false));
+            readOnly.reset();
         } else if (fault == "locked") {
             sqlite3_exec(holder, "rollback", nullptr, nullptr, nullptr);
             sqlite3_close(holder);
