@@ -11,6 +11,8 @@
 #include "logging/RecordStore.h"
 #include "logging/mscom.h"
 
+#include <QFileInfo>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -41,7 +43,9 @@ void Application::start()
                 return new ALM1(*link_, &writes_, *kept, main);
             };
             mainWindow_->createFactoryWindow = [this, kept = std::make_shared<FactoryTables>()](QWidget* main) {
-                return new FACTR(*link_, &writes_, *kept, main);
+                const auto note = [this](const QString& text) { mainWindow_->notePrintout(text); };
+                const FactoryReportOptions report{QFileInfo(context_.databasePath).absolutePath(), note};
+                return new FACTR(*link_, &writes_, *kept, main, report);
             };
             mainWindow_->createConfigWindow = [this, configBuf = std::make_shared<config::ConfigTable>()](
                                                   QWidget* main) -> QWidget* {

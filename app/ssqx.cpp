@@ -374,9 +374,14 @@ void ssqx::Command2_Click()
     const QString path = QDir(folder).filePath(printoutFileName(now));
     QString error;
     if (writeChartPdf(path, trend_, content, &error))
-        printStatus_ = QStringLiteral("打印到 ") + QDir::toNativeSeparators(path);
+        notePrintout(QStringLiteral("打印到 ") + QDir::toNativeSeparators(path));
     else
-        printStatus_ = QStringLiteral("打印失败: ") + error;
+        notePrintout(QStringLiteral("打印失败: ") + error);
+}
+
+void ssqx::notePrintout(const QString& text)
+{
+    printStatus_ = text;
     updateChartStatus();
 }
 

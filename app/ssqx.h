@@ -73,6 +73,8 @@ public:
     void Timer3_Timer(); // clock labels
     void Timer4_Timer(); // status table
     void updateStatusLine();
+    // Where a printout went, or why it failed (the chart's, or a report of another window).
+    void notePrintout(const QString& text);
 
     // TrendView: what history review asks of the window.
     void setNewerEnabled(bool enabled) override;

@@ -7,8 +7,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFont>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -19,6 +21,7 @@
 
 #include <functional>
 #include <span>
+#include <utility>
 
 namespace hx {
 
@@ -64,11 +67,28 @@ void setCellText(QTableWidget* grid, int row, int column, const QString& text) {
     if (QTableWidgetItem* item = grid->item(row, column)) item->setText(text);
 }
 
+ReportGrid reportGridOf(const QTableWidget& grid) {
+    ReportGrid report;
+    report.heading = grid.accessibleName();
+    for (int column = 0; column < grid.columnCount(); ++column)
+        report.columnWidths.push_back(grid.columnWidth(column));
+    for (int row = 0; row < grid.rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < grid.columnCount(); ++column) {
+            const QTableWidgetItem* item = grid.item(row, column);
+            cells << (item ? item->text() : QString());
+        }
+        report.rows.push_back(cells);
+    }
+    return report;
+}
+
 } // namespace
 
-FACTR::FACTR(Link& link, WriteLog* writes, FactoryTables& tables, QWidget* mainWindow)
+FACTR::FACTR(Link& link, WriteLog* writes, FactoryTables& tables, QWidget* mainWindow,
+             FactoryReportOptions report)
     : SecondaryWindow(mainWindow), Basic_Buf(tables.Basic_Buf), Cal_Buf(tables.Cal_Buf), link_(link),
-      writes_(writes) {
+      writes_(writes), report_(std::move(report)) {
     setObjectName("FACTR");
     setWindowTitle(QStringLiteral("HX5800出厂记录保存"));
     buildControls();
@@ -153,6 +173,14 @@ void FACTR::buildControls() {
     connect(Command2, &QPushButton::clicked, this, &FACTR::Command2_Click);
     writeFailures = label(QString(), "writeFailures");
     writeFailures->setGeometry(twRect(L::failuresLeft, L::commandTop, L::failuresWidth, L::commandHeight));
+
+    reportButton = new QPushButton(QStringLiteral("F3 打印"), this);
+    reportButton->setObjectName("reportButton");
+    reportButton->setGeometry(twRect(L::reportLeft, L::commandTop, L::reportWidth, L::commandHeight));
+    connect(reportButton, &QPushButton::clicked, this, &FACTR::printReport);
+    reportStatus = label(QString(), "reportStatus");
+    reportStatus->setGeometry(
+        twRect(L::productLeft, L::gridHeadingTop, L::reportStatusWidth, L::gridHeadingHeight));
 
     auto grid = [&](const char* name, const QString& heading, QRect place) {
         auto* g = new QTableWidget(this);
@@ -266,6 +294,43 @@ void FACTR::Command2_Click() {
 
 void FACTR::Command1_Click() {
     returnToMain();
+}
+
+FactoryReport FACTR::reportContent(const ClockReading& now) const {
+    FactoryReport report;
+    report.title = windowTitle();
+    report.printedAt = reportTimeText(now);
+    for (size_t i = 0; i < Text1.size(); ++i) {
+        report.productLabels[i] = Label3[i]->text();
+        report.productData[i] = Text1[i]->text();
+    }
+    report.dateText = Label2_9->text();
+    report.timeText = Label2_10->text();
+    report.basic = reportGridOf(*Flxg);
+    report.calibration = reportGridOf(*Flxg1);
+    return report;
+}
+
+// The sheet as it stands, as a one-page PDF beside the recording database; no dialog.
+void FACTR::printReport() {
+    const ClockReading now = appClock().now();
+    QString error = QStringLiteral("no folder for the report");
+    const QString path = QDir(report_.folder).filePath(factoryReportFileName(now));
+    const bool written = !report_.folder.isEmpty() && writeFactoryPdf(path, reportContent(now), &error);
+    const QString text = written ? QStringLiteral("出厂记录打印到 ") + QDir::toNativeSeparators(path)
+                                 : QStringLiteral("出厂记录打印失败: ") + error;
+    reportStatus->setText(text);
+    reportStatus->setToolTip(text);
+    reportStatus->setStyleSheet(written ? QString() : kFailedStyle);
+    if (report_.note) report_.note(text);
+}
+
+void FACTR::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F3 && event->modifiers() == Qt::NoModifier) {
+        printReport();
+        return;
+    }
+    SecondaryWindow::keyPressEvent(event);
 }
 
 void FACTR::closeEvent(QCloseEvent* event) {

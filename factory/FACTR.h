@@ -1,13 +1,19 @@
 #pragma once
 // FACTR: the factory record sheet of one instrument. Four lines of product data typed by
 // the operator, the date and time, and two read-only grids of the configuration, alarm and
-// calibration registers re-read every 2 s; the command that sets all eight inputs to 0-5 V.
+// calibration registers re-read every 2 s; the command that sets all eight inputs to 0-5 V;
+// F3 writes the sheet as it stands as a one-page PDF report.
 #include "factory/FactorySheet.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
 
+#include "factory/FactoryReport.h"
+
+#include <QString>
+
 #include <array>
 #include <cstdint>
+#include <functional>
 
 class QLabel;
 class QLineEdit;
@@ -25,16 +31,28 @@ struct FactoryTables {
     std::array<int32_t, kCalBufSize> Cal_Buf{};
 };
 
+// Where the report goes (the folder of the recording database) and who else is told where
+// it went (the main window's status line, hidden while this window is open).
+struct FactoryReportOptions {
+    QString folder;
+    std::function<void(const QString&)> note;
+};
+
 class FACTR : public SecondaryWindow {
     Q_OBJECT
   public:
-    FACTR(Link& link, WriteLog* writes, FactoryTables& tables, QWidget* mainWindow);
+    FACTR(Link& link, WriteLog* writes, FactoryTables& tables, QWidget* mainWindow,
+          FactoryReportOptions report = {});
 
     // Handlers.
     void Form_Load();
     void Timer1_Timer();   // refresh
     void Command2_Click(); // "8输入改5伏"
     void Command1_Click(); // "返回"
+    void printReport();    // F3: the commissioning report
+
+    // The sheet as it stands, for the report printed at `now`.
+    FactoryReport reportContent(const ClockReading& now) const;
 
     std::array<int32_t, kBasicBufSize>& Basic_Buf;
     std::array<int32_t, kCalBufSize>& Cal_Buf;
@@ -51,10 +69,13 @@ class FACTR : public SecondaryWindow {
     QPushButton* Command2 = nullptr;
     QLabel* writeFailures = nullptr; // how many writes of the last "8输入改5伏" failed
     QPushButton* Command1 = nullptr;
+    QPushButton* reportButton = nullptr; // "F3 打印"
+    QLabel* reportStatus = nullptr;      // where the last report went, or why it failed
     QTimer* Timer1 = nullptr;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void buildControls();
@@ -63,6 +84,7 @@ class FACTR : public SecondaryWindow {
 
     Link& link_;
     WriteLog* writes_;
+    FactoryReportOptions report_;
     bool refreshing_ = false;
     bool unloaded_ = false;
 };

@@ -91,6 +91,8 @@ struct FactoryLayout {
     static constexpr int ruleLeft = 13980, ruleTop = 990, ruleWidth = 4275, ruleHeight = 975;
     static constexpr int commandLeft = 15210, commandTop = 2040, commandWidth = 1605, commandHeight = 435;
     static constexpr int failuresLeft = 16875, failuresWidth = 1450;
+    static constexpr int reportLeft = 13860, reportWidth = 1290; // beside "8输入改5伏"
+    static constexpr int reportStatusWidth = 8800; // from productLeft, on the grid headings' line
     static constexpr int gridHeadingTop = 2310, gridHeadingWidth = 1900, gridHeadingHeight = 300;
     static constexpr int gridTop = 2640, gridHeight = 7605, rowHeight = 300;
     static constexpr int basicLeft = 90, basicWidth = 11205;
