@@ -153,7 +153,7 @@ void verifyStillResponding() {
     QVERIFY(!QApplication::activeModalWidget());
 }
 
-// Reads a field of a secondary window are these calls; the link records them.
+// Whether a secondary window read the instrument after call number `before` (its refresh tick).
 bool refreshedSince(const FakeLink& link, qsizetype before) {
     for (qsizetype i = before; i < link.calls.size(); ++i)
         if (link.calls[i].startsWith(QLatin1String("Get_4X_"))) return true;
