@@ -47,14 +47,6 @@ void restyle(QWidget* widget, const QString& style)
         widget->setStyleSheet(style);
 }
 
-// A port or address list's setting: the number its text begins with, rounded half to even.
-// A text that does not begin with a number (or whose number does not fit) leaves the setting
-// in force rather than opening port 0 or talking to address 0.
-std::optional<int32_t> settingOfText(const QString& text) {
-    const std::optional<double> number = leadingNumberOf(text);
-    return number ? toInt32(*number) : std::nullopt;
-}
-
 } // namespace
 
 ssqx::ssqx(AppContext& context, QWidget* parent) : QWidget(parent), context_(context)
@@ -192,14 +184,16 @@ void ssqx::setGroupsVisible(bool visible)
 void ssqx::Command9_Click()
 {
     setGroupsVisible(false);
-    if (auto port = settingOfText(Combo1->currentText())) Com_Param[kComPort] = *port;
+    if (auto port = numberOfText(Combo1->currentText()))
+        Com_Param[kComPort] = *port;
     for (int i = 0; i < 3; ++i)
         if (Option1[i]->isChecked())
             Com_Param[kComBaud] = i;
     for (int i = 0; i < 3; ++i)
         if (Option2[i]->isChecked())
             Com_Param[kComParity] = i;
-    if (auto address = settingOfText(Combo2->currentText())) Com_Param[kComAddress] = *address;
+    if (auto address = numberOfText(Combo2->currentText()))
+        Com_Param[kComAddress] = *address;
     if (context_.link)
         Com_Param[kComOpenResult] =
             context_.link->OpenPort_Modbus(Com_Param[kComPort], Com_Param[kComBaud], Com_Param[kComParity]);
