@@ -17,8 +17,8 @@ struct WriteLog;
 
 struct AppContext {
     Link* link = nullptr;
-    Met1* met1 = nullptr;     // set by the hand-over, after the main window's load
-    mscom* recorder = nullptr; // likewise
+    Met1* met1 = nullptr;       // set by the hand-over, after the main window's load
+    mscom* recorder = nullptr;  // likewise
     WriteLog* writes = nullptr; // the operator's writes to the instrument, for the status line
     QString databasePath;
     std::function<std::unique_ptr<RecordStore>(const QString&)> openStore;

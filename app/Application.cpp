@@ -18,8 +18,7 @@
 
 namespace hx {
 
-Application::Application() : link_(std::make_unique<ModbusLink>())
-{
+Application::Application() : link_(std::make_unique<ModbusLink>()) {
     context_.link = link_.get();
     context_.writes = &writes_;
     context_.databasePath = defaultDatabasePath();
@@ -33,8 +32,7 @@ Application::Application() : link_(std::make_unique<ModbusLink>())
 
 Application::~Application() = default;
 
-void Application::start()
-{
+void Application::start() {
     auto* splash = new frmSplash(frmSplash::HandOver{
         [this] {
             mainWindow_ = std::make_unique<ssqx>(context_);
@@ -42,13 +40,14 @@ void Application::start()
             mainWindow_->createAlarmWindow = [this, kept = std::make_shared<AlarmBuffer>()](QWidget* main) {
                 return new ALM1(*link_, &writes_, *kept, main);
             };
-            mainWindow_->createFactoryWindow = [this, kept = std::make_shared<FactoryTables>()](QWidget* main) {
+            mainWindow_->createFactoryWindow = [this,
+                                                kept = std::make_shared<FactoryTables>()](QWidget* main) {
                 const auto note = [this](const QString& text) { mainWindow_->notePrintout(text); };
                 const FactoryReportOptions report{QFileInfo(context_.databasePath).absolutePath(), note};
                 return new FACTR(*link_, &writes_, *kept, main, report);
             };
-            mainWindow_->createConfigWindow = [this, configBuf = std::make_shared<config::ConfigTable>()](
-                                                  QWidget* main) -> QWidget* {
+            mainWindow_->createConfigWindow =
+                [this, configBuf = std::make_shared<config::ConfigTable>()](QWidget* main) -> QWidget* {
                 return new config::CONFIG1(main, *link_, *configBuf, &writes_);
             };
             mainWindow_->show();

@@ -12,7 +12,7 @@ class ModbusLink;
 class ssqx;
 
 class Application {
-public:
+  public:
     Application();
     ~Application();
 
@@ -24,7 +24,7 @@ public:
     Met1* met1() const { return met1_.get(); }
     mscom* recorder() const { return recorder_.get(); }
 
-private:
+  private:
     std::unique_ptr<ModbusLink> link_;
     WriteLog writes_;
     AppContext context_;

@@ -19,7 +19,9 @@ namespace hx {
 
 namespace {
 
-QString indexed(const char* name, int index) { return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index); }
+QString indexed(const char* name, int index) {
+    return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index);
+}
 
 // Chart position inside the window, in twips.
 constexpr double kChartLeft = 900;
@@ -28,19 +30,16 @@ constexpr double kRightColumn = 13200;
 
 } // namespace
 
-int ssqx::tw(double twips) const
-{
+int ssqx::tw(double twips) const {
     const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96.0;
     return int(roundHalfEven(twips / 15.0 * dpi / 96.0));
 }
 
-QRect ssqx::twRect(double left, double top, double width, double height) const
-{
+QRect ssqx::twRect(double left, double top, double width, double height) const {
     return QRect(tw(left), tw(top), tw(width), tw(height));
 }
 
-void ssqx::buildControls()
-{
+void ssqx::buildControls() {
     resize(tw(19200), tw(12000));
     auto label = [this](const QString& text, const QString& name, QWidget* parent) {
         auto* l = new QLabel(text, parent ? parent : this);
@@ -165,7 +164,8 @@ void ssqx::buildControls()
     Command6 = button(QStringLiteral("F5 选择"), "Command6", Frame3);
     Command7 = button(QStringLiteral("F6 左移"), "Command7", Frame3);
     Command8 = button(QStringLiteral("F7 右移"), "Command8", Frame3);
-    const std::array<QPushButton*, 7> functions{Command4, Command3, Command2, Command5, Command6, Command7, Command8};
+    const std::array<QPushButton*, 7> functions{Command4, Command3, Command2, Command5,
+                                                Command6, Command7, Command8};
     for (int i = 0; i < 7; ++i)
         functions[i]->setGeometry(twRect(120 + (i % 4) * 1350, 300 + (i / 4) * 600, 1260, 480));
 

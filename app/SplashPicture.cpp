@@ -8,8 +8,7 @@
 
 namespace hx {
 
-QPixmap splashPicture(const QSize& size)
-{
+QPixmap splashPicture(const QSize& size) {
     QPixmap pixmap(size);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -24,8 +23,8 @@ QPixmap splashPicture(const QSize& size)
     p.drawRoundedRect(r.adjusted(2, 2, -2, -2), 12, 12);
 
     // The display window with a dotted grid and ten curves in the chart's colours.
-    const QRectF screen = r.adjusted(size.width() * 0.06, size.height() * 0.10, -size.width() * 0.06,
-                                     -size.height() * 0.30);
+    const QRectF screen =
+        r.adjusted(size.width() * 0.06, size.height() * 0.10, -size.width() * 0.06, -size.height() * 0.30);
     p.setBrush(QColor(192, 255, 255));
     p.setPen(QPen(QColor(10, 10, 10), 2));
     p.drawRect(screen);
@@ -38,8 +37,8 @@ QPixmap splashPicture(const QSize& size)
         const qreal y = screen.top() + screen.height() * i / 6;
         p.drawLine(QPointF(screen.left(), y), QPointF(screen.right(), y));
     }
-    static const QColor colours[] = {{255, 0, 0},   {128, 128, 0}, {0, 64, 0},    {255, 0, 255}, {192, 64, 0},
-                                     {0, 0, 255},   {0, 0, 0},     {0, 192, 0},   {255, 128, 0}, {128, 0, 0}};
+    static const QColor colours[] = {{255, 0, 0}, {128, 128, 0}, {0, 64, 0},  {255, 0, 255}, {192, 64, 0},
+                                     {0, 0, 255}, {0, 0, 0},     {0, 192, 0}, {255, 128, 0}, {128, 0, 0}};
     p.setClipRect(screen);
     for (int c = 0; c < 10; ++c) {
         QPainterPath path;

@@ -8,20 +8,17 @@
 
 namespace hx {
 
-QString portStatusText(int32_t port, const PortStatus& status, bool everOpened)
-{
+QString portStatusText(int32_t port, const PortStatus& status, bool everOpened) {
     const QString name = QStringLiteral("端口%1").arg(port);
     const QString device = QString::fromStdString(status.device);
-    if (status.open)
-        return name + QStringLiteral(" 已打开 ") + device;
+    if (status.open) return name + QStringLiteral(" 已打开 ") + device;
     if (everOpened && !status.error.empty())
         return name + QStringLiteral(" 无法打开 ") + device + QStringLiteral(": ") +
                QString::fromStdString(status.error);
     return name + QStringLiteral(" 已关闭");
 }
 
-QString linkStatusText(const LinkStats& stats, int64_t nowMs)
-{
+QString linkStatusText(const LinkStats& stats, int64_t nowMs) {
     QString text = QStringLiteral("仪表: ");
     if (stats.lastGoodAnswerMs == 0) {
         text += QStringLiteral("尚无应答");
@@ -29,8 +26,7 @@ QString linkStatusText(const LinkStats& stats, int64_t nowMs)
         const QDateTime last = QDateTime::fromMSecsSinceEpoch(stats.lastGoodAnswerMs);
         text += QStringLiteral("最后应答 ") + last.toString(QStringLiteral("HH:mm:ss"));
         const int64_t ago = (nowMs - stats.lastGoodAnswerMs) / 1000;
-        if (ago >= kSilentAfterMs / 1000)
-            text += QStringLiteral(" (%1 秒前)").arg(ago);
+        if (ago >= kSilentAfterMs / 1000) text += QStringLiteral(" (%1 秒前)").arg(ago);
     }
     text += QStringLiteral("  失败: 超时 %1, 校验错 %2, 异常 %3, 拒绝 %4, 设备错 %5")
                 .arg(stats.timeouts)
@@ -38,24 +34,19 @@ QString linkStatusText(const LinkStats& stats, int64_t nowMs)
                 .arg(stats.exceptions)
                 .arg(stats.refused)
                 .arg(stats.ioErrors);
-    if (stats.backingOff)
-        text += QStringLiteral("  无应答, 每秒探测一次");
+    if (stats.backingOff) text += QStringLiteral("  无应答, 每秒探测一次");
     return text;
 }
 
-bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen)
-{
-    if (!portOpen)
-        return false;
+bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen) {
+    if (!portOpen) return false;
     return stats.backingOff || stats.lastGoodAnswerMs == 0 || nowMs - stats.lastGoodAnswerMs > kSilentAfterMs;
 }
 
-QString recordingStatusText(const RecordingHealth& health)
-{
+QString recordingStatusText(const RecordingHealth& health) {
     if (!health.available) {
         QString text = QStringLiteral("记录: 数据库不可用 ") + health.path;
-        if (!health.error.isEmpty())
-            text += QStringLiteral(": ") + health.error;
+        if (!health.error.isEmpty()) text += QStringLiteral(": ") + health.error;
         return text;
     }
     QString text = QStringLiteral("记录到 ") + health.path;
@@ -63,18 +54,16 @@ QString recordingStatusText(const RecordingHealth& health)
         const QDate date = dateOfDayNumber(health.lastDate);
         const int seconds = secondsOfDayFraction(health.lastTime);
         const QTime time = QTime(0, 0).addSecs(seconds);
-        text += QStringLiteral("  最后记录 ") + date.toString(QStringLiteral("yyyy/MM/dd")) + QLatin1Char(' ') +
-                time.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" (槽 %1)").arg(health.lastSlot);
+        text += QStringLiteral("  最后记录 ") + date.toString(QStringLiteral("yyyy/MM/dd")) +
+                QLatin1Char(' ') + time.toString(QStringLiteral("HH:mm:ss")) +
+                QStringLiteral(" (槽 %1)").arg(health.lastSlot);
     }
-    if (health.lastRecordFailed)
-        text += QStringLiteral("  写入失败: ") + health.error;
+    if (health.lastRecordFailed) text += QStringLiteral("  写入失败: ") + health.error;
     return text;
 }
 
-QString writeStatusText(const WriteLog& writes)
-{
-    if (writes.failed == 0)
-        return {};
+QString writeStatusText(const WriteLog& writes) {
+    if (writes.failed == 0) return {};
     return QStringLiteral("  写入失败 %1 次 (最近: %2)").arg(writes.failed).arg(writes.lastFailure);
 }
 
@@ -82,8 +71,7 @@ QString writeStatusText(const WriteLog& writes)
 
 namespace hx {
 
-RecordingHealth recordingHealthOf(const RecorderStatus& status)
-{
+RecordingHealth recordingHealthOf(const RecorderStatus& status) {
     RecordingHealth health;
     health.path = status.databasePath;
     health.available = status.databaseAvailable;

@@ -11,10 +11,10 @@ namespace hx {
 struct RecordingHealth {
     QString path;
     bool available = false;
-    QString error;           // why the database is unavailable
+    QString error; // why the database is unavailable
     bool hasLastRecord = false;
-    double lastDate = 0;     // day number of the last committed record
-    double lastTime = 0;     // its time of day
+    double lastDate = 0; // day number of the last committed record
+    double lastTime = 0; // its time of day
     int32_t lastSlot = 0;
     bool lastRecordFailed = false; // the newest record due did not reach the database (error says why)
     // Fine when the database is there and the newest record reached it.

@@ -2,10 +2,11 @@
 
 namespace hx {
 
-QString statusHeaderText(int column) { return column == 0 ? QStringLiteral("编号 ") : QStringLiteral("状态"); }
+QString statusHeaderText(int column) {
+    return column == 0 ? QStringLiteral("编号 ") : QStringLiteral("状态");
+}
 
-QString statusRowText(int row, int32_t bit)
-{
+QString statusRowText(int row, int32_t bit) {
     const bool on = bit != 0;
     if (row >= 1 && row <= 24) {
         const int group = (row - 1) / 8; // open circuit, short circuit, setpoint alarm

@@ -1,7 +1,7 @@
 #include "frmSplash.h"
 
-#include "core/SharedState.h"
 #include "app/SplashPicture.h"
+#include "core/SharedState.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -10,8 +10,7 @@
 
 namespace hx {
 
-frmSplash::frmSplash(HandOver handOver, QWidget* parent) : QWidget(parent), handOver_(std::move(handOver))
-{
+frmSplash::frmSplash(HandOver handOver, QWidget* parent) : QWidget(parent), handOver_(std::move(handOver)) {
     setObjectName("frmSplash");
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
@@ -46,8 +45,7 @@ frmSplash::frmSplash(HandOver handOver, QWidget* parent) : QWidget(parent), hand
     Timer2->start();
 }
 
-void frmSplash::Timer2_Timer()
-{
+void frmSplash::Timer2_Timer() {
     ++ticks_;
     if (ticks_ > 6) {
         Timer2->stop();
@@ -56,24 +54,21 @@ void frmSplash::Timer2_Timer()
     }
 }
 
-void frmSplash::Timer1_Timer()
-{
+void frmSplash::Timer1_Timer() {
     Timer2->stop();
     Timer1->stop();
     HandOver handOver = handOver_; // this window is gone after close()
     close();
-    if (handOver.showMainWindow)
-        handOver.showMainWindow();
-    if (handOver.createMet1)
-        handOver.createMet1();
-    if (handOver.createMscom)
-        handOver.createMscom();
+    if (handOver.showMainWindow) handOver.showMainWindow();
+    if (handOver.createMet1) handOver.createMet1();
+    if (handOver.createMscom) handOver.createMscom();
 }
 
-void frmSplash::keyPressEvent(QKeyEvent* event) { event->accept(); }
+void frmSplash::keyPressEvent(QKeyEvent* event) {
+    event->accept();
+}
 
-void frmSplash::closeEvent(QCloseEvent* event)
-{
+void frmSplash::closeEvent(QCloseEvent* event) {
     Timer1->stop();
     event->accept();
 }

@@ -12,7 +12,7 @@ namespace hx {
 
 class frmSplash : public QWidget {
     Q_OBJECT
-public:
+  public:
     // The three steps of the hand-over, run in this order after the splash unloaded:
     // create and show the main window, create the poll host, create the recorder.
     struct HandOver {
@@ -30,11 +30,11 @@ public:
     QTimer* Timer2 = nullptr;
     int16_t tickCount() const { return ticks_; }
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     HandOver handOver_;
     int16_t ticks_ = 0;
 };

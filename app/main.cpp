@@ -7,8 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     // Answered before Qt starts, so it works without a display (installers, scripts).
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("hx5800 %s\n", HX5800_VERSION);

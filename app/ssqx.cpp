@@ -2,11 +2,9 @@
 
 #include "app/MainWindowLayout.h"
 
-#include "core/Clock.h"
-#include "ui/Navigation.h"
-#include "ui/OperatorField.h"
-#include "core/SharedState.h"
 #include "app/StatusTable.h"
+#include "core/Clock.h"
+#include "core/SharedState.h"
 #include "core/TextNumber.h"
 #include "link/Link.h"
 #include "link/Met1.h"
@@ -17,6 +15,8 @@
 #include "trend/LiveTrend.h"
 #include "trend/TrendText.h"
 #include "trend/YScale.h"
+#include "ui/Navigation.h"
+#include "ui/OperatorField.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -34,23 +34,19 @@
 #include <QTableWidget>
 #include <QTimer>
 
-
 namespace hx {
 
 namespace {
 
 // The live tick and the status line run several times a second: restyle a label only when
 // its style changes, since every new style sheet repolishes the widget.
-void restyle(QWidget* widget, const QString& style)
-{
-    if (widget->styleSheet() != style)
-        widget->setStyleSheet(style);
+void restyle(QWidget* widget, const QString& style) {
+    if (widget->styleSheet() != style) widget->setStyleSheet(style);
 }
 
 } // namespace
 
-ssqx::ssqx(AppContext& context, QWidget* parent) : QWidget(parent), context_(context)
-{
+ssqx::ssqx(AppContext& context, QWidget* parent) : QWidget(parent), context_(context) {
     setObjectName("ssqx");
     setWindowTitle(QStringLiteral("过程控制仪表  HX5800"));
     history_ = std::make_unique<HistoryReview>(trend_, nullptr, *this);
@@ -61,14 +57,12 @@ ssqx::ssqx(AppContext& context, QWidget* parent) : QWidget(parent), context_(con
     qApp->installEventFilter(this);
 }
 
-ssqx::~ssqx()
-{
+ssqx::~ssqx() {
     qApp->removeEventFilter(this);
     Main_Open = kFalse;
 }
 
-void ssqx::connectHandlers()
-{
+void ssqx::connectHandlers() {
     // Timers, all enabled from creation.
     Timer1 = new QTimer(this);
     Timer2 = new QTimer(this);
@@ -109,8 +103,7 @@ void ssqx::connectHandlers()
     connect(Command26, &QPushButton::clicked, this, &ssqx::Command26_Click);
 }
 
-void ssqx::load()
-{
+void ssqx::load() {
     // 1. Port settings.
     for (int i = 1; i <= 20; ++i)
         Combo1->addItem(QStringLiteral("%1 ").arg(i));
@@ -148,8 +141,7 @@ void ssqx::load()
     updateStatusLine();
 }
 
-void ssqx::prepareStatusTable()
-{
+void ssqx::prepareStatusTable() {
     FLXG->setRowCount(kStatusTableRows);
     FLXG->setColumnCount(2);
     FLXG->setColumnWidth(0, tw(kStatusColumn0Twips));
@@ -167,90 +159,71 @@ void ssqx::prepareStatusTable()
     FLXG->setRowHeight(0, tw(255));
 }
 
-void ssqx::Timer4_Timer()
-{
+void ssqx::Timer4_Timer() {
     for (int r = 1; r <= kStatusTableStateRows; ++r) {
         FLXG->item(r, 0)->setText(QString::number(r));
         FLXG->item(r, 1)->setText(statusRowText(r, Status_Bit[r - 1]));
     }
 }
 
-void ssqx::setGroupsVisible(bool visible)
-{
+void ssqx::setGroupsVisible(bool visible) {
     for (QGroupBox* g : {baudGroup, addressGroup, parityGroup, portGroup})
         g->setVisible(visible);
 }
 
-void ssqx::Command9_Click()
-{
+void ssqx::Command9_Click() {
     setGroupsVisible(false);
-    if (auto port = numberOfText(Combo1->currentText()))
-        Com_Param[kComPort] = *port;
+    if (auto port = numberOfText(Combo1->currentText())) Com_Param[kComPort] = *port;
     for (int i = 0; i < 3; ++i)
-        if (Option1[i]->isChecked())
-            Com_Param[kComBaud] = i;
+        if (Option1[i]->isChecked()) Com_Param[kComBaud] = i;
     for (int i = 0; i < 3; ++i)
-        if (Option2[i]->isChecked())
-            Com_Param[kComParity] = i;
-    if (auto address = numberOfText(Combo2->currentText()))
-        Com_Param[kComAddress] = *address;
+        if (Option2[i]->isChecked()) Com_Param[kComParity] = i;
+    if (auto address = numberOfText(Combo2->currentText())) Com_Param[kComAddress] = *address;
     if (context_.link)
         Com_Param[kComOpenResult] =
             context_.link->OpenPort_Modbus(Com_Param[kComPort], Com_Param[kComBaud], Com_Param[kComParity]);
     portEverOpened_ = true;
     Command21->setEnabled(true);
-    if (context_.met1)
-        context_.met1->Timer1->start();
+    if (context_.met1) context_.met1->Timer1->start();
     updateStatusLine();
 }
 
-void ssqx::Command10_Click()
-{
-    if (context_.link)
-        context_.link->ClosePort_Modbus(Com_Param[kComPort]);
-    if (context_.met1)
-        context_.met1->Timer1->stop();
+void ssqx::Command10_Click() {
+    if (context_.link) context_.link->ClosePort_Modbus(Com_Param[kComPort]);
+    if (context_.met1) context_.met1->Timer1->stop();
     Command21->setEnabled(false);
     setGroupsVisible(true);
     updateStatusLine();
 }
 
-void ssqx::Command15_Click()
-{
+void ssqx::Command15_Click() {
     std::function<QWidget*(QWidget*)> create = createAlarmWindow;
     openSecondaryWindow<QWidget>(this, alarmWindow_, create);
 }
 
-void ssqx::Command21_Click()
-{
+void ssqx::Command21_Click() {
     std::function<QWidget*(QWidget*)> create = createConfigWindow;
     openSecondaryWindow<QWidget>(this, configWindow_, create);
 }
 
-void ssqx::openFactoryWindow()
-{
+void ssqx::openFactoryWindow() {
     std::function<QWidget*(QWidget*)> create = createFactoryWindow;
     openSecondaryWindow<QWidget>(this, factoryWindow_, create);
 }
 
-void ssqx::closeDatabase()
-{
-    if (connection_)
-        connection_->shutDown();
+void ssqx::closeDatabase() {
+    if (connection_) connection_->shutDown();
 }
 
-void ssqx::Command1_Click()
-{
+void ssqx::Command1_Click() {
     closeDatabase();
     closeLock_ = false;
     close();
     // The process ends at once; the serial port is not closed first.
-    if (context_.endProcess)
-        context_.endProcess();
+    if (context_.endProcess) context_.endProcess();
 }
 
-void ssqx::closeEvent(QCloseEvent* event)
-{
+void ssqx::closeEvent(QCloseEvent* event) {
     if (closeLock_) {
         event->ignore();
         return;
@@ -260,8 +233,7 @@ void ssqx::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-bool ssqx::eventFilter(QObject* watched, QEvent* event)
-{
+bool ssqx::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonDblClick) {
         for (int i = 0; i < kScaleLabels; ++i) {
             if (watched == Label5[i]) {
@@ -281,8 +253,14 @@ bool ssqx::eventFilter(QObject* watched, QEvent* event)
                 return true;
             }
             switch (key) {
-            case Qt::Key_F1: case Qt::Key_F2: case Qt::Key_F3: case Qt::Key_F4:
-            case Qt::Key_F5: case Qt::Key_F6: case Qt::Key_F7: case Qt::Key_Escape:
+            case Qt::Key_F1:
+            case Qt::Key_F2:
+            case Qt::Key_F3:
+            case Qt::Key_F4:
+            case Qt::Key_F5:
+            case Qt::Key_F6:
+            case Qt::Key_F7:
+            case Qt::Key_Escape:
                 Form_KeyDown(key);
                 return true;
             default:
@@ -293,16 +271,13 @@ bool ssqx::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void ssqx::Form_KeyDown(int key)
-{
+void ssqx::Form_KeyDown(int key) {
     switch (key) {
     case Qt::Key_F1:
-        if (trend_.Zoom_Level < 4)
-            Command4_Click();
+        if (trend_.Zoom_Level < 4) Command4_Click();
         break;
     case Qt::Key_F2:
-        if (trend_.Zoom_Level > 1)
-            Command3_Click();
+        if (trend_.Zoom_Level > 1) Command3_Click();
         break;
     case Qt::Key_F3:
         Command2_Click();
@@ -314,12 +289,10 @@ void ssqx::Form_KeyDown(int key)
         Command6_Click();
         break;
     case Qt::Key_F6:
-        if (trend_.Page_Back > 0)
-            Command7_Click();
+        if (trend_.Page_Back > 0) Command7_Click();
         break;
     case Qt::Key_F7:
-        if (!trend_.At_Oldest)
-            Command8_Click();
+        if (!trend_.At_Oldest) Command8_Click();
         break;
     case Qt::Key_Escape:
         Command1_Click();
@@ -329,8 +302,7 @@ void ssqx::Form_KeyDown(int key)
     }
 }
 
-void ssqx::zoomTo(int level)
-{
+void ssqx::zoomTo(int level) {
     pt->Cls();
     DrawGrid(*pt);
     trend_.Zoom_Level = int16_t(level);
@@ -344,14 +316,17 @@ void ssqx::zoomTo(int level)
     applyTrendLabels();
 }
 
-void ssqx::Command4_Click() { zoomTo(trend_.Zoom_Level + 1); }
-void ssqx::Command3_Click() { zoomTo(trend_.Zoom_Level - 1); }
+void ssqx::Command4_Click() {
+    zoomTo(trend_.Zoom_Level + 1);
+}
+void ssqx::Command3_Click() {
+    zoomTo(trend_.Zoom_Level - 1);
+}
 // Selection has no action; its button and key exist.
 void ssqx::Command6_Click() {}
 
 // The chart as shown, as a one-page PDF beside the recording database; no dialog.
-ChartPrintout ssqx::printoutContent(const ClockReading& now) const
-{
+ChartPrintout ssqx::printoutContent(const ClockReading& now) const {
     ChartPrintout content;
     content.title = windowTitle();
     content.printedAt = dateText(now.date) + QLatin1Char(' ') + timeOfDayText(now.time);
@@ -361,13 +336,11 @@ ChartPrintout ssqx::printoutContent(const ClockReading& now) const
         content.values[c] = D_3W[c]->text();
     for (int i = 0; i < kScaleLabels; ++i)
         content.scale[i] = Label5[i]->text();
-    if (trend_.Ruler_On)
-        content.ruler = Line1->shape();
+    if (trend_.Ruler_On) content.ruler = Line1->shape();
     return content;
 }
 
-void ssqx::Command2_Click()
-{
+void ssqx::Command2_Click() {
     const ClockReading now = appClock().now();
     const ChartPrintout content = printoutContent(now);
     const QString folder = QFileInfo(context_.databasePath).absolutePath();
@@ -379,22 +352,19 @@ void ssqx::Command2_Click()
         notePrintout(QStringLiteral("打印失败: ") + error);
 }
 
-void ssqx::notePrintout(const QString& text)
-{
+void ssqx::notePrintout(const QString& text) {
     printStatus_ = text;
     updateChartStatus();
 }
 
-void ssqx::Command5_Click()
-{
+void ssqx::Command5_Click() {
     if (trend_.Ruler_On)
         rulerOff();
     else
         rulerOn();
 }
 
-void ssqx::rulerOn()
-{
+void ssqx::rulerOn() {
     hc->setValue(0);
     hc->setFocus();
     Line1->setShape(kRulerOnTick);
@@ -406,8 +376,7 @@ void ssqx::rulerOn()
     Command5->setText(QStringLiteral("F4 复原"));
 }
 
-void ssqx::rulerOff()
-{
+void ssqx::rulerOff() {
     hc->setValue(0);
     hc->setFocusPolicy(Qt::NoFocus);
     Line1->setShape(kRulerOffTick);
@@ -418,16 +387,13 @@ void ssqx::rulerOff()
     leaveRuler(trend_, *history_, *this);
 }
 
-void ssqx::hc_Change(int value)
-{
+void ssqx::hc_Change(int value) {
     const auto readout = moveRuler(trend_, *history_, value);
     Line1->setShape(rulerLineAt(value));
-    if (readout)
-        showRulerReadout(*readout);
+    if (readout) showRulerReadout(*readout);
 }
 
-void ssqx::showRulerReadout(const RulerReadout& readout)
-{
+void ssqx::showRulerReadout(const RulerReadout& readout) {
     Label2_9->setText(readout.date);
     Label2_10->setText(readout.time);
     restyle(Label2_9, kRulerClockStyle);
@@ -438,63 +404,69 @@ void ssqx::showRulerReadout(const RulerReadout& readout)
     }
 }
 
-void ssqx::Label5_DblClick(int)
-{
+void ssqx::Label5_DblClick(int) {
     for (QWidget* w : std::initializer_list<QWidget*>{Label9, Label10, YKD, YKD1, Command26})
         w->show();
 }
 
 // The new scale reaches the labels at the next live tick and the curves at the next redraw.
-void ssqx::Command26_Click()
-{
+void ssqx::Command26_Click() {
     const auto scale = yScaleOfEntry(YKD->text(), YKD1->text());
-    if (!scale)
-        return; // refused: the editor stays open and nothing changes
+    if (!scale) return; // refused: the editor stays open and nothing changes
     Y_Min = scale->yMin;
     Y_Span = scale->ySpan;
     for (QWidget* w : std::initializer_list<QWidget*>{Label9, Label10, YKD, YKD1, Command26})
         w->hide();
 }
-void ssqx::Command7_Click() { history_->newerPage(); }
-void ssqx::Command8_Click() { history_->olderPage(); }
+void ssqx::Command7_Click() {
+    history_->newerPage();
+}
+void ssqx::Command8_Click() {
+    history_->olderPage();
+}
 
-void ssqx::setNewerEnabled(bool enabled) { Command7->setEnabled(enabled); }
-bool ssqx::newerEnabled() const { return Command7->isEnabled(); }
-void ssqx::setOlderEnabled(bool enabled) { Command8->setEnabled(enabled); }
-bool ssqx::olderEnabled() const { return Command8->isEnabled(); }
+void ssqx::setNewerEnabled(bool enabled) {
+    Command7->setEnabled(enabled);
+}
+bool ssqx::newerEnabled() const {
+    return Command7->isEnabled();
+}
+void ssqx::setOlderEnabled(bool enabled) {
+    Command8->setEnabled(enabled);
+}
+bool ssqx::olderEnabled() const {
+    return Command8->isEnabled();
+}
 
-void ssqx::setLiveTimerActive(bool active)
-{
+void ssqx::setLiveTimerActive(bool active) {
     if (active)
         Timer1->start();
     else
         Timer1->stop();
 }
 
-void ssqx::clearSurface() { pt->Cls(); }
+void ssqx::clearSurface() {
+    pt->Cls();
+}
 
-void ssqx::redraw()
-{
+void ssqx::redraw() {
     hx::redraw(trend_, *pt, trendLabels_);
     applyTrendLabels();
 }
 
-void ssqx::applyTrendLabels()
-{
+void ssqx::applyTrendLabels() {
     for (int j = 0; j < kTimeLabels; ++j) {
         Label4[j]->setText(trendLabels_.Label4[j]);
         Label7[j]->setText(trendLabels_.Label7[j]);
     }
 }
 
-void ssqx::showFirstVisible(const QString& dateText, const QString& timeText)
-{
+void ssqx::showFirstVisible(const QString& dateText, const QString& timeText) {
     Label2_9->setText(dateText);
     Label2_10->setText(timeText);
 }
 
-void ssqx::Timer1_Timer()
-{
+void ssqx::Timer1_Timer() {
     if (!trend_.Ruler_On) {
         restyle(Label2_9, kClockStyle);
         restyle(Label2_10, kClockStyle);
@@ -506,7 +478,8 @@ void ssqx::Timer1_Timer()
     for (int i = 0; i < kScaleLabels; ++i)
         Label5[i]->setText(QString::number(scale[i]));
     if (New_Record != kFalse) {
-        appendLiveSample(trend_, *history_, *this, std::span<const float>(Pv_Value, kDrawnChannels), appClock().now());
+        appendLiveSample(trend_, *history_, *this, std::span<const float>(Pv_Value, kDrawnChannels),
+                         appClock().now());
         New_Record = kFalse;
         redraw();
     }
@@ -515,20 +488,21 @@ void ssqx::Timer1_Timer()
     Label19->setText(liveValueText(trend_.X_Step));
 }
 
-void ssqx::Timer2_Timer() { redraw(); }
+void ssqx::Timer2_Timer() {
+    redraw();
+}
 
-void ssqx::Timer3_Timer()
-{
-    if (trend_.Ruler_On)
-        return;
+void ssqx::Timer3_Timer() {
+    if (trend_.Ruler_On) return;
     const ClockReading now = appClock().now();
     Label2_9->setText(clockDateText(now.date));
     Label2_10->setText(clockTimeText(now.time));
 }
 
-void ssqx::updateStatusLine()
-{
-    const int32_t port = Com_Param[kComPort] != 0 || portEverOpened_ ? Com_Param[kComPort] : numberOfText(Combo1->currentText()).value_or(0);
+void ssqx::updateStatusLine() {
+    const int32_t port = Com_Param[kComPort] != 0 || portEverOpened_
+                             ? Com_Param[kComPort]
+                             : numberOfText(Combo1->currentText()).value_or(0);
     PortStatus portStatus;
     LinkStats stats;
     if (context_.link) {
@@ -541,7 +515,8 @@ void ssqx::updateStatusLine()
     const int64_t nowMs = QDateTime::currentMSecsSinceEpoch();
     const QString writes = context_.writes ? writeStatusText(*context_.writes) : QString();
     statusLink->setText(linkStatusText(stats, nowMs) + writes);
-    restyle(statusLink, linkLooksSilent(stats, nowMs, portStatus.open) || !writes.isEmpty() ? kAlertStyle : QString());
+    restyle(statusLink,
+            linkLooksSilent(stats, nowMs, portStatus.open) || !writes.isEmpty() ? kAlertStyle : QString());
     if (recordingHealth) {
         const RecordingHealth health = recordingHealth();
         statusRecording->setText(recordingStatusText(health));
@@ -552,8 +527,7 @@ void ssqx::updateStatusLine()
     updateChartStatus();
 }
 
-void ssqx::updateChartStatus()
-{
+void ssqx::updateChartStatus() {
     QStringList parts;
     // Asking for the store also tries a closed one again (at most every few seconds), so the
     // line clears as soon as history can be read.
@@ -561,8 +535,7 @@ void ssqx::updateChartStatus()
     if (unreadable)
         parts << QStringLiteral("历史: 无法读取 ") + QDir::toNativeSeparators(connection_->path()) +
                      QStringLiteral(": ") + connection_->lastError();
-    if (!printStatus_.isEmpty())
-        parts << printStatus_;
+    if (!printStatus_.isEmpty()) parts << printStatus_;
     statusChart->setText(parts.join(QStringLiteral("  ")));
     restyle(statusChart, unreadable ? kAlertStyle : QString());
 }

@@ -39,7 +39,7 @@ class ChartSurface;
 
 class ssqx : public QWidget, public TrendView {
     Q_OBJECT
-public:
+  public:
     explicit ssqx(AppContext& context, QWidget* parent = nullptr);
     ~ssqx() override;
 
@@ -51,20 +51,20 @@ public:
     std::function<RecordingHealth()> recordingHealth;
 
     // Handlers.
-    void Command9_Click();  // "打开"
-    void Command10_Click(); // "关闭"
-    void Command15_Click(); // "报警设定"
-    void Command21_Click(); // "CONFIG"
-    void openFactoryWindow(); // Ctrl+Shift+F12: the factory record sheet
-    void Command1_Click();  // "退出"
-    void Command4_Click(); // "F1 缩小"
-    void Command3_Click(); // "F2 放大"
-    void Command2_Click(); // "F3 打印"
-    void Command5_Click(); // "F4 标尺"
-    void Command6_Click(); // "F5 选择"
-    void Command7_Click(); // "F6 左移": newer page
-    void Command8_Click(); // "F7 右移": older page
-    void hc_Change(int value);      // ruler slider moved
+    void Command9_Click();           // "打开"
+    void Command10_Click();          // "关闭"
+    void Command15_Click();          // "报警设定"
+    void Command21_Click();          // "CONFIG"
+    void openFactoryWindow();        // Ctrl+Shift+F12: the factory record sheet
+    void Command1_Click();           // "退出"
+    void Command4_Click();           // "F1 缩小"
+    void Command3_Click();           // "F2 放大"
+    void Command2_Click();           // "F3 打印"
+    void Command5_Click();           // "F4 标尺"
+    void Command6_Click();           // "F5 选择"
+    void Command7_Click();           // "F6 左移": newer page
+    void Command8_Click();           // "F7 右移": older page
+    void hc_Change(int value);       // ruler slider moved
     void Label5_DblClick(int index); // a scale label: opens the Y-scale editor
     void Command26_Click();          // "修改Y"
     void Form_KeyDown(int key);
@@ -148,11 +148,11 @@ public:
     QLabel* statusRecording = nullptr;
     QLabel* statusChart = nullptr; // history that cannot be read, where a printout went
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void buildControls(); // MainWindowLayout.cpp
     void connectHandlers();
     void load();

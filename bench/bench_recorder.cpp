@@ -25,7 +25,7 @@ using namespace hx;
 namespace {
 
 class StillClock final : public Clock {
-public:
+  public:
     ClockReading now() const override { return reading; }
     ClockReading reading{45365, 36000 / 86400.0};
 };

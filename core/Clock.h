@@ -15,14 +15,14 @@ struct ClockReading {
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual ClockReading now() const = 0;
 };
 
 // Local wall-clock time, to the second.
 class SystemClock final : public Clock {
-public:
+  public:
     ClockReading now() const override;
 };
 

@@ -19,8 +19,7 @@ int16_t Ring_Wrapped = kFalse;
 double Last_Time = 0;
 double Last_Date = 0;
 
-void resetSharedState()
-{
+void resetSharedState() {
     std::fill(std::begin(Com_Param), std::end(Com_Param), 0);
     std::fill(std::begin(Pv_Value), std::end(Pv_Value), 0.0f);
     std::fill(std::begin(Reg_Buffer), std::end(Reg_Buffer), 0);

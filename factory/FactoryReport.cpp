@@ -1,12 +1,11 @@
 #include "factory/FactoryReport.h"
 
+#include "trend/PdfPage.h"
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <QFontMetricsF>
-#include <QPageLayout>
-#include <QPageSize>
 #include <QPainter>
-#include <QPdfWriter>
 
 #include <algorithm>
 #include <numeric>
@@ -19,13 +18,6 @@ constexpr double kCellPadding = 8;
 constexpr double kGridGap = 40;
 const QColor kInk(0, 0, 0);
 const QColor kFixedCell(224, 224, 224); // the header row and the number column, as on the screen
-
-QFont pageFont(double pixelSize, bool bold = false) {
-    QFont font;
-    font.setPixelSize(int(pixelSize));
-    font.setBold(bold);
-    return font;
-}
 
 void drawText(QPainter& p, const QRectF& box, int flags, const QString& text, const QFont& font) {
     p.setFont(font);
@@ -124,28 +116,9 @@ void paintFactoryPage(QPainter& painter, const QRectF& target, const FactoryRepo
 }
 
 bool writeFactoryPdf(const QString& path, const FactoryReport& report, QString* error) {
-    const QFileInfo folder(QFileInfo(path).absolutePath());
-    if (!folder.isDir() || !folder.isWritable()) {
-        if (error) *error = QStringLiteral("cannot write into %1").arg(folder.filePath());
-        return false;
-    }
-    QPdfWriter writer(path);
-    writer.setPageLayout(
-        QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(0, 0, 0, 0)));
-    writer.setResolution(300);
-    writer.setTitle(report.title);
-    writer.setCreator(QStringLiteral("hx5800"));
-    QPainter painter;
-    if (!painter.begin(&writer)) {
-        if (error) *error = QStringLiteral("cannot write %1").arg(path);
-        return false;
-    }
-    paintFactoryPage(painter, QRectF(0, 0, writer.width(), writer.height()), report);
-    if (!painter.end() || QFileInfo(path).size() == 0) {
-        if (error) *error = QStringLiteral("cannot write %1").arg(path);
-        return false;
-    }
-    return true;
+    return writePdfPage(
+        path, report.title,
+        [&](QPainter& painter, const QRectF& target) { paintFactoryPage(painter, target, report); }, error);
 }
 
 QString factoryReportFileName(const ClockReading& at) {

@@ -4,14 +4,14 @@
 
 namespace hx {
 
-LineTiming lineTimingFor(int32_t baud, bool parity)
-{
+LineTiming lineTimingFor(int32_t baud, bool parity) {
     using std::chrono::microseconds;
     const int bits = parity ? 11 : 10;
     const auto character = microseconds((bits * 1000000LL + baud - 1) / std::max<int32_t>(baud, 1));
     // The wait for the first byte covers the request still leaving the UART, the silent
     // interval that ends it (3.5 characters), the instrument's turnaround and the adapter.
-    const auto response = character * kRequestBytes + character * 7 / 2 + kInstrumentTurnaround + kAdapterLatency;
+    const auto response =
+        character * kRequestBytes + character * 7 / 2 + kInstrumentTurnaround + kAdapterLatency;
     const auto byteGap = std::max<microseconds>(character * 4, kAdapterLatency);
     const auto longest = response + character * kLongestAnswerBytes;
     return LineTiming{character, response, byteGap, longest};

@@ -8,10 +8,10 @@
 namespace hx {
 
 struct LineTiming {
-    std::chrono::microseconds character;        // one character on the wire
-    std::chrono::microseconds responseTimeout;  // request sent -> first byte of the answer
-    std::chrono::microseconds byteTimeout;      // gap allowed between bytes of one answer
-    std::chrono::microseconds longestExchange;  // worst case of one answered call
+    std::chrono::microseconds character;       // one character on the wire
+    std::chrono::microseconds responseTimeout; // request sent -> first byte of the answer
+    std::chrono::microseconds byteTimeout;     // gap allowed between bytes of one answer
+    std::chrono::microseconds longestExchange; // worst case of one answered call
 };
 
 // Baud in bits per second, parity true for odd/even (11 bits per character, else 10).

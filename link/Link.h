@@ -60,7 +60,7 @@ struct PortStatus {
 };
 
 class Link {
-public:
+  public:
     virtual ~Link() = default;
 
     // baud choice 0 = 4800, 1 = 9600, 2 = 19200; parity choice 0 none, 1 odd, 2 even.

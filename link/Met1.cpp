@@ -7,8 +7,7 @@
 
 namespace hx {
 
-Met1::Met1(Link& link, QObject* parent) : QObject(parent), link_(link)
-{
+Met1::Met1(Link& link, QObject* parent) : QObject(parent), link_(link) {
     setObjectName("Met1");
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -16,8 +15,7 @@ Met1::Met1(Link& link, QObject* parent) : QObject(parent), link_(link)
     connect(Timer1, &QTimer::timeout, this, &Met1::Timer1_Timer);
 }
 
-void Met1::D_Byte(uint8_t value)
-{
+void Met1::D_Byte(uint8_t value) {
     int v = value;
     for (int b = 7; b >= 0; --b) {
         if (v / (1 << b) >= 1) {
@@ -29,19 +27,16 @@ void Met1::D_Byte(uint8_t value)
     }
 }
 
-void Met1::splitInto(int k)
-{
+void Met1::splitInto(int k) {
     // 255 (all eight inputs on) counts as invalid, like a negative value or one above it.
     const int32_t byte = discreteBuffer_[k];
-    if (byte < 0 || byte >= 255)
-        return;
+    if (byte < 0 || byte >= 255) return;
     D_Byte(static_cast<uint8_t>(byte));
     for (int b = 0; b < 8; ++b)
         Status_Bit[8 * k + b] = bits_[b];
 }
 
-void Met1::Timer1_Timer()
-{
+void Met1::Timer1_Timer() {
     if (running_) {
         ++ticksPassed_;
         return;

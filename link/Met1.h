@@ -4,8 +4,8 @@
 #include <array>
 #include <cstdint>
 
-#include <QTimer>
 #include <QObject>
+#include <QTimer>
 
 namespace hx {
 
@@ -13,7 +13,7 @@ class Link;
 
 class Met1 : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit Met1(Link& link, QObject* parent = nullptr);
 
     // Splits a byte into the bit buffer, bit b into element b (0 = least significant).
@@ -29,7 +29,7 @@ public:
     uint64_t cyclesRun() const { return cycles_; }
     uint64_t ticksPassed() const { return ticksPassed_; }
 
-private:
+  private:
     void splitInto(int k);
 
     Link& link_;

@@ -18,46 +18,50 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-int32_t baudOfChoice(int32_t choice)
-{
+int32_t baudOfChoice(int32_t choice) {
     switch (choice) {
-    case 0: return 4800;
-    case 1: return 9600;
-    case 2: return 19200;
-    default: return 0;
+    case 0:
+        return 4800;
+    case 1:
+        return 9600;
+    case 2:
+        return 19200;
+    default:
+        return 0;
     }
 }
 
-char parityOfChoice(int32_t choice)
-{
+char parityOfChoice(int32_t choice) {
     switch (choice) {
-    case 0: return 'N';
-    case 1: return 'O';
-    case 2: return 'E';
-    default: return 0;
+    case 0:
+        return 'N';
+    case 1:
+        return 'O';
+    case 2:
+        return 'E';
+    default:
+        return 0;
     }
 }
 
-void setTimeout(modbus_t* ctx, int (*setter)(modbus_t*, uint32_t, uint32_t), std::chrono::microseconds t)
-{
+void setTimeout(modbus_t* ctx, int (*setter)(modbus_t*, uint32_t, uint32_t), std::chrono::microseconds t) {
     const auto us = t.count();
     setter(ctx, uint32_t(us / 1000000), uint32_t(us % 1000000));
 }
 
-bool isDeviceError(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF || err == EPIPE; }
+bool isDeviceError(int err) {
+    return err == EIO || err == ENXIO || err == ENODEV || err == EBADF || err == EPIPE;
+}
 
 // Discards whatever waits in the line: an answer that arrived after its request timed out
 // would otherwise be taken for the answer to the next request.
-void discardInput(modbus_t* ctx)
-{
+void discardInput(modbus_t* ctx) {
     const int fd = modbus_get_socket(ctx);
-    if (fd >= 0)
-        ::tcflush(fd, TCIOFLUSH);
+    if (fd >= 0) ::tcflush(fd, TCIOFLUSH);
 }
 
 // True when more bytes arrive within `wait`.
-bool moreBytesFollow(modbus_t* ctx, std::chrono::microseconds wait)
-{
+bool moreBytesFollow(modbus_t* ctx, std::chrono::microseconds wait) {
     pollfd pfd{modbus_get_socket(ctx), POLLIN, 0};
     const int ms = int((wait.count() + 999) / 1000);
     return pfd.fd >= 0 && ::poll(&pfd, 1, ms) > 0 && (pfd.revents & POLLIN);
@@ -81,8 +85,7 @@ struct ModbusLink::Port {
     SteadyClock::time_point lastProbe{};
 
     ~Port() { close(); }
-    void close()
-    {
+    void close() {
         if (ctx) {
             modbus_close(ctx);
             modbus_free(ctx);
@@ -97,8 +100,7 @@ ModbusLink::~ModbusLink() = default;
 namespace {
 
 // Opens the device with the line settings; empty error text on success.
-modbus_t* openContext(const std::string& device, int32_t baud, char parity, std::string& error)
-{
+modbus_t* openContext(const std::string& device, int32_t baud, char parity, std::string& error) {
     modbus_t* ctx = modbus_new_rtu(device.c_str(), baud, parity, 8, 1);
     if (!ctx) {
         error = std::strerror(errno);
@@ -126,8 +128,7 @@ modbus_t* openContext(const std::string& device, int32_t baud, char parity, std:
 
 } // namespace
 
-int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice)
-{
+int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice) {
     ports_.erase(port); // opening an open port opens it afresh
     PortStatus& status = lastOpen_[port];
     status = PortStatus{};
@@ -154,11 +155,9 @@ int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t pa
     return 0;
 }
 
-int32_t ModbusLink::ClosePort_Modbus(int32_t port)
-{
+int32_t ModbusLink::ClosePort_Modbus(int32_t port) {
     const bool wasOpen = ports_.erase(port) > 0;
-    if (auto it = lastOpen_.find(port); it != lastOpen_.end())
-        it->second.open = false;
+    if (auto it = lastOpen_.find(port); it != lastOpen_.end()) it->second.open = false;
     if (!wasOpen) {
         fail(LinkFailure::Refused);
         return kCallFailed;
@@ -167,24 +166,23 @@ int32_t ModbusLink::ClosePort_Modbus(int32_t port)
     return 0;
 }
 
-PortStatus ModbusLink::portStatus(int32_t port) const
-{
+PortStatus ModbusLink::portStatus(int32_t port) const {
     auto it = lastOpen_.find(port);
     return it == lastOpen_.end() ? PortStatus{} : it->second;
 }
 
-SteadyClock::time_point ModbusLink::now() const { return now_ ? now_() : SteadyClock::now(); }
+SteadyClock::time_point ModbusLink::now() const {
+    return now_ ? now_() : SteadyClock::now();
+}
 
-bool ModbusLink::reopen(Port& port)
-{
+bool ModbusLink::reopen(Port& port) {
     port.close();
     std::string error;
     port.ctx = openContext(port.device, port.baud, port.parity, error);
     return port.ctx != nullptr;
 }
 
-ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address, bool isWrite)
-{
+ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address, bool isWrite) {
     auto it = ports_.find(port);
     if (it == ports_.end() || address < 1 || address > 247) {
         ++stats_.refused;
@@ -223,23 +221,20 @@ ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address, bool isWrite)
     return &p;
 }
 
-bool ModbusLink::lateAnswerFollows(const Port& port)
-{
+bool ModbusLink::lateAnswerFollows(const Port& port) {
     const LineTiming timing = lineTimingFor(port.baud, port.parity != 'N');
     // The wait stays below two response times, so that a call never holds the window thread
     // for long. An answer that late to a request sent longer ago than that would have been
     // flushed before ours went out, or would come after any wait we can afford: no wait then.
     const auto longest = 2 * timing.responseTimeout;
-    if (port.sentAt - port.timedOutSentAt >= longest)
-        return false;
+    if (port.sentAt - port.timedOutSentAt >= longest) return false;
     // How late that answer was, were it the timed-out request's: ours comes as late again.
     const auto delay =
         std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - port.timedOutSentAt);
     return moreBytesFollow(port.ctx, std::min(delay, longest) + timing.byteTimeout);
 }
 
-bool ModbusLink::settle(Port& port, int rc, int expected)
-{
+bool ModbusLink::settle(Port& port, int rc, int expected) {
     // The instrument answers requests in order, so after a timed-out request the first
     // well-formed answer may be the late one of that request (an answer carries no register
     // number). The instrument then takes up ours only now and answers it as late again: bytes
@@ -285,8 +280,7 @@ bool ModbusLink::settle(Port& port, int rc, int expected)
             fail(LinkFailure::Framing);
         }
         // Drop the rest of a broken or late answer so it cannot pass for the next one.
-        if (port.ctx)
-            discardInput(port.ctx);
+        if (port.ctx) discardInput(port.ctx);
     }
     stats_.consecutiveTimeouts = port.consecutiveTimeouts;
     stats_.backingOff = port.backingOff || port.deviceLost;
@@ -294,8 +288,7 @@ bool ModbusLink::settle(Port& port, int rc, int expected)
 }
 
 int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int32_t first, int count,
-                                  std::span<int32_t> buffer)
-{
+                                  std::span<int32_t> buffer) {
     const int elements = kind == Kind::DiscreteInputs ? count / 8 : count;
     if (first < 1 || int64_t(first) - 1 + count > 65536 || buffer.size() < size_t(elements)) {
         ++stats_.refused;
@@ -303,8 +296,7 @@ int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int3
         return kCallFailed;
     }
     Port* p = admit(port, address, false);
-    if (!p)
-        return kCallFailed;
+    if (!p) return kCallFailed;
     const int protocolAddress = first - 1;
     const auto started = trace_ ? SteadyClock::now() : SteadyClock::time_point{};
     const uint8_t function = kind == Kind::DiscreteInputs ? 0x02 : kind == Kind::InputRegisters ? 0x04 : 0x03;
@@ -340,8 +332,7 @@ int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int3
         }
         trace(uint8_t(address), request, answer, good, started);
     }
-    if (!good)
-        return kCallFailed;
+    if (!good) return kCallFailed;
     if (kind == Kind::DiscreteInputs) {
         for (int e = 0; e < elements; ++e) {
             int32_t packed = 0;
@@ -356,28 +347,23 @@ int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int3
     return 0;
 }
 
-int32_t ModbusLink::Get_3X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer)
-{
+int32_t ModbusLink::Get_3X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) {
     return readRegisters(Kind::InputRegisters, port, address, first, 8, buffer);
 }
 
-int32_t ModbusLink::Get_1X_B16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer)
-{
+int32_t ModbusLink::Get_1X_B16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) {
     return readRegisters(Kind::DiscreteInputs, port, address, first, 16, buffer);
 }
 
-int32_t ModbusLink::Get_4X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer)
-{
+int32_t ModbusLink::Get_4X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) {
     return readRegisters(Kind::HoldingRegisters, port, address, first, 8, buffer);
 }
 
-int32_t ModbusLink::Get_4X_D16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer)
-{
+int32_t ModbusLink::Get_4X_D16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) {
     return readRegisters(Kind::HoldingRegisters, port, address, first, 16, buffer);
 }
 
-int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_t value)
-{
+int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_t value) {
     // A value that does not fit a register would be written truncated: a wrong setting.
     if (value < -32768 || value > 65535 || reg < 1 || reg > 65536) {
         ++stats_.refused;
@@ -385,8 +371,7 @@ int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_
         return kWriteRefused;
     }
     Port* p = admit(port, address, true);
-    if (!p)
-        return kWriteFailed;
+    if (!p) return kWriteFailed;
     const auto started = trace_ ? SteadyClock::now() : SteadyClock::time_point{};
     const int rc = modbus_write_register(p->ctx, reg - 1, static_cast<uint16_t>(value & 0xFFFF));
     const bool good = settle(*p, rc, 1);
@@ -400,8 +385,7 @@ int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_
 }
 
 void ModbusLink::trace(uint8_t slave, std::span<const uint8_t> requestPdu, std::span<const uint8_t> answerPdu,
-                       bool good, SteadyClock::time_point started)
-{
+                       bool good, SteadyClock::time_point started) {
     const auto took = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - started);
     const std::vector<uint8_t> request = rtuFrame(slave, requestPdu);
     if (good) {

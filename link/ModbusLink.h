@@ -1,7 +1,7 @@
 #pragma once
 // The link over libmodbus: Modbus RTU on a serial device, one context per open port.
-#include "link/Link.h"
 #include "link/LineTiming.h"
+#include "link/Link.h"
 #include "link/TraceLog.h"
 
 #include <chrono>
@@ -14,7 +14,7 @@ struct _modbus;
 namespace hx {
 
 class ModbusLink final : public Link {
-public:
+  public:
     // The monotonic time the back-off is measured in; tests pass a clock they move by hand.
     using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -40,7 +40,7 @@ public:
     // While backing off, one request at most per this interval goes out as a probe.
     static constexpr std::chrono::milliseconds kProbeInterval{1000};
 
-private:
+  private:
     struct Port;
     enum class Kind { InputRegisters, DiscreteInputs, HoldingRegisters };
 
@@ -58,8 +58,8 @@ private:
     bool reopen(Port& port);
     // One line in the traffic log: the request rebuilt from the call, the answer rebuilt from
     // what libmodbus accepted (answerPdu, for a good answer) or from the failure.
-    void trace(uint8_t slave, std::span<const uint8_t> requestPdu, std::span<const uint8_t> answerPdu, bool good,
-               std::chrono::steady_clock::time_point started);
+    void trace(uint8_t slave, std::span<const uint8_t> requestPdu, std::span<const uint8_t> answerPdu,
+               bool good, std::chrono::steady_clock::time_point started);
 
     std::map<int32_t, std::unique_ptr<Port>> ports_;
     std::map<int32_t, PortStatus> lastOpen_;

@@ -29,7 +29,7 @@ struct SqliteStoreOptions {
 };
 
 class SqliteRecordStore final : public RecordStore {
-public:
+  public:
     // Opens an existing database read-write (falls back to read-only when the file cannot be
     // written); never creates a file. Check isOpen() and lastError(). A store whose file is
     // deleted or replaced while open closes itself at its next pointer read or write.
@@ -55,7 +55,7 @@ public:
     // query failed (see lastError()).
     bool forEachRecordInTimeOrder(const std::function<bool(const StoredRecord&)>& visit);
 
-private:
+  private:
     struct Statements;
 
     bool open(const SqliteStoreOptions& options);

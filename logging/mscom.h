@@ -7,8 +7,8 @@
 #include <memory>
 #include <optional>
 
-#include <QTimer>
 #include <QObject>
+#include <QTimer>
 
 #include "core/Clock.h"
 #include "logging/RecordStore.h"
@@ -31,7 +31,7 @@ struct RecorderStatus {
 class mscom : public QObject {
     Q_OBJECT
 
-public:
+  public:
     using StoreFactory = std::function<std::unique_ptr<RecordStore>(const QString& path)>;
 
     static constexpr int kTickMs = 100;
@@ -57,13 +57,13 @@ public:
 
     QTimer Timer1;
 
-signals:
+  signals:
     // After every record decided, with the outcome of its write (Failed when there was no
     // database). Emitted right after the write returned.
     void recordWritten(const hx::StoredRecord& record, hx::WriteOutcome outcome);
     void statusChanged();
 
-private:
+  private:
     void tick();
     void openStore(const ClockReading& now);
     bool storeAvailable() const;

@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <modbus/modbus.h>
 #include <poll.h>

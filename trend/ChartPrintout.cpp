@@ -1,12 +1,11 @@
 #include "trend/ChartPrintout.h"
 
+#include "trend/PdfPage.h"
+
 #include <memory>
 
 #include <QFileInfo>
-#include <QPageLayout>
-#include <QPageSize>
 #include <QPainter>
-#include <QPdfWriter>
 
 #include "trend/TrendRenderer.h"
 
@@ -48,13 +47,6 @@ class PainterCanvas final : public Canvas {
     double pixel_;
     QRgb background_ = kChartBackground;
 };
-
-QFont pageFont(double pixelSize, bool bold = false) {
-    QFont font;
-    font.setPixelSize(int(pixelSize));
-    font.setBold(bold);
-    return font;
-}
 
 void drawText(QPainter& p, const QRectF& box, int flags, const QString& text, const QFont& font,
               QColor colour) {
@@ -137,28 +129,10 @@ void paintChartPage(QPainter& painter, const QRectF& target, const TrendState& s
 
 bool writeChartPdf(const QString& path, const TrendState& state, const ChartPrintout& content,
                    QString* error) {
-    const QFileInfo folder(QFileInfo(path).absolutePath());
-    if (!folder.isDir() || !folder.isWritable()) {
-        if (error) *error = QStringLiteral("cannot write into %1").arg(folder.filePath());
-        return false;
-    }
-    QPdfWriter writer(path);
-    writer.setPageLayout(
-        QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(0, 0, 0, 0)));
-    writer.setResolution(300);
-    writer.setTitle(content.title);
-    writer.setCreator(QStringLiteral("hx5800"));
-    QPainter painter;
-    if (!painter.begin(&writer)) {
-        if (error) *error = QStringLiteral("cannot write %1").arg(path);
-        return false;
-    }
-    paintChartPage(painter, QRectF(0, 0, writer.width(), writer.height()), state, content);
-    if (!painter.end() || QFileInfo(path).size() == 0) {
-        if (error) *error = QStringLiteral("cannot write %1").arg(path);
-        return false;
-    }
-    return true;
+    return writePdfPage(
+        path, content.title,
+        [&](QPainter& painter, const QRectF& target) { paintChartPage(painter, target, state, content); },
+        error);
 }
 
 QString printoutFileName(const ClockReading& at) {

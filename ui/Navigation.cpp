@@ -4,25 +4,21 @@
 
 namespace hx {
 
-SecondaryWindow::SecondaryWindow(QWidget* mainWindow) : QWidget(nullptr), mainWindow_(mainWindow)
-{
+SecondaryWindow::SecondaryWindow(QWidget* mainWindow) : QWidget(nullptr), mainWindow_(mainWindow) {
     setAttribute(Qt::WA_DeleteOnClose);
 }
 
-void SecondaryWindow::closeEvent(QCloseEvent* event)
-{
+void SecondaryWindow::closeEvent(QCloseEvent* event) {
     if (closeLock_)
         event->ignore();
     else
         event->accept();
 }
 
-void SecondaryWindow::returnToMain()
-{
+void SecondaryWindow::returnToMain() {
     closeLock_ = false;
     close();
-    if (mainWindow_)
-        mainWindow_->show();
+    if (mainWindow_) mainWindow_->show();
 }
 
 } // namespace hx

@@ -14,7 +14,7 @@ namespace hx {
 
 class SecondaryWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     // The window returns to mainWindow; it is destroyed when it unloads.
     explicit SecondaryWindow(QWidget* mainWindow);
 
@@ -22,12 +22,12 @@ public:
     // The return button's three steps: clear the close lock, unload, show the main window.
     void returnToMain();
 
-protected:
+  protected:
     // A window's load sets the lock.
     void setCloseLock(bool locked) { closeLock_ = locked; }
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     QPointer<QWidget> mainWindow_;
     bool closeLock_ = false;
 };
@@ -36,14 +36,10 @@ private:
 // runs again after every return) and shows it. Returns the window.
 template <class Window>
 Window* openSecondaryWindow(QWidget* mainWindow, QPointer<Window>& slot,
-                            const std::function<Window*(QWidget*)>& create)
-{
-    if (!slot && !create)
-        return nullptr; // nothing to open: the main window stays
-    if (mainWindow)
-        mainWindow->hide();
-    if (!slot)
-        slot = create(mainWindow);
+                            const std::function<Window*(QWidget*)>& create) {
+    if (!slot && !create) return nullptr; // nothing to open: the main window stays
+    if (mainWindow) mainWindow->hide();
+    if (!slot) slot = create(mainWindow);
     if (slot) {
         slot->show();
         slot->raise();

@@ -11,10 +11,8 @@ namespace hx {
 
 namespace {
 
-void noteFailure(WriteLog* log, int32_t reg, const QString& reason)
-{
-    if (!log)
-        return;
+void noteFailure(WriteLog* log, int32_t reg, const QString& reason) {
+    if (!log) return;
     ++log->failed;
     log->lastFailure = QStringLiteral("寄存器 %1: %2").arg(reg).arg(reason);
 }
@@ -22,14 +20,11 @@ void noteFailure(WriteLog* log, int32_t reg, const QString& reason)
 } // namespace
 
 std::optional<CallFailure> writeOperatorValue(Link& link, int32_t port, int32_t address, int32_t reg,
-                                              int32_t value, WriteLog* log)
-{
+                                              int32_t value, WriteLog* log) {
     int32_t rc = link.Set_4X_D1(port, address, reg, value);
-    if (rc == kWriteFailed)
-        rc = link.Set_4X_D1(port, address, reg, value);
+    if (rc == kWriteFailed) rc = link.Set_4X_D1(port, address, reg, value);
     if (rc == 0) {
-        if (log)
-            ++log->written;
+        if (log) ++log->written;
         return std::nullopt;
     }
     const CallFailure failure = link.lastFailure().value_or(CallFailure{LinkFailure::Refused});
@@ -37,14 +32,12 @@ std::optional<CallFailure> writeOperatorValue(Link& link, int32_t port, int32_t 
     return failure;
 }
 
-EditedField::EditedField(QLineEdit* box) : QObject(box), widget_(box), lineEdit_(box)
-{
+EditedField::EditedField(QLineEdit* box) : QObject(box), widget_(box), lineEdit_(box) {
     connect(box, &QLineEdit::textEdited, this, [this] { edited_ = true; });
     box->installEventFilter(this);
 }
 
-EditedField::EditedField(QComboBox* list) : QObject(list), widget_(list), lineEdit_(list->lineEdit())
-{
+EditedField::EditedField(QComboBox* list) : QObject(list), widget_(list), lineEdit_(list->lineEdit()) {
     // Picking an item or typing into the edit field; the window's own setCurrentIndex and
     // addItem are not the operator's.
     connect(list, &QComboBox::activated, this, [this] { edited_ = true; });
@@ -55,60 +48,48 @@ EditedField::EditedField(QComboBox* list) : QObject(list), widget_(list), lineEd
     list->installEventFilter(this);
 }
 
-void EditedField::reset()
-{
+void EditedField::reset() {
     edited_ = false;
     clearMark();
 }
 
-bool EditedField::eventFilter(QObject* watched, QEvent* event)
-{
+bool EditedField::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         // Focus moving between a list and its own edit field or popup stays in the field.
         QWidget* now = QApplication::focusWidget();
         const bool stays = reason == Qt::PopupFocusReason ||
                            (now && widget_ && (now == widget_ || widget_->isAncestorOf(now)));
-        if (!stays)
-            emit left();
+        if (!stays) emit left();
     }
     return QObject::eventFilter(watched, event);
 }
 
-void EditedField::markFailed(const QString& reason)
-{
+void EditedField::markFailed(const QString& reason) {
     if (!marked_) {
         for (QWidget* w : {static_cast<QWidget*>(widget_.data()), static_cast<QWidget*>(lineEdit_.data())}) {
-            if (!w)
-                continue;
+            if (!w) continue;
             QPalette pal = w->palette();
             pal.setColor(QPalette::Text, Qt::red);
             w->setPalette(pal);
         }
     }
     marked_ = true;
-    if (widget_)
-        widget_->setToolTip(reason);
+    if (widget_) widget_->setToolTip(reason);
 }
 
-void EditedField::clearMark()
-{
-    if (!marked_)
-        return;
+void EditedField::clearMark() {
+    if (!marked_) return;
     marked_ = false;
     for (QWidget* w : {static_cast<QWidget*>(widget_.data()), static_cast<QWidget*>(lineEdit_.data())}) {
-        if (w)
-            w->setPalette(QPalette()); // back to the inherited colours
+        if (w) w->setPalette(QPalette()); // back to the inherited colours
     }
-    if (widget_)
-        widget_->setToolTip(QString());
+    if (widget_) widget_->setToolTip(QString());
 }
 
 bool writeEditedField(EditedField& field, std::optional<int32_t> value, Link& link, int32_t port,
-                      int32_t address, int32_t reg, WriteLog* log)
-{
-    if (!field.edited())
-        return false;
+                      int32_t address, int32_t reg, WriteLog* log) {
+    if (!field.edited()) return false;
     if (!value) {
         const QString reason = QStringLiteral("未写入: 不是数字或超出范围");
         noteFailure(log, reg, reason);

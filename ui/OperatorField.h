@@ -39,7 +39,7 @@ std::optional<CallFailure> writeOperatorValue(Link& link, int32_t port, int32_t 
 // focus leaving it (a list's own popup does not count as leaving).
 class EditedField : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit EditedField(QLineEdit* box);
     explicit EditedField(QComboBox* list);
 
@@ -54,14 +54,14 @@ public:
     void clearMark();
     bool marked() const { return marked_; }
 
-signals:
+  signals:
     // The focus left the field.
     void left();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     QPointer<QWidget> widget_;
     QPointer<QLineEdit> lineEdit_; // the box, or the list's edit field
     bool edited_ = false;

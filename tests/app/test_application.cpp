@@ -2,8 +2,8 @@
 // the recorder; "打开" connects to the simulator on a pseudo-terminal; values reach the
 // shared state, the recording database, the live readout and the status table.
 #include "app/Application.h"
-#include "core/SharedState.h"
 #include "app/ssqx.h"
+#include "core/SharedState.h"
 #include "link/Met1.h"
 #include "logging/DatabaseSetup.h"
 #include "logging/RecordStore.h"
@@ -20,9 +20,8 @@ using namespace hx;
 
 class ApplicationTest : public QObject {
     Q_OBJECT
-private slots:
-    void fromLaunchToRecordedValues()
-    {
+  private slots:
+    void fromLaunchToRecordedValues() {
         resetSharedState();
         QTemporaryDir dir;
         const QString db = dir.filePath("Rdatabj.db");
@@ -59,7 +58,8 @@ private slots:
 
         // The live readout and, within three seconds, the status table.
         QTRY_COMPARE_WITH_TIMEOUT(window.D_3W[1]->text(), QStringLiteral("-1500"), 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(window.FLXG->item(18, 1)->text(), QString::fromUtf16(u"CH 2 设定值报警"), 4000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.FLXG->item(18, 1)->text(), QString::fromUtf16(u"CH 2 设定值报警"),
+                                  4000);
         QCOMPARE(window.FLXG->item(25, 1)->text(), QString::fromUtf16(u"DO 1闭合"));
 
         // The recorder stores the polled values once a second, and the trend advances.

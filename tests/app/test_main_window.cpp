@@ -1,9 +1,9 @@
 // The main window: its load, the port settings' open and close sequences, the status
 // table, the key map and close lock, the exit, history paging, and the status line.
-#include "core/Clock.h"
-#include "core/SharedState.h"
 #include "app/StatusTable.h"
 #include "app/ssqx.h"
+#include "core/Clock.h"
+#include "core/SharedState.h"
 #include "fakes/FakeLink.h"
 #include "link/Met1.h"
 #include "link/ModbusLink.h"
@@ -16,12 +16,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -39,8 +39,7 @@ struct Fixture {
     std::unique_ptr<Met1> met1;
     bool ended = false;
 
-    explicit Fixture(int records = 0, bool withDatabase = true)
-    {
+    explicit Fixture(int records = 0, bool withDatabase = true) {
         resetSharedState();
         Y_Span = 1500;
         context.link = &link;
@@ -58,10 +57,8 @@ struct Fixture {
     }
 
     // Records 1..n, one second apart from 08:00:00 of 2026-12-01, values by slot.
-    void fill(int n)
-    {
-        if (n <= 0)
-            return;
+    void fill(int n) {
+        if (n <= 0) return;
         auto store = openRecordStore(context.databasePath);
         for (int id = 1; id <= n; ++id) {
             StoredRecord r;
@@ -70,27 +67,23 @@ struct Fixture {
             r.time = (8 * 3600 + id) / 86400.0;
             for (int c = 0; c < 10; ++c)
                 r.values[c] = float(id % 100 + c);
-            if (store->writeRecord(r) == WriteOutcome::Failed)
-                qFatal("cannot fill the test database");
+            if (store->writeRecord(r) == WriteOutcome::Failed) qFatal("cannot fill the test database");
         }
     }
 };
 
 // A wall clock the test moves by hand, installed for the whole program while it lives.
 class TestClock final : public Clock {
-public:
+  public:
     TestClock() { setAppClock(this); }
     ~TestClock() override { setAppClock(nullptr); }
     ClockReading now() const override { return readingOf(at); }
     QDateTime at{QDate(2026, 12, 8), QTime(14, 3, 22)};
 };
 
-template <class T>
-T* child(QWidget& window, const char* name)
-{
+template <class T> T* child(QWidget& window, const char* name) {
     T* w = window.findChild<T*>(QString::fromLatin1(name));
-    if (!w)
-        qFatal("no control %s", name);
+    if (!w) qFatal("no control %s", name);
     return w;
 }
 
@@ -98,9 +91,8 @@ T* child(QWidget& window, const char* name)
 
 class MainWindowTest : public QObject {
     Q_OBJECT
-private slots:
-    void loadPreparesTheControls()
-    {
+  private slots:
+    void loadPreparesTheControls() {
         Fixture f;
         ssqx window(f.context);
         QCOMPARE(window.windowTitle(), QString::fromUtf16(u"过程控制仪表  HX5800"));
@@ -135,8 +127,7 @@ private slots:
         QCOMPARE(window.Combo2->accessibleName(), QString::fromUtf16(u"模块地址"));
     }
 
-    void statusTableIsPreparedWithNumbersOnly()
-    {
+    void statusTableIsPreparedWithNumbersOnly() {
         Fixture f;
         ssqx window(f.context);
         QTableWidget* grid = window.FLXG;
@@ -150,8 +141,7 @@ private slots:
         }
     }
 
-    void statusTableTexts_data()
-    {
+    void statusTableTexts_data() {
         QTest::addColumn<int>("element"); // Status_Bit element set to 1, -1 for none
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("text");
@@ -167,28 +157,24 @@ private slots:
         QTest::newRow("relay 2 closed, no blank") << 25 << 26 << QString::fromUtf16(u"DO 2闭合");
         QTest::newRow("relay 1 closed") << 24 << 25 << QString::fromUtf16(u"DO 1闭合");
     }
-    void statusTableTexts()
-    {
+    void statusTableTexts() {
         QFETCH(int, element);
         QFETCH(int, row);
         QFETCH(QString, text);
         Fixture f;
         ssqx window(f.context);
-        if (element >= 0)
-            Status_Bit[element] = 1;
+        if (element >= 0) Status_Bit[element] = 1;
         window.Timer4_Timer();
         QCOMPARE(window.FLXG->item(row, 1)->text(), text);
         QCOMPARE(window.FLXG->item(row, 0)->text(), QString::number(row));
         // Every other state row reads normal / open.
         for (int r = 1; r <= 26; ++r) {
-            if (r == row)
-                continue;
+            if (r == row) continue;
             QCOMPARE(window.FLXG->item(r, 1)->text(), statusRowText(r, 0));
         }
     }
 
-    void bitsWithoutARowChangeNothing()
-    {
+    void bitsWithoutARowChangeNothing() {
         Fixture f;
         ssqx window(f.context);
         for (int e = 26; e <= 31; ++e)
@@ -203,8 +189,7 @@ private slots:
         QCOMPARE(window.FLXG->item(26, 1)->text(), QString::fromUtf16(u"DO 2 断开"));
     }
 
-    void openWithTheDefaults()
-    {
+    void openWithTheDefaults() {
         Fixture f;
         ssqx window(f.context);
         window.show();
@@ -222,8 +207,7 @@ private slots:
         QVERIFY(window.Command9->isEnabled() && window.Command10->isEnabled());
     }
 
-    void closeThenOpenWithOtherSettings()
-    {
+    void closeThenOpenWithOtherSettings() {
         Fixture f;
         ssqx window(f.context);
         window.show();
@@ -248,8 +232,7 @@ private slots:
         QCOMPARE(f.link.calls.last(), QStringLiteral("Get_1X_B16(3,5,17)"));
     }
 
-    void portTextsBecomeNumbers_data()
-    {
+    void portTextsBecomeNumbers_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("port");
         QTest::newRow("not a number") << "COM" << 0;
@@ -257,8 +240,7 @@ private slots:
         QTest::newRow("3.5 to even") << "3.5" << 4;
         QTest::newRow("too large keeps the last port") << "5e9" << 9;
     }
-    void portTextsBecomeNumbers()
-    {
+    void portTextsBecomeNumbers() {
         QFETCH(QString, text);
         QFETCH(int, port);
         Fixture f;
@@ -269,8 +251,7 @@ private slots:
         QCOMPARE(Com_Param[0], port);
     }
 
-    void titleBarCloseIsRefused()
-    {
+    void titleBarCloseIsRefused() {
         Fixture f(30);
         ssqx window(f.context);
         window.show();
@@ -281,8 +262,7 @@ private slots:
         QVERIFY(!f.ended);
     }
 
-    void escapeEndsTheProgramFromAnyControl()
-    {
+    void escapeEndsTheProgramFromAnyControl() {
         Fixture f;
         ssqx window(f.context);
         window.show();
@@ -297,8 +277,7 @@ private slots:
         QVERIFY(!f.link.calls.contains("ClosePort_Modbus(1)")); // the port is not closed first
     }
 
-    void exitButtonEndsTheProgram()
-    {
+    void exitButtonEndsTheProgram() {
         Fixture f;
         ssqx window(f.context);
         window.show();
@@ -307,14 +286,14 @@ private slots:
         QVERIFY(!window.isVisible());
     }
 
-    void keyGuards()
-    {
+    void keyGuards() {
         Fixture f(400);
         ssqx window(f.context);
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         const auto snapshot = [&] {
-            return QStringList{QString::number(window.trend().Zoom_Level), QString::number(window.trend().Page_Back),
+            return QStringList{QString::number(window.trend().Zoom_Level),
+                               QString::number(window.trend().Page_Back),
                                QString::number(window.trend().Win_End)};
         };
         const QStringList start = snapshot();
@@ -342,8 +321,7 @@ private slots:
 
     // With the ring pointer at 500, three older pages reach slot 1 and stop; F6 from page 1
     // returns to live.
-    void pagingThroughTheWindow()
-    {
+    void pagingThroughTheWindow() {
         Fixture f(500);
         ssqx window(f.context);
         window.show();
@@ -375,8 +353,7 @@ private slots:
         QVERIFY(window.Timer1->isActive());
     }
 
-    void liveTickAppendsRecordedSamples()
-    {
+    void liveTickAppendsRecordedSamples() {
         Fixture f(300);
         ssqx window(f.context);
         window.show();
@@ -400,8 +377,7 @@ private slots:
         QCOMPARE(window.trend().Win_Count, int16_t(241));
     }
 
-    void statusLineShowsAPortThatCannotBeOpened()
-    {
+    void statusLineShowsAPortThatCannotBeOpened() {
         Fixture f;
         ModbusLink link;
         f.context.link = &link;
@@ -411,12 +387,12 @@ private slots:
         window.Command9_Click();
         qunsetenv("HX5800_COM1");
         const QString text = window.statusPort->text();
-        QVERIFY2(text.contains(QString::fromUtf16(u"无法打开")) && text.contains("no-such-device"), qPrintable(text));
+        QVERIFY2(text.contains(QString::fromUtf16(u"无法打开")) && text.contains("no-such-device"),
+                 qPrintable(text));
         window.Command10_Click();
     }
 
-    void statusLineShowsASilentInstrument()
-    {
+    void statusLineShowsASilentInstrument() {
         Fixture f;
         hx::test::SimProcess sim({"--static", "--silent"});
         QVERIFY2(sim.start(), qPrintable(sim.errorText()));
@@ -433,7 +409,8 @@ private slots:
             met1.Timer1_Timer(); // 8 calls: three time out, the rest wait for the probe
         window.updateStatusLine();
         const QString text = window.statusLink->text();
-        QVERIFY2(text.contains(QString::fromUtf16(u"尚无应答")) && text.contains(QString::fromUtf16(u"每秒探测")),
+        QVERIFY2(text.contains(QString::fromUtf16(u"尚无应答")) &&
+                     text.contains(QString::fromUtf16(u"每秒探测")),
                  qPrintable(text));
         QVERIFY(window.statusLink->styleSheet().contains("255,200,200"));
 
@@ -441,13 +418,13 @@ private slots:
         QVERIFY(sim.command("silent off"));
         QTRY_VERIFY_WITH_TIMEOUT((met1.Timer1_Timer(), link.stats().good > 0), 4000);
         window.updateStatusLine();
-        QVERIFY2(window.statusLink->text().contains(QString::fromUtf16(u"最后应答")), qPrintable(window.statusLink->text()));
+        QVERIFY2(window.statusLink->text().contains(QString::fromUtf16(u"最后应答")),
+                 qPrintable(window.statusLink->text()));
         QVERIFY(!window.statusLink->styleSheet().contains("255,200,200"));
         window.Command10_Click();
     }
 
-    void statusLineShowsAMissingDatabase()
-    {
+    void statusLineShowsAMissingDatabase() {
         Fixture f(0, false);
         ssqx window(f.context);
         window.recordingHealth = [&] {
@@ -459,7 +436,8 @@ private slots:
         };
         window.updateStatusLine();
         const QString text = window.statusRecording->text();
-        QVERIFY2(text.contains(QString::fromUtf16(u"数据库不可用")) && text.contains("Rdatabj.db"), qPrintable(text));
+        QVERIFY2(text.contains(QString::fromUtf16(u"数据库不可用")) && text.contains("Rdatabj.db"),
+                 qPrintable(text));
         // Without a database the window still opens and draws flat curves.
         QVERIFY(!window.store() || !window.store()->isOpen());
         QCOMPARE(window.trend().Trend_Value[0][241], 0.0f);
@@ -468,8 +446,7 @@ private slots:
     // F4 turns the ruler on: the slider takes the keys and the readout shows the slot under
     // it; F4 again returns to the live page, also from the history page the slider's end
     // opened.
-    void rulerOnAndOff()
-    {
+    void rulerOnAndOff() {
         Fixture f(1000);
         ssqx window(f.context);
         window.show();
@@ -525,13 +502,13 @@ private slots:
 
     // A double-click on a scale label opens the editor; a good entry sets the scale and
     // closes it, a refused one keeps it open and changes nothing.
-    void yScaleEditor()
-    {
+    void yScaleEditor() {
         Fixture f(300);
         ssqx window(f.context);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const QList<QWidget*> editor{window.Label9, window.Label10, window.YKD, window.YKD1, window.Command26};
+        const QList<QWidget*> editor{window.Label9, window.Label10, window.YKD, window.YKD1,
+                                     window.Command26};
         for (QWidget* w : editor)
             QVERIFY(!w->isVisible());
         QCOMPARE(window.YKD->accessibleName(), QString::fromUtf16(u"Y最大"));
@@ -566,13 +543,13 @@ private slots:
 
     // The database is created after the program started (the README's own way): the status
     // line says history cannot be read, and 5 s after it exists history reads it.
-    void historyComesBackWhenTheDatabaseAppears()
-    {
+    void historyComesBackWhenTheDatabaseAppears() {
         TestClock clock;
         Fixture f(0, false);
         ssqx window(f.context);
         window.updateStatusLine();
-        QVERIFY2(window.statusChart->text().contains(QString::fromUtf16(u"无法读取")), qPrintable(window.statusChart->text()));
+        QVERIFY2(window.statusChart->text().contains(QString::fromUtf16(u"无法读取")),
+                 qPrintable(window.statusChart->text()));
         QVERIFY(window.statusChart->styleSheet().contains("255,200,200"));
 
         QString error;
@@ -594,8 +571,7 @@ private slots:
 
     // F3 writes the chart as shown into the database's folder, named by the time, and the
     // status line says where; a folder that cannot be written is told there too.
-    void printWritesAPdfBesideTheDatabase()
-    {
+    void printWritesAPdfBesideTheDatabase() {
         TestClock clock;
         Fixture f(300);
         ssqx window(f.context);
@@ -612,7 +588,8 @@ private slots:
 
         f.context.databasePath = f.dir.filePath("gone/Rdatabj.db");
         window.Command2_Click();
-        QVERIFY2(window.statusChart->text().contains(QString::fromUtf16(u"打印失败")), qPrintable(window.statusChart->text()));
+        QVERIFY2(window.statusChart->text().contains(QString::fromUtf16(u"打印失败")),
+                 qPrintable(window.statusChart->text()));
     }
 };
 

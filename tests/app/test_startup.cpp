@@ -1,8 +1,8 @@
 // Start-up: the splash window's hand-over, its order and timing, and the pattern by which
 // secondary windows are opened and left.
-#include "ui/Navigation.h"
-#include "core/SharedState.h"
 #include "app/frmSplash.h"
+#include "core/SharedState.h"
+#include "ui/Navigation.h"
 
 #include <QElapsedTimer>
 #include <QPushButton>
@@ -15,10 +15,9 @@ namespace {
 // A secondary window as the alarm, configuration and factory windows build it: its load
 // sets the close lock; its return button leaves it.
 class ProbeWindow : public hx::SecondaryWindow {
-public:
+  public:
     static int loads;
-    explicit ProbeWindow(QWidget* main) : SecondaryWindow(main)
-    {
+    explicit ProbeWindow(QWidget* main) : SecondaryWindow(main) {
         ++loads;
         setCloseLock(true);
         auto* back = new QPushButton(QStringLiteral("返回"), this);
@@ -32,11 +31,10 @@ int ProbeWindow::loads = 0;
 
 class StartupTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void init() { hx::resetSharedState(); }
 
-    void loadSetsTheSpanAndStartsTheCountdown()
-    {
+    void loadSetsTheSpanAndStartsTheCountdown() {
         auto* splash = new frmSplash({});
         QCOMPARE(hx::Y_Span, int16_t(1500));
         QVERIFY(splash->Timer2->isActive());
@@ -48,12 +46,12 @@ private slots:
 
     // Seven ticks of Timer2, then one of Timer1 hands over: the splash unloads first, then
     // the main window is shown, then Met1, then mscom are created.
-    void handOverRunsInOrderAfterSevenTicks()
-    {
+    void handOverRunsInOrderAfterSevenTicks() {
         QStringList order;
         QPointer<frmSplash> splash;
-        splash = new frmSplash({[&] { order << (splash && splash->isVisible() ? "main (splash visible)" : "main"); },
-                                [&] { order << "Met1"; }, [&] { order << "mscom"; }});
+        splash = new frmSplash(
+            {[&] { order << (splash && splash->isVisible() ? "main (splash visible)" : "main"); },
+             [&] { order << "Met1"; }, [&] { order << "mscom"; }});
         splash->show();
         for (int i = 1; i <= 6; ++i) {
             splash->Timer2_Timer();
@@ -71,8 +69,7 @@ private slots:
         QTRY_VERIFY(splash.isNull()); // unloaded
     }
 
-    void handOverTakesAboutOneAndAHalfSeconds()
-    {
+    void handOverTakesAboutOneAndAHalfSeconds() {
         QElapsedTimer clock;
         bool mainShown = false;
         auto* splash = new frmSplash({[&] { mainShown = true; }, {}, {}});
@@ -85,8 +82,7 @@ private slots:
         QVERIFY2(elapsed >= 1450 && elapsed < 6000, qPrintable(QString::number(elapsed)));
     }
 
-    void keysOnTheSplashDoNothing()
-    {
+    void keysOnTheSplashDoNothing() {
         int shown = 0;
         auto* splash = new frmSplash({[&] { ++shown; }, {}, {}});
         splash->show();
@@ -98,8 +94,7 @@ private slots:
         delete splash;
     }
 
-    void secondaryWindowRefusesTitleBarCloseAndReturnsThroughItsButton()
-    {
+    void secondaryWindowRefusesTitleBarCloseAndReturnsThroughItsButton() {
         QWidget main;
         main.show();
         ProbeWindow::loads = 0;
@@ -126,8 +121,7 @@ private slots:
         window->returnToMain();
     }
 
-    void openingWithNothingToOpenKeepsTheMainWindow()
-    {
+    void openingWithNothingToOpenKeepsTheMainWindow() {
         QWidget main;
         main.show();
         QPointer<QWidget> slot;

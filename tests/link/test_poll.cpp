@@ -13,11 +13,10 @@ using hx::test::FakeLink;
 
 class PollTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void init() { hx::resetSharedState(); }
 
-    void dByteSplitsFromTheTop_data()
-    {
+    void dByteSplitsFromTheTop_data() {
         QTest::addColumn<int>("byte");
         QTest::addColumn<QString>("bits"); // element 0 first
         QTest::newRow("0") << 0 << "00000000";
@@ -28,8 +27,7 @@ private slots:
         QTest::newRow("255") << 255 << "11111111";
         QTest::newRow("170") << 170 << "01010101";
     }
-    void dByteSplitsFromTheTop()
-    {
+    void dByteSplitsFromTheTop() {
         QFETCH(int, byte);
         QFETCH(QString, bits);
         FakeLink link;
@@ -41,8 +39,7 @@ private slots:
         QCOMPARE(got, bits);
     }
 
-    void oneCycleReadsFourBlocksWithTheStoredSettings()
-    {
+    void oneCycleReadsFourBlocksWithTheStoredSettings() {
         FakeLink link;
         hx::Com_Param[0] = 3;
         hx::Com_Param[3] = 7;
@@ -52,11 +49,10 @@ private slots:
                                           "Get_1X_B16(3,7,17)"}));
     }
 
-    void registerValuesLandSignedAndUnscaled()
-    {
+    void registerValuesLandSignedAndUnscaled() {
         FakeLink link;
-        const int32_t values[16] = {-200, 0, 1, 9999, -1999, 32767, -32768, 500,
-                                    1234, 5678, 11, 12, 13, 14, 15, 16};
+        const int32_t values[16] = {-200, 0,    1,  9999, -1999, 32767, -32768, 500,
+                                    1234, 5678, 11, 12,   13,    14,    15,     16};
         for (int i = 0; i < 16; ++i)
             link.inputRegisters[i + 1] = values[i];
         Met1 met1(link);
@@ -69,8 +65,7 @@ private slots:
         QCOMPARE(hx::Reg_Buffer[16], 0);
     }
 
-    void discreteBytesBecomeBits_data()
-    {
+    void discreteBytesBecomeBits_data() {
         QTest::addColumn<int>("previous"); // every bit of the group before the cycle
         QTest::addColumn<int>("byte");
         QTest::addColumn<QString>("expected"); // Status_Bit 8k..8k+7
@@ -82,8 +77,7 @@ private slots:
         QTest::newRow("negative leaves") << 1 << -1 << "11111111";
         QTest::newRow("above a byte leaves") << 0 << 256 << "00000000";
     }
-    void discreteBytesBecomeBits()
-    {
+    void discreteBytesBecomeBits() {
         QFETCH(int, previous);
         QFETCH(int, byte);
         QFETCH(QString, expected);
@@ -105,8 +99,7 @@ private slots:
         QCOMPARE(Status_Bit[32], 0);
     }
 
-    void aFailedReadLeavesTheLastValues()
-    {
+    void aFailedReadLeavesTheLastValues() {
         FakeLink link;
         link.inputRegisters[1] = 42;
         link.discreteBytes[1] = 3;
@@ -124,8 +117,7 @@ private slots:
 
     // The poll yields between its calls; a tick that falls due meanwhile does not start a
     // second, nested cycle, while other handlers do run in the middle of the cycle.
-    void aTickDuringACycleIsPassedOver()
-    {
+    void aTickDuringACycleIsPassedOver() {
         FakeLink link;
         Met1 met1(link);
         int handlersRun = 0;
@@ -141,8 +133,7 @@ private slots:
         QVERIFY(!met1.cycleRunning());
     }
 
-    void thePollTimerIsOffUntilThePortOpens()
-    {
+    void thePollTimerIsOffUntilThePortOpens() {
         FakeLink link;
         Met1 met1(link);
         QVERIFY(!met1.Timer1->isActive());

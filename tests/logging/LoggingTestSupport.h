@@ -24,7 +24,7 @@ namespace hx::testing {
 
 // A wall clock that moves only when the test says so, to the second.
 class FakeClock final : public Clock {
-public:
+  public:
     explicit FakeClock(const QDateTime& at = QDateTime(QDate(2024, 3, 14), QTime(10, 0, 0))) { set(at); }
     ClockReading now() const override {
         const qint64 day = seconds_ >= 0 ? seconds_ / 86400 : (seconds_ - 86399) / 86400;
@@ -36,13 +36,13 @@ public:
     void advance(qint64 seconds) { seconds_ += seconds; }
     qint64 seconds() const { return seconds_; }
 
-private:
+  private:
     qint64 seconds_ = 0; // since day 0 (1899-12-30 00:00:00)
 };
 
 // A raw connection to a database file, for preparing and inspecting it.
 class Db {
-public:
+  public:
     explicit Db(const QString& path) {
         if (sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
             sqlite3_close(db_);
@@ -130,7 +130,7 @@ public:
         return exec("commit") && setPointer(newest);
     }
 
-private:
+  private:
     sqlite3* db_ = nullptr;
 };
 
@@ -138,7 +138,7 @@ private:
 // drop to read-only and, for root (whom permission bits do not stop), the file is marked
 // immutable. active() tells whether the file really is read-only now.
 class ReadOnlyFile {
-public:
+  public:
     explicit ReadOnlyFile(const QString& path) : path_(path) {
         QFile::setPermissions(path_, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
         if (geteuid() == 0) immutable_ = setImmutable(true);
@@ -152,7 +152,7 @@ public:
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
     bool active() const { return active_; }
 
-private:
+  private:
     bool setImmutable(bool on) {
         const int fd = ::open(path_.toLocal8Bit().constData(), O_RDONLY);
         if (fd < 0) return false;

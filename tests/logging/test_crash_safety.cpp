@@ -26,8 +26,7 @@ struct Acknowledged {
     QList<float> values;
 };
 
-QHash<int, Acknowledged> storedRecords(Db& db)
-{
+QHash<int, Acknowledged> storedRecords(Db& db) {
     QHash<int, Acknowledged> records;
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(db.handle(), "select * from pv_data", -1, &statement, nullptr) != SQLITE_OK)
@@ -49,7 +48,7 @@ QHash<int, Acknowledged> storedRecords(Db& db)
 class TestCrashSafety : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void killedRecorderKeepsEveryAcknowledgedRecord();
 };
 
@@ -89,8 +88,8 @@ void TestCrashSafety::killedRecorderKeepsEveryAcknowledgedRecord() {
         QVERIFY2(child.waitForStarted(5000), qPrintable(child.errorString()));
         // Most kills land while records are being written; every fifth one possibly before.
         if (run % 5 != 0)
-            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(acknowledgements).size() > 0 || child.state() != QProcess::Running,
-                                     10000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                QFileInfo(acknowledgements).size() > 0 || child.state() != QProcess::Running, 10000);
         QThread::msleep(random.bounded(0, 200));
         ::kill(pid_t(child.processId()), SIGKILL);
         QVERIFY(child.waitForFinished(5000));
@@ -127,8 +126,7 @@ void TestCrashSafety::killedRecorderKeepsEveryAcknowledgedRecord() {
         // The newest record this run acknowledged, or the pointer the run started from.
         const qint64 reference = acknowledgedThisRun > 0 ? lastSlot : previousPointer;
         const qint64 next = reference >= kRingSize ? 1 : reference + 1;
-        if (*pointer == next)
-            ++committedUnacknowledged;
+        if (*pointer == next) ++committedUnacknowledged;
         QVERIFY2(*pointer == reference || *pointer == next,
                  qPrintable(QString("run %1: pointer %2 after %3 (%4 records acknowledged this run)")
                                 .arg(run)
@@ -142,18 +140,19 @@ void TestCrashSafety::killedRecorderKeepsEveryAcknowledgedRecord() {
         const QHash<int, Acknowledged> stored = storedRecords(db);
         for (auto it = acknowledged.cbegin(); it != acknowledged.cend(); ++it) {
             const auto found = stored.constFind(it.key());
-            QVERIFY2(found != stored.cend(), qPrintable(QString("acknowledged slot %1 is missing").arg(it.key())));
+            QVERIFY2(found != stored.cend(),
+                     qPrintable(QString("acknowledged slot %1 is missing").arg(it.key())));
             QCOMPARE(found->date, it->date);
             QCOMPARE(found->time, it->time);
             QCOMPARE(found->values, it->values);
         }
-        if (*pointer < pointerBefore)
-            wrapped = true;
+        if (*pointer < pointerBefore) wrapped = true;
     }
-    qInfo("%d kills, %lld slots acknowledged (ring %s), %d kills before the first record, %d between a commit and "
+    qInfo("%d kills, %lld slots acknowledged (ring %s), %d kills before the first record, %d between a "
+          "commit and "
           "its acknowledgement, %lld ms",
-          runs, qint64(acknowledged.size()), wrapped ? "wrapped" : "did not wrap", killedBeforeAnyRecord, committedUnacknowledged,
-          budget.elapsed());
+          runs, qint64(acknowledged.size()), wrapped ? "wrapped" : "did not wrap", killedBeforeAnyRecord,
+          committedUnacknowledged, budget.elapsed());
     QVERIFY2(acknowledged.size() > runs, "the children recorded almost nothing; the test proves little");
     QVERIFY2(wrapped, "the runs never went round the end of the ring");
 }

@@ -13,7 +13,7 @@ using namespace hx::testing;
 class TestInitDb : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void run_data();
     void run();
 };

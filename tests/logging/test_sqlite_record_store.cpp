@@ -29,7 +29,7 @@ StoredRecord recordAt(int32_t id, double date, int seconds, float base) {
 class TestSqliteRecordStore : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void opening_data();
     void opening();
     void defaultPathFollowsTheEnvironment();

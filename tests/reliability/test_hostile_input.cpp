@@ -171,9 +171,10 @@ class HostileInputTest : public QObject {
         Com_Param[kComAddress] = kAddress;
     }
 
-    // The port and address lists only set Com_Param when the port is opened, from a text that
-    // begins with a number that fits; the Y boxes only change the scale for an entry within its
-    // limits. Nothing of the main window writes to the instrument.
+    // The port and address lists only set Com_Param when the port is opened: the number the
+    // text begins with (0 for a text without one: the link then refuses port 0 and address 0),
+    // the old value when that number does not fit; the Y boxes only change the scale for an
+    // entry within its limits. Nothing of the main window writes to the instrument.
     void mainWindowLists_data() { addCorpus(); }
     void mainWindowLists() {
         QFETCH(QString, text);
@@ -197,7 +198,7 @@ class HostileInputTest : public QObject {
             QTest::keyClick(list->lineEdit(), Qt::Key_Return);
         }
         QTest::mouseClick(window.Command9, Qt::LeftButton); // 打开
-        const auto number = rounded(leading);
+        const auto number = std::isnan(leading) ? std::optional<int32_t>(0) : rounded(leading);
         QCOMPARE(Com_Param[kComPort], number.value_or(kPort));
         QCOMPARE(Com_Param[kComAddress], number.value_or(kAddress));
         QCOMPARE(link.openedPort, Com_Param[kComPort]);

@@ -119,7 +119,8 @@ void TestSimControl::pacing() {
     QFETCH(int, baud);
     QFETCH(char, parity);
     QFETCH(qint64, microseconds);
-    QCOMPARE(qint64(hx::sim::pacedAnswerMicroseconds(size_t(request), size_t(answer), baud, parity)), microseconds);
+    QCOMPARE(qint64(hx::sim::pacedAnswerMicroseconds(size_t(request), size_t(answer), baud, parity)),
+             microseconds);
 }
 
 void TestSimControl::badCommandLines_data() {

@@ -9,9 +9,9 @@
 
 #include <QStringList>
 
+#include "fakes/RecordingCanvas.h"
 #include "logging/RecordStore.h"
 #include "trend/HistoryReview.h"
-#include "fakes/RecordingCanvas.h"
 #include "trend/TrendRenderer.h"
 
 namespace hx::test {

@@ -13,9 +13,8 @@ using hx::test::FakeLink;
 class OperatorFieldTest : public QObject {
     Q_OBJECT
 
-private slots:
-    void onlyTheOperatorsChangesCountAsEdits()
-    {
+  private slots:
+    void onlyTheOperatorsChangesCountAsEdits() {
         QWidget window;
         auto* box = new QLineEdit(&window);
         auto* list = new QComboBox(&window);
@@ -27,12 +26,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QSignalSpy boxLeft(&boxField, &hx::EditedField::left);
 
-        box->setText("12");             // the window's own doing
+        box->setText("12"); // the window's own doing
         list->setCurrentIndex(1);
         QVERIFY(!boxField.edited() && !listField.edited());
         box->setFocus();
         QTRY_VERIFY(box->hasFocus());
-        other->setFocus();               // tabbing past
+        other->setFocus(); // tabbing past
         QTRY_COMPARE(boxLeft.count(), 1);
         QVERIFY(!boxField.edited());
 
@@ -46,8 +45,7 @@ private slots:
         QVERIFY(!listField.edited());
     }
 
-    void writesFollowTheOutcome_data()
-    {
+    void writesFollowTheOutcome_data() {
         QTest::addColumn<bool>("edited");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("answering");
@@ -59,8 +57,7 @@ private slots:
         QTest::newRow("edited, too large") << true << "5e9" << true << 0 << true;
         QTest::newRow("edited, silent instrument") << true << "7" << false << 2 << true;
     }
-    void writesFollowTheOutcome()
-    {
+    void writesFollowTheOutcome() {
         QFETCH(bool, edited);
         QFETCH(QString, text);
         QFETCH(bool, answering);
@@ -79,8 +76,7 @@ private slots:
         QCOMPARE(log.failed, uint64_t(marked ? 1 : 0));
         if (sends > 0 && !marked)
             QCOMPARE(link.holdingRegisters[4106], 12); // 12.5 rounds to the even neighbour
-        if (!answering)
-            QVERIFY(box.toolTip().contains(QStringLiteral("超时")));
+        if (!answering) QVERIFY(box.toolTip().contains(QStringLiteral("超时")));
 
         // The mark stays until a later write of the field succeeds.
         if (marked) {
