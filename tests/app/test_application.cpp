@@ -9,12 +9,19 @@
 #include "logging/RecordStore.h"
 #include "logging/mscom.h"
 #include "support/SimProcess.h"
+#include "ui/Navigation.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <array>
+#include <functional>
+#include <utility>
 
 using namespace hx;
 
@@ -87,6 +94,31 @@ class ApplicationTest : public QObject {
         window.Command10->click();
         QVERIFY(!app.met1()->Timer1->isActive());
         QCOMPARE(Pv_Value[1], -1500.0f);
+
+        // With the port open again, the program's buttons and the factory key open the secondary
+        // windows it assembled; each refuses its title-bar close and returns to the main window.
+        window.Command9->click();
+        const std::array<std::pair<std::function<void()>, QString>, 3> openers{{
+            {[&] { window.Command21->click(); }, QString::fromUtf16(u"HX5800 配置 ")},
+            {[&] { window.Command15->click(); }, QStringLiteral("ALARM")},
+            {[&] { QTest::keyClick(&window, Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier); },
+             QString::fromUtf16(u"HX5800出厂记录保存")},
+        }};
+        for (const auto& [open, title] : openers) {
+            QVERIFY(window.isVisible());
+            open();
+            SecondaryWindow* secondary = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* s = qobject_cast<SecondaryWindow*>(w); s && s->isVisible()) secondary = s;
+            QVERIFY2(secondary, qPrintable(title));
+            QCOMPARE(secondary->windowTitle(), title);
+            QVERIFY(!window.isVisible());
+            QVERIFY(!secondary->close());
+            QPointer<SecondaryWindow> guard(secondary);
+            secondary->returnToMain();
+            QTRY_VERIFY(guard.isNull()); // unloaded
+            QVERIFY(window.isVisible());
+        }
 
         QTest::keyClick(&window, Qt::Key_Escape);
         QVERIFY(ended);
