@@ -59,8 +59,11 @@ void Application::start() {
         [this] {
             recorder_ = std::make_unique<mscom>(context_.databasePath);
             context_.recorder = recorder_.get();
-            if (mainWindow_)
+            if (mainWindow_) {
                 mainWindow_->recordingHealth = [this] { return recordingHealthOf(recorder_->status()); };
+                QObject::connect(recorder_.get(), &mscom::recordWritten, mainWindow_.get(),
+                                 &ssqx::noteRecord);
+            }
         },
     });
     splash->show();

@@ -7,6 +7,8 @@
 namespace hx {
 
 inline const QString kReadoutStyle = QStringLiteral("background: rgb(255,192,255);");
+// A value no good answer refreshed for a while (or the port closed): its last value, greyed.
+inline const QString kStaleReadoutStyle = QStringLiteral("background: rgb(255,192,255); color: gray;");
 inline const QString kClockStyle = QStringLiteral("background: rgb(128,255,128); color: red;");
 // The readout labels while they show the slot under the ruler.
 inline const QString kRulerReadoutStyle = QStringLiteral("background: rgb(255,255,0);");

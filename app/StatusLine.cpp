@@ -6,6 +6,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace hx {
 
 QString portStatusText(int32_t port, const PortStatus& status, bool everOpened) {
@@ -38,9 +40,10 @@ QString linkStatusText(const LinkStats& stats, int64_t nowMs) {
     return text;
 }
 
-bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen) {
+bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen, int64_t openedAtMs) {
     if (!portOpen) return false;
-    return stats.backingOff || stats.lastGoodAnswerMs == 0 || nowMs - stats.lastGoodAnswerMs > kSilentAfterMs;
+    const int64_t since = std::max(stats.lastGoodAnswerMs, openedAtMs);
+    return stats.backingOff || nowMs - since > kSilentAfterMs;
 }
 
 QString recordingStatusText(const RecordingHealth& health) {
@@ -49,7 +52,10 @@ QString recordingStatusText(const RecordingHealth& health) {
         if (!health.error.isEmpty()) text += QStringLiteral(": ") + health.error;
         return text;
     }
-    QString text = QStringLiteral("记录到 ") + health.path;
+    // Only measurements are recorded: without fresh values from the instrument nothing is.
+    QString text =
+        (health.waitingForValues ? QStringLiteral("记录暂停 (仪表无新数据) ") : QStringLiteral("记录到 ")) +
+        health.path;
     if (health.hasLastRecord) {
         const QDate date = dateOfDayNumber(health.lastDate);
         const int seconds = secondsOfDayFraction(health.lastTime);
@@ -62,9 +68,24 @@ QString recordingStatusText(const RecordingHealth& health) {
     return text;
 }
 
-QString writeStatusText(const WriteLog& writes) {
-    if (writes.failed == 0) return {};
-    return QStringLiteral("  写入失败 %1 次 (最近: %2)").arg(writes.failed).arg(writes.lastFailure);
+QString writeStatusText(const WriteLog& writes, uint64_t failed) {
+    if (failed == 0) return {};
+    return QStringLiteral("  写入失败 %1 次 (最近: %2)").arg(failed).arg(writes.lastFailure);
+}
+
+LinkStats statsSince(const LinkStats& now, const LinkStats& base) {
+    LinkStats since = now;
+    const auto less = [](uint64_t a, uint64_t b) { return a >= b ? a - b : a; };
+    since.transactions = less(now.transactions, base.transactions);
+    since.good = less(now.good, base.good);
+    since.timeouts = less(now.timeouts, base.timeouts);
+    since.framingErrors = less(now.framingErrors, base.framingErrors);
+    since.exceptions = less(now.exceptions, base.exceptions);
+    since.refused = less(now.refused, base.refused);
+    since.ioErrors = less(now.ioErrors, base.ioErrors);
+    since.skippedInBackOff = less(now.skippedInBackOff, base.skippedInBackOff);
+    if (now.lastGoodAnswerMs <= base.lastGoodAnswerMs) since.lastGoodAnswerMs = 0;
+    return since;
 }
 
 } // namespace hx
@@ -83,6 +104,7 @@ RecordingHealth recordingHealthOf(const RecorderStatus& status) {
     }
     health.lastSlot = status.lastRecordSlot;
     health.lastRecordFailed = status.lastRecordFailed;
+    health.waitingForValues = status.waitingForValues;
     return health;
 }
 

@@ -17,6 +17,7 @@ struct RecordingHealth {
     double lastTime = 0; // its time of day
     int32_t lastSlot = 0;
     bool lastRecordFailed = false; // the newest record due did not reach the database (error says why)
+    bool waitingForValues = false; // nothing recorded: no fresh values from the instrument
     // Fine when the database is there and the newest record reached it.
     bool healthy() const { return available && !lastRecordFailed; }
 };
@@ -27,11 +28,17 @@ QString portStatusText(int32_t port, const PortStatus& status, bool everOpened);
 QString linkStatusText(const LinkStats& stats, int64_t nowMs);
 // The instrument is considered silent when no good answer came for this long.
 constexpr int64_t kSilentAfterMs = 3000;
-bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen);
+// Silent: the port is open and no good answer came for kSilentAfterMs, counted from the open
+// (openedAtMs) at the earliest, or the link backs off.
+bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen, int64_t openedAtMs = 0);
 QString recordingStatusText(const RecordingHealth& health);
-// The operator's writes that did not reach the instrument; empty while there are none.
+// The operator's writes that did not reach the instrument (failed of them since the last
+// open); empty while there are none.
 struct WriteLog;
-QString writeStatusText(const WriteLog& writes);
+QString writeStatusText(const WriteLog& writes, uint64_t failed);
+// The counters of now less those of base (the last open); the last good answer only when it
+// came after base's.
+LinkStats statsSince(const LinkStats& now, const LinkStats& base);
 
 struct RecorderStatus;
 RecordingHealth recordingHealthOf(const RecorderStatus& status);

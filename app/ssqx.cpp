@@ -4,6 +4,7 @@
 
 #include "app/StatusTable.h"
 #include "core/Clock.h"
+#include "core/FreshValues.h"
 #include "core/SharedState.h"
 #include "core/TextNumber.h"
 #include "link/Link.h"
@@ -179,10 +180,24 @@ void ssqx::Command9_Click() {
     for (int i = 0; i < 3; ++i)
         if (Option2[i]->isChecked()) Com_Param[kComParity] = i;
     if (auto address = numberOfText(Combo2->currentText())) Com_Param[kComAddress] = *address;
-    if (context_.link)
-        Com_Param[kComOpenResult] =
-            context_.link->OpenPort_Modbus(Com_Param[kComPort], Com_Param[kComBaud], Com_Param[kComParity]);
+    // Values polled before this open are not measurements of the instrument now chosen.
+    freshValues().forget();
+    Com_Param[kComOpenResult] =
+        context_.link
+            ? context_.link->OpenPort_Modbus(Com_Param[kComPort], Com_Param[kComBaud], Com_Param[kComParity])
+            : kCallFailed;
     portEverOpened_ = true;
+    if (context_.link) statsAtOpen_ = context_.link->stats();
+    if (context_.writes) failedWritesAtOpen_ = context_.writes->failed;
+    openedAtMs_ = QDateTime::currentMSecsSinceEpoch();
+    if (Com_Param[kComOpenResult] != 0) {
+        // A port that did not open must not look connected: the settings stay for the next
+        // try, "CONFIG" keeps its state, no poll runs, and the status line says why.
+        if (context_.met1) context_.met1->Timer1->stop();
+        setGroupsVisible(true);
+        updateStatusLine();
+        return;
+    }
     Command21->setEnabled(true);
     if (context_.met1) context_.met1->Timer1->start();
     updateStatusLine();
@@ -191,6 +206,8 @@ void ssqx::Command9_Click() {
 void ssqx::Command10_Click() {
     if (context_.link) context_.link->ClosePort_Modbus(Com_Param[kComPort]);
     if (context_.met1) context_.met1->Timer1->stop();
+    // Nothing is measured any more: no record is stored, the value labels turn stale.
+    freshValues().forget();
     Command21->setEnabled(false);
     setGroupsVisible(true);
     updateStatusLine();
@@ -352,6 +369,11 @@ void ssqx::Command2_Click() {
         notePrintout(QStringLiteral("打印失败: ") + error);
 }
 
+void ssqx::noteRecord(const StoredRecord& record) {
+    // On a history page or with the ruler on, returning to live reloads the newest records.
+    if (Timer1->isActive()) pendingRecords_.push_back(record);
+}
+
 void ssqx::notePrintout(const QString& text) {
     printStatus_ = text;
     updateChartStatus();
@@ -439,6 +461,9 @@ bool ssqx::olderEnabled() const {
 }
 
 void ssqx::setLiveTimerActive(bool active) {
+    // Back to live after a reload (or leaving it): the records announced meanwhile are in the
+    // reloaded window already, or belong to no page.
+    pendingRecords_.clear();
     if (active)
         Timer1->start();
     else
@@ -470,21 +495,24 @@ void ssqx::Timer1_Timer() {
     if (!trend_.Ruler_On) {
         restyle(Label2_9, kClockStyle);
         restyle(Label2_10, kClockStyle);
-        for (QLabel* l : D_3W)
-            restyle(l, kReadoutStyle);
     }
     // Scale labels, bottom to top.
     const auto scale = scaleLabelValues(Y_Min, Y_Span);
     for (int i = 0; i < kScaleLabels; ++i)
         Label5[i]->setText(QString::number(scale[i]));
     if (New_Record != kFalse) {
-        appendLiveSample(trend_, *history_, *this, std::span<const float>(Pv_Value, kDrawnChannels),
-                         appClock().now());
+        for (const StoredRecord& record : pendingRecords_)
+            appendLiveSample(trend_, *history_, *this, record.values, ClockReading{record.date, record.time});
+        pendingRecords_.clear();
         New_Record = kFalse;
         redraw();
     }
-    for (int c = 0; c < 10; ++c)
+    const int64_t nowMs = FreshValues::steadyNowMs();
+    for (int c = 0; c < 10; ++c) {
         D_3W[c]->setText(liveValueText(Pv_Value[c]));
+        if (!trend_.Ruler_On)
+            restyle(D_3W[c], freshValues().stale(c, nowMs) ? kStaleReadoutStyle : kReadoutStyle);
+    }
     Label19->setText(liveValueText(trend_.X_Step));
 }
 
@@ -513,10 +541,15 @@ void ssqx::updateStatusLine() {
     const bool portFailed = portEverOpened_ && !portStatus.open && !portStatus.error.empty();
     restyle(statusPort, portFailed ? kAlertStyle : QString());
     const int64_t nowMs = QDateTime::currentMSecsSinceEpoch();
-    const QString writes = context_.writes ? writeStatusText(*context_.writes) : QString();
+    // Counted from the last open; a failed write is told in its own part and does not make
+    // the instrument look silent while it answers.
+    stats = statsSince(stats, statsAtOpen_);
+    const QString writes =
+        context_.writes ? writeStatusText(*context_.writes, context_.writes->failed - failedWritesAtOpen_)
+                        : QString();
     statusLink->setText(linkStatusText(stats, nowMs) + writes);
     restyle(statusLink,
-            linkLooksSilent(stats, nowMs, portStatus.open) || !writes.isEmpty() ? kAlertStyle : QString());
+            linkLooksSilent(stats, nowMs, portStatus.open, openedAtMs_) ? kAlertStyle : QString());
     if (recordingHealth) {
         const RecordingHealth health = recordingHealth();
         statusRecording->setText(recordingStatusText(health));

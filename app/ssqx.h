@@ -4,6 +4,8 @@
 // windows, and a quiet status line at the foot.
 #include "app/AppContext.h"
 #include "app/StatusLine.h"
+#include "link/Link.h"
+#include "logging/RecordStore.h"
 #include "trend/ChartPrintout.h"
 #include "trend/ChartRuler.h"
 #include "trend/HistoryConnection.h"
@@ -17,6 +19,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
@@ -75,6 +78,9 @@ class ssqx : public QWidget, public TrendView {
     void updateStatusLine();
     // Where a printout went, or why it failed (the chart's, or a report of another window).
     void notePrintout(const QString& text);
+    // A record the recorder took (stored, or due and not stored): the live tick appends this
+    // very record to the chart, so the chart shows what was measured, at its own time.
+    void noteRecord(const StoredRecord& record);
 
     // TrendView: what history review asks of the window.
     void setNewerEnabled(bool enabled) override;
@@ -176,6 +182,12 @@ class ssqx : public QWidget, public TrendView {
     std::unique_ptr<HistoryReview> history_;
     bool closeLock_ = false;
     bool portEverOpened_ = false;
+    std::vector<StoredRecord> pendingRecords_; // announced since the last live tick
+    // The link's and the writes' counters as they stood at the last open: the status line
+    // counts from there.
+    LinkStats statsAtOpen_;
+    uint64_t failedWritesAtOpen_ = 0;
+    int64_t openedAtMs_ = 0; // wall-clock time of the last open
     QPointer<QWidget> alarmWindow_;
     QPointer<QWidget> configWindow_;
     QPointer<QWidget> factoryWindow_;

@@ -1,5 +1,7 @@
 #include "SharedState.h"
 
+#include "core/FreshValues.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -32,6 +34,7 @@ void resetSharedState() {
     Ring_Wrapped = kFalse;
     Last_Time = 0;
     Last_Date = 0;
+    freshValues().forget();
 }
 
 } // namespace hx

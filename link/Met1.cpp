@@ -1,5 +1,6 @@
 #include "Met1.h"
 
+#include "core/FreshValues.h"
 #include "core/SharedState.h"
 #include "link/Link.h"
 
@@ -36,6 +37,15 @@ void Met1::splitInto(int k) {
         Status_Bit[8 * k + b] = bits_[b];
 }
 
+// Eight input registers from register first + 1 into Reg_Buffer and Pv_Value at first. Only a
+// good answer reaches Pv_Value, and only a good answer counts as a measurement.
+void Met1::readValues(int32_t port, int32_t address, int first) {
+    if (link_.Get_3X_D8(port, address, first + 1, std::span<int32_t>(Reg_Buffer + first, 8)) != 0) return;
+    for (int i = first; i < first + 8; ++i)
+        Pv_Value[i] = static_cast<float>(Reg_Buffer[i]);
+    freshValues().noteMeasured(first, 8, FreshValues::steadyNowMs());
+}
+
 void Met1::Timer1_Timer() {
     if (running_) {
         ++ticksPassed_;
@@ -45,14 +55,10 @@ void Met1::Timer1_Timer() {
     const int32_t port = Com_Param[kComPort];
     const int32_t address = Com_Param[kComAddress];
 
-    link_.Get_3X_D8(port, address, 1, std::span<int32_t>(Reg_Buffer + 0, 8));
-    for (int i = 0; i < 8; ++i)
-        Pv_Value[i] = static_cast<float>(Reg_Buffer[i]);
+    readValues(port, address, 0);
     QCoreApplication::processEvents();
 
-    link_.Get_3X_D8(port, address, 9, std::span<int32_t>(Reg_Buffer + 8, 8));
-    for (int i = 0; i < 8; ++i)
-        Pv_Value[8 + i] = static_cast<float>(Reg_Buffer[8 + i]);
+    readValues(port, address, 8);
     QCoreApplication::processEvents();
 
     link_.Get_1X_B16(port, address, 1, std::span<int32_t>(discreteBuffer_.data(), 2));

@@ -1,6 +1,7 @@
 #pragma once
 // Met1: the host (never shown) of the acquisition poll. While the port is open its
-// Timer1 reads the instrument twice a second into Reg_Buffer, Pv_Value and Status_Bit.
+// Timer1 reads the instrument twice a second into Reg_Buffer, Pv_Value and Status_Bit, and
+// notes in freshValues() which values a good answer refreshed.
 #include <array>
 #include <cstdint>
 
@@ -31,6 +32,7 @@ class Met1 : public QObject {
 
   private:
     void splitInto(int k);
+    void readValues(int32_t port, int32_t address, int first);
 
     Link& link_;
     std::array<int32_t, 8> discreteBuffer_{};

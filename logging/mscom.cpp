@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "core/FreshValues.h"
 #include "core/SharedState.h"
 #include "logging/RecordingSchedule.h"
 #include "logging/Ring.h"
@@ -105,6 +106,15 @@ void mscom::tick() {
     slotCounter_ = ringCounterOf(slotCounter_);
 
     if (!recordDue(okitime())) return;
+    // Every row in the ring is a measurement: with the port closed, a wrong address or a
+    // silent instrument nothing is stored (and the ring's history is not overwritten). The
+    // reference stays, so the record follows at the first tick after the values come back.
+    const bool measured = freshValues().allSinceTaken();
+    if (measured == status_.waitingForValues) {
+        status_.waitingForValues = !measured;
+        emit statusChanged();
+    }
+    if (!measured) return;
     slotCounter_ += 1;
     // The reference moves when the record is decided, before the write, so a failed write is
     // not tried again within the same second.
@@ -126,6 +136,7 @@ void mscom::storeRecord() {
     record.time = Last_Time;
     for (int i = 0; i < int(record.values.size()); ++i)
         record.values[i] = Pv_Value[i];
+    freshValues().take();
 
     WriteOutcome outcome = WriteOutcome::Failed;
     if (storeAvailable()) outcome = store_->writeRecord(record);

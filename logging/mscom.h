@@ -1,8 +1,9 @@
 #pragma once
 // mscom: the host (never shown) of the recorder's database connection and its 100 ms
-// recording timer. On the first tick of every new clock second it stores Pv_Value 0..9 in
-// the next ring slot and moves the ring pointer, both in one transaction, then raises
-// New_Record for the live trend while the main window is open.
+// recording timer. On the first tick of every new clock second at which the poll has
+// refreshed all ten values since the previous record, it stores Pv_Value 0..9 in the next ring
+// slot and moves the ring pointer, both in one transaction, then announces the record and
+// raises New_Record for the live trend while the main window is open.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,6 +27,7 @@ struct RecorderStatus {
     quint64 recordsWithoutPointer = 0;        // committed while sl_void had no pointer row
     quint64 recordsFailed = 0;                // due but not stored (no database, busy, write error)
     bool lastRecordFailed = false;            // the newest record due was not stored
+    bool waitingForValues = false;            // a record is due, but no fresh values came
 };
 
 class mscom : public QObject {

@@ -3,6 +3,7 @@
 #include "app/StatusTable.h"
 #include "app/ssqx.h"
 #include "core/Clock.h"
+#include "core/FreshValues.h"
 #include "core/SharedState.h"
 #include "fakes/FakeLink.h"
 #include "link/Met1.h"
@@ -80,6 +81,17 @@ class TestClock final : public Clock {
     ClockReading now() const override { return readingOf(at); }
     QDateTime at{QDate(2026, 12, 8), QTime(14, 3, 22)};
 };
+
+// The recorder announces a record and raises New_Record, as it does once a second.
+void recordSample(ssqx& window, float ch1, float da2, const ClockReading& at) {
+    StoredRecord record;
+    record.date = at.date;
+    record.time = at.time;
+    record.values[0] = ch1;
+    record.values[9] = da2;
+    window.noteRecord(record);
+    New_Record = kTrue;
+}
 
 template <class T> T* child(QWidget& window, const char* name) {
     T* w = window.findChild<T*>(QString::fromLatin1(name));
@@ -358,38 +370,54 @@ class MainWindowTest : public QObject {
         ssqx window(f.context);
         window.show();
         QCOMPARE(window.trend().Win_Count, int16_t(241));
-        Pv_Value[0] = -123;
+        // The chart takes the record itself, at its own time, not the poll's newer values.
+        const ClockReading recordedAt{dayNumberOf(QDate(2026, 12, 1)), (9 * 3600 + 7) / 86400.0};
+        recordSample(window, -123, 45.5f, recordedAt);
+        Pv_Value[0] = -124;
         Pv_Value[9] = 45.5f;
-        New_Record = kTrue;
         window.Timer1_Timer();
         QCOMPARE(window.trend().Win_Count, int16_t(242));
         QCOMPARE(window.trend().Trend_Value[0][242], -123.0f);
+        QCOMPARE(window.trend().Trend_Value[9][242], 45.5f);
+        QCOMPARE(window.trend().Trend_Time[242], recordedAt.time);
         QCOMPARE(New_Record, kFalse);
-        QCOMPARE(window.D_3W[0]->text(), QStringLiteral("-123"));
+        QCOMPARE(window.D_3W[0]->text(), QStringLiteral("-124"));
         QCOMPARE(window.D_3W[9]->text(), QStringLiteral("45.5"));
+        // No good answer yet: every value label shows its value as stale; a fresh one is not.
+        QVERIFY(window.D_3W[0]->styleSheet().contains("gray"));
+        freshValues().noteMeasured(0, 8, FreshValues::steadyNowMs());
+        window.Timer1_Timer();
+        QVERIFY(!window.D_3W[0]->styleSheet().contains("gray"));
+        QVERIFY(window.D_3W[9]->styleSheet().contains("gray"));
         QCOMPARE(window.Label5[6]->text(), QStringLiteral("1500"));
         QCOMPARE(window.Label5[1]->text(), QStringLiteral("250"));
         // At level 1 the band holds 20 samples: the 20th reloads the newest records.
         for (int i = 0; i < 19; ++i) {
-            New_Record = kTrue;
+            recordSample(window, 1, 1, recordedAt);
             window.Timer1_Timer();
         }
         QCOMPARE(window.trend().Win_Count, int16_t(241));
     }
 
-    void statusLineShowsAPortThatCannotBeOpened() {
+    // A port that does not open does not look connected: the settings stay shown, "CONFIG"
+    // keeps its state, no poll runs, and the status line names the device and says why.
+    void aPortThatCannotBeOpenedSaysSoAndStaysClosed() {
         Fixture f;
         ModbusLink link;
         f.context.link = &link;
         qputenv("HX5800_COM1", f.dir.filePath("no-such-device").toUtf8());
         ssqx window(f.context);
+        window.show();
         QVERIFY(window.statusPort->text().contains(QString::fromUtf16(u"已关闭")));
+        window.Command10_Click(); // "CONFIG" off
         window.Command9_Click();
         qunsetenv("HX5800_COM1");
         const QString text = window.statusPort->text();
         QVERIFY2(text.contains(QString::fromUtf16(u"无法打开")) && text.contains("no-such-device"),
                  qPrintable(text));
-        window.Command10_Click();
+        QVERIFY(window.portGroup->isVisible() && window.baudGroup->isVisible());
+        QVERIFY(!window.Command21->isEnabled());
+        QVERIFY(!f.met1->Timer1->isActive());
     }
 
     void statusLineShowsASilentInstrument() {
@@ -560,7 +588,7 @@ class MainWindowTest : public QObject {
         QVERIFY2(window.statusChart->text().isEmpty(), qPrintable(window.statusChart->text()));
         // The next full growth band reloads the newest records, and paging reads them.
         for (int i = 0; i < 20; ++i) {
-            New_Record = kTrue;
+            recordSample(window, 1, 1, appClock().now());
             window.Timer1_Timer();
         }
         QCOMPARE(window.trend().Ring_Pos, 500);

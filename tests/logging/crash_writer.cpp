@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 
 #include "LoggingTestSupport.h"
+#include "core/FreshValues.h"
 #include "core/SharedState.h"
 #include "logging/mscom.h"
 
@@ -37,6 +38,7 @@ int main(int argc, char* argv[]) {
         const qint64 second = clock.seconds();
         for (int i = 0; i < 10; ++i)
             hx::Pv_Value[i] = float(second % 1000000) + i * 0.25f;
+        hx::freshValues().noteMeasured(0, hx::FreshValues::kValues, hx::FreshValues::steadyNowMs());
         recorder.Timer1_Timer();
         clock.advance(1);
     }

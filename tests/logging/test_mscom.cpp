@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "LoggingTestSupport.h"
+#include "core/FreshValues.h"
 #include "core/SharedState.h"
 #include "logging/RecordingSchedule.h"
 #include "logging/Ring.h"
@@ -33,6 +34,11 @@ struct Recorder {
             written.push_back({r, o});
         });
     }
+    // One recording tick after a poll cycle that refreshed all ten values.
+    void tick() {
+        freshValues().noteMeasured(0, FreshValues::kValues, FreshValues::steadyNowMs());
+        window.Timer1_Timer();
+    }
     mscom window;
     std::vector<Written> written;
 };
@@ -43,7 +49,7 @@ int runSeconds(Recorder& recorder, FakeClock& clock, int seconds) {
     int raised = 0;
     for (int s = 0; s < seconds; ++s) {
         for (int t = 0; t < 10; ++t) {
-            recorder.window.Timer1_Timer();
+            recorder.tick();
             if (New_Record == kTrue) {
                 ++raised;
                 New_Record = kFalse;
@@ -110,6 +116,7 @@ class TestRecorder : public QObject {
     void readOnlyDatabaseStoresNothing();
     void busyDatabaseSkipsTheTickQuickly();
     void throwingStoreNeverEscapesTheTick();
+    void onlyMeasuredValuesAreRecorded();
 };
 
 void TestRecorder::recordsByItsOwnTimerWithoutBeingShown() {
@@ -117,6 +124,9 @@ void TestRecorder::recordsByItsOwnTimerWithoutBeingShown() {
     const QString path = freshDatabase(dir);
     FakeClock clock;
     mscom window(path, clock);
+    // A poll that answers on every tick.
+    QObject::connect(&window.Timer1, &QTimer::timeout,
+                     [] { freshValues().noteMeasured(0, FreshValues::kValues, FreshValues::steadyNowMs()); });
     QVERIFY(window.Timer1.isActive());
     QCOMPARE(window.Timer1.interval(), 100);
     QVERIFY(window.status().databaseAvailable);
@@ -257,7 +267,7 @@ void TestRecorder::schedule() {
     const double lastTime = Last_Time;
 
     QCOMPARE(recorder.window.okitime(), elapsed);
-    recorder.window.Timer1_Timer();
+    recorder.tick();
     const bool due = elapsed >= 1;
     QCOMPARE(recorder.written.size(), size_t(due ? 1 : 0));
     QCOMPARE(Db(path).rowCount(), due ? 1 : 0);
@@ -298,7 +308,7 @@ void TestRecorder::tickRhythm() {
     Recorder recorder(path, clock);
     for (int ms = 0; ms < durationMs; ms += tickMs) {
         clock.advance(start + ms / 1000 - clock.seconds());
-        recorder.window.Timer1_Timer();
+        recorder.tick();
     }
     QCOMPARE(int(recorder.written.size()), records);
     QCOMPARE(Db(path).rowCount(), records);
@@ -550,7 +560,7 @@ void TestRecorder::busyDatabaseSkipsTheTickQuickly() {
     QVERIFY(other.exec("begin immediate; update sl_void set p2=5"));
     QElapsedTimer elapsed;
     elapsed.start();
-    recorder.window.Timer1_Timer();
+    recorder.tick();
     const qint64 spent = elapsed.elapsed();
     QVERIFY2(spent < 500, qPrintable(QString("a tick on a busy database took %1 ms").arg(spent)));
     QCOMPARE(recorder.written.back().outcome, WriteOutcome::Failed);
@@ -558,12 +568,12 @@ void TestRecorder::busyDatabaseSkipsTheTickQuickly() {
     QCOMPARE(New_Record, kTrue);
     QCOMPARE(recorder.window.status().recordsFailed, quint64(1));
     // The same second is not tried again.
-    recorder.window.Timer1_Timer();
+    recorder.tick();
     QCOMPARE(recorder.written.size(), size_t(3));
 
     QVERIFY(other.exec("commit"));
     clock.advance(1);
-    recorder.window.Timer1_Timer();
+    recorder.tick();
     // The pointer still names slot 2, so the next record takes slot 3.
     QCOMPARE(recorder.written.back().outcome, WriteOutcome::Committed);
     QCOMPARE(recorder.written.back().record.id, 3);
@@ -574,11 +584,47 @@ void TestRecorder::throwingStoreNeverEscapesTheTick() {
     FakeClock clock;
     Recorder recorder("unused", clock, [](const QString&) { return std::make_unique<ThrowingStore>(); });
     Main_Open = kTrue;
-    recorder.window.Timer1_Timer();
+    recorder.tick();
     QCOMPARE(New_Record, kTrue);
     QCOMPARE(Last_Date, clock.now().date);
     QVERIFY(recorder.window.status().lastError.contains("threw"));
     QCOMPARE(recorder.window.status().recordsCommitted, quint64(0));
+}
+
+// Every row is a measurement: with the port closed, or only part of the values answered,
+// seconds pass without a record; when all ten come back the record follows at once, and a
+// value no answer refreshed again is never stored twice.
+void TestRecorder::onlyMeasuredValuesAreRecorded() {
+    QTemporaryDir dir;
+    const QString path = freshDatabase(dir);
+    FakeClock clock;
+    Recorder recorder(path, clock);
+    Main_Open = kTrue;
+    setValues(100);
+    for (int s = 0; s < 3; ++s, clock.advance(1))
+        for (int t = 0; t < 10; ++t)
+            recorder.window.Timer1_Timer();
+    QCOMPARE(recorder.written.size(), size_t(0));
+    QCOMPARE(Db(path).rowCount(), 0);
+    QCOMPARE(New_Record, kFalse);
+    QVERIFY(recorder.window.status().waitingForValues);
+
+    const int64_t now = FreshValues::steadyNowMs();
+    freshValues().noteMeasured(0, 8, now); // CH1..CH8 answered, DA1 and DA2 did not
+    recorder.window.Timer1_Timer();
+    QCOMPARE(recorder.written.size(), size_t(0));
+
+    freshValues().noteMeasured(8, 8, now);
+    recorder.window.Timer1_Timer();
+    QCOMPARE(recorder.written.size(), size_t(1));
+    QCOMPARE(recorder.written[0].record.values[9], 109.0f);
+    QCOMPARE(recorder.written[0].record.time, clock.now().time);
+    QVERIFY(!recorder.window.status().waitingForValues);
+
+    for (int s = 0; s < 3; ++s, clock.advance(1))
+        for (int t = 0; t < 10; ++t)
+            recorder.window.Timer1_Timer();
+    QCOMPARE(Db(path).rowCount(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestRecorder)

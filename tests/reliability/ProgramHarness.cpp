@@ -146,12 +146,12 @@ bool ProgramHarness::recordsAreSane(QString* first) const {
                        &st, nullptr);
     bool sane = true;
     while (sane && st && sqlite3_step(st) == SQLITE_ROW) {
-        // Per channel: nothing polled yet (a record can fall between the calls of the first
-        // poll cycle), the instrument's value, or the resumption marker.
+        // Per channel: the instrument's value, or the resumption marker (a record is taken only
+        // after a poll answered, so never a value before the first answer).
         bool rowSane = true;
         for (int c = 0; c < 10; ++c) {
             const double v = sqlite3_column_double(st, c + 1);
-            rowSane = rowSane && (v == 0 || v == kStaticValues[c] || (c == 0 && v == kMarker));
+            rowSane = rowSane && (v == kStaticValues[c] || (c == 0 && v == kMarker));
         }
         if (!rowSane) {
             sane = false;

@@ -73,7 +73,7 @@ class ProgramHarness {
     // Wipes the values to the marker; returns when a poll brought the instrument's values
     // back (ms) or -1 after timeoutMs.
     qint64 msUntilFreshValues(int timeoutMs);
-    // Every recorded value is nothing yet (0), the instrument's value or the marker.
+    // Every recorded value is the instrument's value or the marker.
     bool recordsAreSane(QString* first) const;
 
   private:

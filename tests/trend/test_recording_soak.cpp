@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "TrendTestSupport.h"
+#include "core/FreshValues.h"
 #include "core/SharedState.h"
 #include "logging/LoggingTestSupport.h"
 #include "logging/SqliteRecordStore.h"
@@ -89,6 +90,7 @@ class TestRecordingSoak : public QObject {
         for (int n = 1; n <= kRecords; ++n) {
             for (int c = 0; c < kDrawnChannels; ++c)
                 Pv_Value[c] = float(n + c);
+            freshValues().noteMeasured(0, FreshValues::kValues, FreshValues::steadyNowMs());
             // Two ticks in the second: the first records, the second must not.
             recorder.Timer1_Timer();
             recorder.Timer1_Timer();
