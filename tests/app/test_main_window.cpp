@@ -13,6 +13,7 @@
 #include "support/SimProcess.h"
 #include "trend/ChartRuler.h"
 #include "trend/ChartSurface.h"
+#include "ui/OperatorField.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -448,6 +449,23 @@ class MainWindowTest : public QObject {
         window.updateStatusLine();
         QVERIFY2(window.statusLink->text().contains(QString::fromUtf16(u"最后应答")),
                  qPrintable(window.statusLink->text()));
+        QVERIFY(!window.statusLink->styleSheet().contains("255,200,200"));
+
+        // A write that fails is told in its own part and does not make the answering
+        // instrument look silent; a new open counts from zero.
+        WriteLog writes;
+        f.context.writes = &writes;
+        writes.failed = 1;
+        writes.lastFailure = QStringLiteral("寄存器 4123: 仪表无应答 (超时)");
+        window.updateStatusLine();
+        QVERIFY(window.statusLink->text().contains(QString::fromUtf16(u"写入失败 1 次")));
+        QVERIFY(!window.statusLink->styleSheet().contains("255,200,200"));
+        window.Command9_Click();
+        window.updateStatusLine();
+        const QString reopened = window.statusLink->text();
+        QVERIFY2(reopened.contains(QString::fromUtf16(u"超时 0")) &&
+                     !reopened.contains(QString::fromUtf16(u"写入失败")),
+                 qPrintable(reopened));
         QVERIFY(!window.statusLink->styleSheet().contains("255,200,200"));
         window.Command10_Click();
     }
