@@ -132,6 +132,13 @@ void ssqx::buildControls() {
     for (QWidget* w : std::initializer_list<QWidget*>{Label9, YKD, Label10, YKD1, Command26})
         w->hide();
 
+    // Beside the editor: the span a history page or the ruler shows.
+    historyMark = label(QString(), "historyMark", nullptr);
+    historyMark->setGeometry(twRect(kChartLeft + 6000, editorTop, 6010, 315));
+    historyMark->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    historyMark->setStyleSheet(kHistoryMarkStyle);
+    historyMark->hide();
+
     // Date and time of day.
     Label2_9 = label(QString(), "Label2_9", nullptr);
     Label2_10 = label(QString(), "Label2_10", nullptr);

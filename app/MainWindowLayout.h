@@ -13,6 +13,7 @@ inline const QString kClockStyle = QStringLiteral("background: rgb(128,255,128);
 // The readout labels while they show the slot under the ruler.
 inline const QString kRulerReadoutStyle = QStringLiteral("background: rgb(255,255,0);");
 inline const QString kRulerClockStyle = QStringLiteral("background: rgb(255,255,0); color: red;");
+inline const QString kHistoryMarkStyle = QStringLiteral("background: rgb(255,255,0); font-weight: bold;");
 inline const QString kAlertStyle = QStringLiteral("background: rgb(255,200,200);");
 
 } // namespace hx

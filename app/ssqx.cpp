@@ -29,6 +29,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -139,6 +140,7 @@ void ssqx::load() {
     hc->setValue(0);
     hc->setFocusPolicy(Qt::NoFocus);
     history_->openLiveWindow();
+    applySliderSteps();
     updateStatusLine();
 }
 
@@ -259,6 +261,12 @@ bool ssqx::eventFilter(QObject* watched, QEvent* event) {
             }
         }
     }
+    if (event->type() == QEvent::MouseButtonPress && trend_.Ruler_On && (watched == pt || watched == Line1)) {
+        const auto* press = static_cast<QMouseEvent*>(event);
+        const QPointF at = static_cast<QWidget*>(watched)->mapTo(pt, press->position());
+        chartClicked(at.x() * kChartWidth / std::max(1, pt->width()));
+        return true;
+    }
     if (event->type() == QEvent::KeyPress && isVisible()) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && widget->window() == this) {
@@ -326,11 +334,15 @@ void ssqx::zoomTo(int level) {
     Command3->setEnabled(trend_.Zoom_Level > 1);
     Command4->setEnabled(trend_.Zoom_Level < 4);
     ApplyZoom(trend_);
+    applySliderSteps();
+    DrawTrend(trend_, *pt, trendLabels_);
+    applyTrendLabels();
+}
+
+void ssqx::applySliderSteps() {
     const int step = int(roundHalfEven(trend_.X_Step));
     hc->setSingleStep(step);
     hc->setPageStep(step);
-    DrawTrend(trend_, *pt, trendLabels_);
-    applyTrendLabels();
 }
 
 void ssqx::Command4_Click() {
@@ -369,9 +381,9 @@ void ssqx::Command2_Click() {
         notePrintout(QStringLiteral("打印失败: ") + error);
 }
 
-void ssqx::noteRecord(const StoredRecord& record) {
+void ssqx::noteRecord(const StoredRecord& record, WriteOutcome outcome) {
     // On a history page or with the ruler on, returning to live reloads the newest records.
-    if (Timer1->isActive()) pendingRecords_.push_back(record);
+    if (outcome != WriteOutcome::Failed && Timer1->isActive()) pendingRecords_.push_back(record);
 }
 
 void ssqx::notePrintout(const QString& text) {
@@ -396,6 +408,7 @@ void ssqx::rulerOn() {
     hc->setFocus();
     Timer1->stop();
     Command5->setText(QStringLiteral("F4 复原"));
+    showShownSpan();
 }
 
 void ssqx::rulerOff() {
@@ -415,6 +428,11 @@ void ssqx::hc_Change(int value) {
     if (readout) showRulerReadout(*readout);
 }
 
+// With the ruler on, a click on the chart moves the ruler to the record drawn there.
+void ssqx::chartClicked(double x) {
+    if (const auto v = rulerValueAt(trend_, x)) hc->setValue(*v);
+}
+
 void ssqx::showRulerReadout(const RulerReadout& readout) {
     Label2_9->setText(readout.date);
     Label2_10->setText(readout.time);
@@ -431,12 +449,14 @@ void ssqx::Label5_DblClick(int) {
         w->show();
 }
 
-// The new scale reaches the labels at the next live tick and the curves at the next redraw.
+// The new scale reaches the labels at once, wherever the chart stands (the live tick is off on
+// a history page and with the ruler on), and the curves at the next redraw.
 void ssqx::Command26_Click() {
     const auto scale = yScaleOfEntry(YKD->text(), YKD1->text());
     if (!scale) return; // refused: the editor stays open and nothing changes
     Y_Min = scale->yMin;
     Y_Span = scale->ySpan;
+    showScaleLabels();
     for (QWidget* w : std::initializer_list<QWidget*>{Label9, Label10, YKD, YKD1, Command26})
         w->hide();
 }
@@ -464,7 +484,9 @@ void ssqx::setLiveTimerActive(bool active) {
     // Back to live after a reload (or leaving it): the records announced meanwhile are in the
     // reloaded window already, or belong to no page.
     pendingRecords_.clear();
-    if (active)
+    // With the ruler on the chart stands still under the ruler line, also on the live page the
+    // slider's right end pages back to; only leaving the ruler starts the live tick.
+    if (active && !trend_.Ruler_On)
         Timer1->start();
     else
         Timer1->stop();
@@ -477,6 +499,13 @@ void ssqx::clearSurface() {
 void ssqx::redraw() {
     hx::redraw(trend_, *pt, trendLabels_);
     applyTrendLabels();
+    showShownSpan();
+}
+
+void ssqx::showShownSpan() {
+    const QString span = shownSpanText(trend_);
+    historyMark->setText(span);
+    historyMark->setVisible(!span.isEmpty());
 }
 
 void ssqx::applyTrendLabels() {
@@ -496,13 +525,13 @@ void ssqx::Timer1_Timer() {
         restyle(Label2_9, kClockStyle);
         restyle(Label2_10, kClockStyle);
     }
-    // Scale labels, bottom to top.
-    const auto scale = scaleLabelValues(Y_Min, Y_Span);
-    for (int i = 0; i < kScaleLabels; ++i)
-        Label5[i]->setText(QString::number(scale[i]));
+    showScaleLabels();
     if (New_Record != kFalse) {
+        // A reload brings the record that caused it and every one announced after it.
         for (const StoredRecord& record : pendingRecords_)
-            appendLiveSample(trend_, *history_, *this, record.values, ClockReading{record.date, record.time});
+            if (appendLiveSample(trend_, *history_, *this, record.values,
+                                 ClockReading{record.date, record.time}))
+                break;
         pendingRecords_.clear();
         New_Record = kFalse;
         redraw();
@@ -514,6 +543,13 @@ void ssqx::Timer1_Timer() {
             restyle(D_3W[c], freshValues().stale(c, nowMs) ? kStaleReadoutStyle : kReadoutStyle);
     }
     Label19->setText(liveValueText(trend_.X_Step));
+}
+
+// Scale labels, bottom to top.
+void ssqx::showScaleLabels() {
+    const auto scale = scaleLabelValues(Y_Min, Y_Span);
+    for (int i = 0; i < kScaleLabels; ++i)
+        Label5[i]->setText(QString::number(scale[i]));
 }
 
 void ssqx::Timer2_Timer() {

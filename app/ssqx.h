@@ -78,9 +78,9 @@ class ssqx : public QWidget, public TrendView {
     void updateStatusLine();
     // Where a printout went, or why it failed (the chart's, or a report of another window).
     void notePrintout(const QString& text);
-    // A record the recorder took (stored, or due and not stored): the live tick appends this
-    // very record to the chart, so the chart shows what was measured, at its own time.
-    void noteRecord(const StoredRecord& record);
+    // A record the recorder decided: once stored, the live tick appends this very record to
+    // the chart, so the chart and the database agree point for point.
+    void noteRecord(const StoredRecord& record, WriteOutcome outcome);
 
     // TrendView: what history review asks of the window.
     void setNewerEnabled(bool enabled) override;
@@ -153,6 +153,7 @@ class ssqx : public QWidget, public TrendView {
     QLabel* statusLink = nullptr;
     QLabel* statusRecording = nullptr;
     QLabel* statusChart = nullptr; // history that cannot be read, where a printout went
+    QLabel* historyMark = nullptr; // the span shown, while the chart is not the live chart
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -170,6 +171,10 @@ class ssqx : public QWidget, public TrendView {
     void rulerOn();
     void rulerOff();
     void showRulerReadout(const RulerReadout& readout);
+    void showScaleLabels();
+    void applySliderSteps(); // one arrow press moves the ruler one record
+    void chartClicked(double x);
+    void showShownSpan(); // the history mark beside the chart
     void updateChartStatus();
     int tw(double twips) const; // twips to pixels at this screen's resolution
     QRect twRect(double left, double top, double width, double height) const;

@@ -4,6 +4,7 @@
 
 #include "core/TextNumber.h"
 #include "trend/LiveTrend.h"
+#include "trend/TrendRenderer.h"
 #include "trend/TrendText.h"
 
 namespace hx {
@@ -22,6 +23,7 @@ std::optional<RulerReadout> rulerReadout(const TrendState& state, int v) {
     readout.slot = *slot;
     readout.date = slotDateText(state, *slot);
     readout.time = slotTimeText(state, *slot);
+    if (isEmptyInstant(state.Trend_Date[*slot], state.Trend_Time[*slot])) return readout;
     for (int c = 0; c < kDrawnChannels; ++c)
         readout.values[c] = liveValueText(state.Trend_Value[c][*slot]);
     return readout;
@@ -41,6 +43,31 @@ void leaveRuler(TrendState& state, HistoryReview& history, TrendView& view) {
     history.reloadLiveWindow();
     history.settleLiveOldest();
     view.redraw();
+}
+
+std::optional<int> rulerValueAt(const TrendState& state, double x) {
+    if (!(state.X_Step > 0)) return std::nullopt;
+    const int v = int(roundHalfEven(roundHalfEven(x / double(state.X_Step)) * double(state.X_Step)));
+    if (v < 0 || v > kChartWidth || !rulerSlot(state, v)) return std::nullopt;
+    return v;
+}
+
+QString shownSpanText(const TrendState& state) {
+    if (state.Page_Back <= 0 && !state.Ruler_On) return {};
+    const auto [first, last] = labelledSlots(state);
+    int from = 0, to = 0;
+    for (int s = first; s <= last; ++s) {
+        if (isEmptyInstant(state.Trend_Date[s], state.Trend_Time[s])) continue;
+        if (from == 0) from = s;
+        to = s;
+    }
+    QString text = QStringLiteral("历史");
+    if (from == 0) return text;
+    text += QLatin1Char(' ') + dateText(state.Trend_Date[from]) + QLatin1Char(' ') +
+            timeOfDayText(state.Trend_Time[from]) + QStringLiteral(" – ");
+    if (state.Trend_Date[to] != state.Trend_Date[from])
+        text += dateText(state.Trend_Date[to]) + QLatin1Char(' ');
+    return text + timeOfDayText(state.Trend_Time[to]);
 }
 
 } // namespace hx

@@ -48,8 +48,18 @@ struct RulerReadout {
     std::array<QString, kDrawnChannels> values;
 };
 
-// The readout of the slot under slider value v; nullopt leaves the labels as they are.
+// The readout of the slot under slider value v; nullopt leaves the labels as they are. A slot
+// that holds no record reads empty (no date, no time, no values), never as zeros.
 std::optional<RulerReadout> rulerReadout(const TrendState& state, int v);
+
+// The slider value whose slot is the one drawn at chart x (a click on the chart); nullopt
+// when no slot of the window lies there.
+std::optional<int> rulerValueAt(const TrendState& state, double x);
+
+// What the chart shows when it is not the live chart (a history page, or the ruler on):
+// "历史 2026/12/08 05:24:08 – 05:29:28", the first and last records the curves run through
+// (the date again at the end when they lie on two days). Empty on the live chart.
+QString shownSpanText(const TrendState& state);
 
 // The slider moved to v: at its left end an older page (unless the oldest is shown), at its
 // right end a newer one (unless live), with their effect on the live timer; then the readout

@@ -37,9 +37,10 @@ bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view
         // the oldest record.
         history.settleLiveOldest();
         view.redraw();
+        // The reloaded window ends with the newest stored record: this very sample, which
+        // was stored before it was announced.
+        return true;
     }
-    // After a reload this overwrites slot 241, the newest record just loaded, with the live
-    // values and the current time.
     const int slot = state.Win_Count;
     if (isTrendSlot(slot)) {
         for (int c = 0; c < kDrawnChannels && c < int(values.size()); ++c)
@@ -47,7 +48,7 @@ bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view
         state.Trend_Date[slot] = now.date;
         state.Trend_Time[slot] = now.time;
     }
-    return reload;
+    return false;
 }
 
 } // namespace hx

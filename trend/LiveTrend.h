@@ -29,11 +29,11 @@ constexpr int growthBandEnd(int zoomLevel) {
     return 20 * zoomLevel + kLiveWinLen;
 }
 
-// One recorded sample: Win_Count moves on; when the growth band is full (or overfull after a
-// zoom in) the window is
-// cleared and the newest records loaded again (the view's surface cleared and redrawn);
-// then the values and the clock reading go into slot Win_Count (a slot outside the window is
-// not stored). Returns true when the window was reloaded.
+// One stored record: Win_Count moves on and its values and instant go into slot Win_Count (a
+// slot outside the window is not stored); when the growth band is full (or overfull after a
+// zoom in) the window is cleared and the newest stored records loaded again instead (the
+// view's surface cleared and redrawn), which brings this record with them. Returns true
+// when the window was reloaded.
 bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view,
                       std::span<const float> values, const ClockReading& now);
 

@@ -1,5 +1,6 @@
 #include "trend/TrendRenderer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -56,6 +57,11 @@ double curveY(float k, float value) {
     return H + Y_Offset - scaled;
 }
 
+// The slot label j under the chart reads.
+int labelSlot(const TrendState& state, int j) {
+    return 10 * state.Zoom_Level * j + state.Slot_Offset + 1;
+}
+
 } // namespace
 
 void DrawGrid(Canvas& pt) {
@@ -87,6 +93,12 @@ void ApplyZoom(TrendState& state) {
     }
 }
 
+std::pair<int, int> labelledSlots(const TrendState& state) {
+    const int first = std::max(state.Slot_Offset + 1, 1);
+    const int last = std::min({labelSlot(state, kTimeLabels - 1), int(state.Win_Count), kTrendSlots - 1});
+    return {first, last};
+}
+
 void DrawTrend(TrendState& state, Canvas& pt, TrendLabels& labels) {
     const int L = state.Zoom_Level;
     const int offset = state.Slot_Offset;
@@ -96,7 +108,7 @@ void DrawTrend(TrendState& state, Canvas& pt, TrendLabels& labels) {
     // while the curve point drawn under it is slot Slot_Offset + 10 L j. Operators know the
     // chart this way and the ruler readout follows the curves, so both are kept as they are.
     for (int j = 0; j < kTimeLabels; ++j) {
-        const int s = 10 * L * j + offset + 1;
+        const int s = labelSlot(state, j);
         if (!isTrendSlot(s)) continue;
         labels.Label4[j] = slotTimeText(state, s);
         labels.Label7[j] = slotDateText(state, s);
@@ -131,6 +143,11 @@ void DrawTrend(TrendState& state, Canvas& pt, TrendLabels& labels) {
         const int s1 = offset + i - 1;
         const int s2 = offset + i;
         if (!isTrendSlot(s1) || !isTrendSlot(s2)) continue;
+        // A slot that holds no record (a young ring, a record left out) is no reading: its
+        // segments are left out rather than drawn as a flat line at 0.
+        if (isEmptyInstant(state.Trend_Date[s1], state.Trend_Time[s1]) ||
+            isEmptyInstant(state.Trend_Date[s2], state.Trend_Time[s2]))
+            continue;
         const double x1 = roundHalfEven(static_cast<double>(static_cast<float>(i - 1) * state.X_Step));
         const double x2 = roundHalfEven(static_cast<double>(static_cast<float>(i) * state.X_Step));
         for (int c = 0; c < kDrawnChannels; ++c) {

@@ -2,6 +2,7 @@
 // The trend chart: grid, zoom geometry, time labels, gap markers and the ten curves.
 // Every redraw is the same four steps in this order: Cls, DrawGrid, ApplyZoom, DrawTrend.
 #include <array>
+#include <utility>
 
 #include <QString>
 
@@ -50,6 +51,9 @@ constexpr std::array<ZoomGeometry, 4> kZoomLevels{{
 }};
 
 constexpr int kTimeLabels = 9;
+
+// The first and last slot the time labels under the chart read, within the window.
+std::pair<int, int> labelledSlots(const TrendState& state);
 
 // Texts of the nine time labels Label4(0..8) and date labels Label7(0..8) under the
 // chart; label j sits under x = 1500 j. The window copies them into its labels.

@@ -10,6 +10,7 @@
 #include "link/ModbusLink.h"
 #include "logging/DatabaseSetup.h"
 #include "logging/RecordStore.h"
+#include "logging/mscom.h"
 #include "support/SimProcess.h"
 #include "trend/ChartRuler.h"
 #include "trend/ChartSurface.h"
@@ -90,7 +91,7 @@ void recordSample(ssqx& window, float ch1, float da2, const ClockReading& at) {
     record.time = at.time;
     record.values[0] = ch1;
     record.values[9] = da2;
-    window.noteRecord(record);
+    window.noteRecord(record, WriteOutcome::Committed);
     New_Record = kTrue;
 }
 
@@ -340,9 +341,14 @@ class MainWindowTest : public QObject {
         window.show();
         QCOMPARE(window.trend().Ring_Pos, 500);
         QCOMPARE(window.Label4[8]->text().size(), 8); // the newest records are drawn
+        QVERIFY(!window.historyMark->isVisible());
         window.Command8_Click();
         QCOMPARE(window.trend().Probe_End, 440);
         QVERIFY(!window.Timer1->isActive());
+        // Slots 1..321 hold records 120..440 (08:02:00 ..); at level 1 the time labels under
+        // the chart read slots 181..261.
+        QCOMPARE(window.historyMark->text(), QString::fromUtf16(u"历史 2026/12/01 08:05:00 – 08:06:20"));
+        QVERIFY(window.historyMark->isVisible());
         QVERIFY(window.Command7->isEnabled());
         QVERIFY(window.Command8->isEnabled());
         window.Command8_Click();
@@ -364,6 +370,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(window.trend().Win_Len, int16_t(241));
         QVERIFY(!window.Command7->isEnabled());
         QVERIFY(window.Timer1->isActive());
+        QVERIFY(!window.historyMark->isVisible());
     }
 
     void liveTickAppendsRecordedSamples() {
@@ -544,6 +551,87 @@ class MainWindowTest : public QObject {
         QVERIFY(window.D_3W[0]->styleSheet().contains("255,192,255"));
         window.Timer3_Timer();
         QVERIFY(window.Label2_9->text() != QStringLiteral("2026/12/01"));
+    }
+
+    // With the ruler on, everything on screen is of the record under the ruler line: one arrow
+    // moves one record from start-up on, a click places the ruler, the slider's right end back
+    // to live leaves the chart standing still, a slot without a record reads empty; the scale
+    // labels follow "修改Y" at once; and a mark beside the chart says it is not live.
+    void theRulerShowsOneRecordAtATime() {
+        Fixture f(1000);
+        ssqx window(f.context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_F4);
+        QVERIFY(window.historyMark->isVisible());
+        window.hc->setValue(1500); // level 1: slot 190, ring slot 949
+        QTest::keyClick(window.hc, Qt::Key_Right);
+        QCOMPARE(window.D_3W[0]->text(), QString::number(950 % 100));
+        QCOMPARE(window.Label2_10->text(), QStringLiteral("08:15:50"));
+
+        QTest::mouseClick(window.pt, Qt::LeftButton, {}, QPoint(window.pt->width() / 2, 20));
+        QCOMPARE(window.hc->value(), 6000); // slot 220, ring slot 979
+        QCOMPARE(window.D_3W[0]->text(), QString::number(979 % 100));
+
+        window.hc->setValue(0);
+        QTest::keyClick(window.hc, Qt::Key_Left); // page 1
+        window.hc->setValue(kRulerSliderMax);     // and back to live
+        QCOMPARE(window.trend().Page_Back, int16_t(0));
+        QVERIFY(!window.Timer1->isActive());
+        // Slot 260 lies past the newest record: nothing to read there.
+        QCOMPARE(window.Label2_10->text(), QString());
+        QCOMPARE(window.D_3W[0]->text(), QString());
+
+        QTest::mouseDClick(window.Label5[0], Qt::LeftButton);
+        window.YKD->setText(QStringLiteral("100"));
+        window.YKD1->setText(QStringLiteral("-50"));
+        window.Command26->click();
+        QCOMPARE(window.Label5[6]->text(), QStringLiteral("100"));
+        QCOMPARE(window.printoutContent(appClock().now()).scale[0], QStringLiteral("-50"));
+
+        QTest::keyClick(&window, Qt::Key_F4);
+        QVERIFY(!window.historyMark->isVisible());
+    }
+
+    // The live window is the database's newest records point for point after the main window
+    // was hidden for a minute, at every zoom level, also when two records fell between two
+    // live ticks (the window thread held up by a slow instrument).
+    void theLiveWindowIsTheNewestRecordsAfterAMinuteHidden() {
+        TestClock clock;
+        Fixture f(300);
+        ssqx window(f.context);
+        mscom recorder(f.context.databasePath, clock);
+        recorder.Timer1.stop();
+        connect(&recorder, &mscom::recordWritten, &window, &ssqx::noteRecord);
+        window.show();
+        for (int level = 1; level <= 4; ++level) {
+            if (level > 1) window.Command4_Click();
+            window.hide();
+            for (int s = 0; s < 60; ++s) {
+                Pv_Value[0] = float(1000 * level + s);
+                freshValues().noteMeasured(0, FreshValues::kValues, FreshValues::steadyNowMs());
+                recorder.Timer1_Timer();
+                if (s % 3 != 0) window.Timer1_Timer();
+                clock.at = clock.at.addSecs(1);
+            }
+            window.show();
+            window.Timer1_Timer();
+
+            const TrendState& st = window.trend();
+            auto store = openRecordStore(f.context.databasePath);
+            const int32_t newest = store->readPointer()->first;
+            const auto records = store->selectWindow(newest - st.Win_Count, newest, st.Win_Count);
+            QVERIFY(records && int(records->size()) == st.Win_Count);
+            for (int slot = 1; slot <= st.Win_Count; ++slot) {
+                const StoredRecord& r = (*records)[slot - 1];
+                QVERIFY2(st.Trend_Value[0][slot] == r.values[0] && st.Trend_Time[slot] == r.time,
+                         qPrintable(QStringLiteral("level %1, slot %2: %3 on the chart, %4 recorded")
+                                        .arg(level)
+                                        .arg(slot)
+                                        .arg(st.Trend_Value[0][slot])
+                                        .arg(r.values[0])));
+            }
+        }
     }
 
     // A double-click on a scale label opens the editor; a good entry sets the scale and

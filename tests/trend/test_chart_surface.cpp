@@ -33,6 +33,8 @@ TrendState scene() {
     st.Win_Len = 241;
     st.Win_Count = 241;
     for (int s = 0; s < kTrendSlots; ++s) {
+        st.Trend_Date[s] = 46000; // every slot holds a record
+        st.Trend_Time[s] = s / 86400.0;
         st.Trend_Value[0][s] = 750;
         st.Trend_Value[5][s] = 300;
     }

@@ -53,10 +53,9 @@ class TestLiveTrend : public QObject {
         QCOMPARE(state.Trend_Value[9][state.Win_Count], 10.0f);
         QVERIFY(appendLiveSample(state, history, view, values, {kDay, 0.5}));
         QCOMPARE(int(state.Win_Count), 241);
-        // The newest loaded record is overwritten with the live sample.
-        QCOMPARE(state.Trend_Value[0][241], 1.0f);
-        QCOMPARE(state.Trend_Time[241], 0.5);
-        QCOMPARE(state.Trend_Value[0][240], float(499)); // slot 499 of the ring
+        // The window ends with the newest stored record, which the reload brought.
+        QCOMPARE(state.Trend_Value[0][241], float(500)); // slot 500 of the ring
+        QCOMPARE(state.Trend_Value[0][240], float(499));
     }
 
     // Zooming in with a fuller band than the new level holds: the next sample scrolls, so

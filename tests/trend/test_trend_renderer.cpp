@@ -143,17 +143,18 @@ class TestTrendRenderer : public QObject {
         redraw(st, canvas, labels);
 
         const float step = st.X_Step;
+        // Slot 0 is never loaded: at level 4 the segment from it to slot 1 is left out.
+        const int skipped = firstSlot == 0 ? 1 : 0;
         for (int c = 0; c < kDrawnChannels; ++c) {
             const auto curve = curveOf(canvas, c);
-            QCOMPARE(int(curve.size()), segments);
+            QCOMPARE(int(curve.size()), segments - skipped);
             QCOMPARE(curve.front().pen.width, c == 0 ? 2 : 1);
-            QCOMPARE(curve.front().x1, 0.0);
+            QCOMPARE(curve.front().x1, std::nearbyint(double(skipped * step)));
             QCOMPARE(curve.back().x2, lastX);
-            // k = 7500 / 1500 = 5: y = 7508 - 5 x value, value = slot + channel; slot 0 is
-            // never loaded and holds 0.
-            auto yOfSlot = [c](int s) { return 7508.0 - 5 * (s == 0 ? 0 : s + c); };
-            for (int i = 1; i <= segments; i += 37) {
-                const RecordedLine& l = curve[i - 1];
+            // k = 7500 / 1500 = 5: y = 7508 - 5 x value, value = slot + channel.
+            auto yOfSlot = [c](int s) { return 7508.0 - 5 * (s + c); };
+            for (int i = 1 + skipped; i <= segments; i += 37) {
+                const RecordedLine& l = curve[i - 1 - skipped];
                 QCOMPARE(l.x1, std::nearbyint(double((i - 1) * step)));
                 QCOMPARE(l.x2, std::nearbyint(double(i * step)));
                 QCOMPARE(l.y1, yOfSlot(firstSlot + i - 1));
@@ -317,7 +318,7 @@ class TestTrendRenderer : public QObject {
         Y_Min = static_cast<int16_t>(yMin);
         Y_Span = static_cast<int16_t>(ySpan);
         Y_Offset = 99; // whatever the last redraw left
-        TrendState st = filledWindow(1, 241, 241, 0, 241, 0);
+        TrendState st = filledWindow(1, 241, 241, 241, 241, 12 * 3600);
         for (int s = 0; s < kTrendSlots; ++s)
             st.Trend_Value[3][s] = value;
         RecordingCanvas canvas;
@@ -423,11 +424,12 @@ class TestTrendRenderer : public QObject {
         QTest::addColumn<int>("winCount");
         QTest::addColumn<int>("segments");
         QTest::addColumn<int>("labelsKept");
-        QTest::newRow("Win_Count 400 at level 4: segments up to slot 322") << 4 << 0 << 400 << 322 << 0;
+        // Slot 0 holds no record: its segment is left out too.
+        QTest::newRow("Win_Count 400 at level 4: segments up to slot 322") << 4 << 0 << 400 << 321 << 0;
         QTest::newRow("Win_Count 330 at level 1") << 1 << 180 << 330 << 142 << 0;
         // A level outside 1..4 keeps the old geometry; labels past slot 322 stay as they were.
         QTest::newRow("level 9 with the offset of level 1") << 9 << 180 << 241 << 142 << 7;
-        QTest::newRow("negative offset: segments and labels from slot 0") << 1 << -30 << 241 << 30 << 3;
+        QTest::newRow("negative offset: segments and labels from slot 1") << 1 << -30 << 241 << 29 << 3;
     }
     void slotsOutsideTheWindowAreLeftOut() {
         QFETCH(int, level);
