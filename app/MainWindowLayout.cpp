@@ -190,6 +190,8 @@ void ssqx::buildControls() {
         auto* combo = new QComboBox(g);
         combo->setObjectName(QLatin1String(name));
         combo->setEditable(true);
+        // A typed number is used as it stands; the list keeps exactly its items.
+        combo->setInsertPolicy(QComboBox::NoInsert);
         combo->setGeometry(twRect(1050, 420, 1100, 375));
         l->setBuddy(combo);
         combo->setAccessibleName(caption);

@@ -265,6 +265,22 @@ class MainWindowTest : public QObject {
         QCOMPARE(Com_Param[0], port);
     }
 
+    // A typed port or address is used, not added to the list.
+    void aTypedEntryIsUsedNotAdded() {
+        Fixture f;
+        ssqx window(f.context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.Combo1->setFocus();
+        window.Combo1->lineEdit()->selectAll();
+        QTest::keyClicks(window.Combo1, "7");
+        QTest::keyClick(window.Combo1, Qt::Key_Return);
+        QCOMPARE(window.Combo1->count(), 20);
+        window.Command9_Click();
+        QCOMPARE(Com_Param[0], 7);
+        window.Command10_Click();
+    }
+
     void titleBarCloseIsRefused() {
         Fixture f(30);
         ssqx window(f.context);

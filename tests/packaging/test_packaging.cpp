@@ -93,6 +93,11 @@ void TestPackaging::installPutsTheProgramInTheMenu() {
     const Run version = run(prefix.filePath("bin/hx5800"), {"--version"});
     QCOMPARE(version.exitCode, 0);
     QCOMPARE(version.out, QString("hx5800 " PROJECT_VERSION "\n"));
+    // --help answers without a display and names every variable the program reads.
+    const Run help = run(prefix.filePath("bin/hx5800"), {"--help"});
+    QCOMPARE(help.exitCode, 0);
+    for (const char* variable : {"HX5800_COM", "HX5800_DB", "HX5800_TRACE"})
+        QVERIFY2(help.out.contains(variable), variable);
 
     // The archive service as systemd runs it for a user: %h is the home folder, the database
     // the default one there.
