@@ -389,6 +389,27 @@ class LinkSimTest : public QObject {
         QCOMPARE(link.stats().consecutiveTimeouts, 0);
     }
 
+    // An exception answer proves the instrument listens: timeout, timeout, exception, timeout
+    // is no silence, and the link does not back off.
+    void anExceptionBetweenTimeoutsKeepsTheLinkFromBackingOff() {
+        SimProcess sim({"--static"});
+        ModbusLink link;
+        QVERIFY(startAndOpen(sim, link));
+        int32_t buffer[8];
+        const auto read = [&] { return link.Get_3X_D8(kPort, 1, 1, buffer); };
+        QVERIFY(sim.command("silent on"));
+        read();
+        read();
+        QVERIFY(sim.command("silent off") && sim.command("exception-every 1"));
+        read();
+        QCOMPARE(link.lastFailure()->kind, hx::LinkFailure::Exception);
+        QVERIFY(sim.command("exception-every 0") && sim.command("silent on"));
+        read();
+        QCOMPARE(link.stats().timeouts, uint64_t(3));
+        QCOMPARE(link.stats().consecutiveTimeouts, 1);
+        QVERIFY(!link.stats().backingOff);
+    }
+
     // ---- broken answers -------------------------------------------------------------------
 
     void brokenAnswersNeverReachABuffer_data() {
