@@ -142,6 +142,33 @@ Instrument::Instrument(int slave, int baudCode, int parityCode) {
     update(0.0);
 }
 
+void Instrument::setDemo(bool on) {
+    demo_ = on;
+    if (!on) return;
+    // Every range becomes 100..1400, the alarm settings moving with it (a limit as a point of
+    // the range, a deviation as a share of the span), so each wave passes its setpoint as
+    // often as before.
+    constexpr int kLow = 100, kHigh = 1400;
+    for (int n = 1; n <= kChannels; ++n) {
+        const ChannelFactory& f = kChannelFactory[n - 1];
+        const double share = double(kHigh - kLow) / double(f.upper - f.lower);
+        const bool limit = f.mode == AlarmMode::HighLimit || f.mode == AlarmMode::LowLimit;
+        const long setpoint =
+            limit ? std::lround(kLow + (f.setpoint - f.lower) * share) : std::lround(f.setpoint * share);
+        config_[channelUpperRegister(n) - kConfigFirst] = static_cast<uint16_t>(kHigh);
+        config_[channelLowerRegister(n) - kConfigFirst] = static_cast<uint16_t>(kLow);
+        alarmRegs_[setpointRegister(n) - kAlarmFirst] = static_cast<uint16_t>(setpoint);
+        alarmRegs_[hysteresisRegister(n) - kAlarmFirst] =
+            static_cast<uint16_t>(std::max(1L, std::lround(f.hysteresis * share)));
+        staticValues_[n - 1] = int(std::lround(kLow + (kStaticValues[n - 1] - f.lower) * share));
+    }
+    // The outputs as ranges wider than the channel's, so their values (hundredths of a
+    // percent) stay inside the scale too: DA1 = CH1 / 2 + 300, DA2 = 0.8 x CH4 + 100.
+    for (const RegisterValue& r : {RegisterValue{4115, 19400}, RegisterValue{4116, -600},
+                                   RegisterValue{4119, 12375}, RegisterValue{4120, -125}})
+        config_[r.number - kConfigFirst] = static_cast<uint16_t>(r.value);
+}
+
 int Instrument::activeChannels() const {
     return std::clamp(config(kRegChannelCount), 1, kChannels);
 }
@@ -178,7 +205,7 @@ void Instrument::update(double seconds) {
         } else if (n <= active) {
             const int lo = std::min(channelUpper(n), channelLower(n));
             const int hi = std::max(channelUpper(n), channelLower(n));
-            const int raw = static_ ? std::clamp(kStaticValues[n - 1], lo, hi) : channelWave(n, seconds);
+            const int raw = static_ ? std::clamp(staticValues_[n - 1], lo, hi) : channelWave(n, seconds);
             v = clamp16(static_cast<long>(raw) + config(channelOffsetRegister(n)));
         }
         values_[n - 1] = v;

@@ -110,8 +110,11 @@ class Instrument {
     bool isStatic() const { return static_; }
     // The demonstration: besides the waves' setpoint alarms, CH5 goes open circuit for 10 s
     // of every minute and CH6 short circuit for 8 s of every 90 s, so a first look at the
-    // main window shows alarms coming and going and DO2 switching.
-    void setDemo(bool on) { demo_ = on; }
+    // main window shows alarms coming and going and DO2 switching. Turned on, it also moves
+    // every channel's range, setpoint and hysteresis (and the outputs' ranges) into the
+    // program's default chart scale, 0..1500, so all ten curves show at start; the alarms
+    // come and go as before.
+    void setDemo(bool on);
 
     // nullopt when the number is not mapped.
     std::optional<int16_t> inputRegister(int number) const;
@@ -161,6 +164,7 @@ class Instrument {
     bool relay2_ = false;
     bool static_ = false;
     bool demo_ = false;
+    std::array<int, kChannels> staticValues_ = kStaticValues; // moved into the demo's ranges
     uint8_t demoOpen_ = 0;  // open circuits of the demonstration, beside openMask_
     uint8_t demoShort_ = 0; // short circuits of the demonstration, beside shortMask_
 };

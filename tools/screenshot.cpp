@@ -1,7 +1,7 @@
 // hx5800-screenshot OUT.png [SECONDS] [MODE] [--history N]: runs the whole program as it
 // starts for an operator, opens port 1 at the hand-over, and saves a picture after SECONDS
 // (default 8). MODE says of what:
-//   main            the main window, the scale set to 0..8000 so every simulated channel shows
+//   main            the main window at the scale it starts with (the demo fits it)
 //   ruler           the same, one page back (F7), with the ruler a third of the way across
 //   printout        the page "F3 打印" writes of that chart one page back, drawn by the same
 //                   code into a picture
@@ -78,14 +78,6 @@ bool writeHistory(int count) {
     return true;
 }
 
-// The simulated channels run up to about 7500: a scale that shows them all.
-void showWholeRange(hx::ssqx& window) {
-    window.Label5_DblClick(0);
-    window.YKD->setText(QStringLiteral("8000"));
-    window.YKD1->setText(QStringLiteral("0"));
-    window.Command26->click();
-}
-
 bool savePage(const QString& out, const std::function<void(QPainter&, const QRectF&)>& paint) {
     QImage page(1782, 1260, QImage::Format_RGB32);
     QPainter painter(&page);
@@ -144,9 +136,6 @@ int main(int argc, char** argv) {
     QTimer::singleShot(2500, [&] {
         hx::ssqx* window = mainWindow();
         if (!window) return;
-        if (mode == QLatin1String("main") || mode == QLatin1String("ruler") ||
-            mode == QLatin1String("printout"))
-            showWholeRange(*window);
         if (mode.startsWith(QLatin1String("config"))) window->Command21->click();
         if (mode == QLatin1String("alarm")) window->Command15->click();
         if (mode == QLatin1String("factory") || mode == QLatin1String("report")) {

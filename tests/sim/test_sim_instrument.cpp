@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 using namespace hx::sim;
 
@@ -54,6 +55,7 @@ class TestInstrument : public QObject {
     void circuitInputs();
     void demoCircuitAlarmsComeAndGo_data();
     void demoCircuitAlarmsComeAndGo();
+    void demoValuesFitTheDefaultScale();
     void switchedOffChannelsReadZeroWithoutAlarms();
     void pinnedInputsOverrideAndRelease();
 };
@@ -470,6 +472,28 @@ void TestInstrument::demoCircuitAlarmsComeAndGo() {
         QVERIFY(changes[kDiAlarmFirst] >= 2);
         QVERIFY(changes[kDiRelay1] >= 2);
     }
+}
+
+// The demonstration fits the program's default chart scale: all ten values stay in 0..1500,
+// and the same channels raise their setpoint alarms as with the instrument's own ranges.
+void TestInstrument::demoValuesFitTheDefaultScale() {
+    std::array<std::set<int>, 2> alarmed;
+    for (bool demo : {false, true}) {
+        Instrument inst;
+        inst.setDemo(demo);
+        for (double t = 0; t < 600.0; t += 0.5) {
+            inst.update(t);
+            for (int r = 1; demo && r <= 10; ++r) {
+                const int v = *inst.inputRegister(r);
+                QVERIFY2(v >= 0 && v <= 1500,
+                         qPrintable(QString("register %1 at %2 s: %3").arg(r).arg(t).arg(v)));
+            }
+            for (int n = 1; n <= kChannels; ++n)
+                if (*inst.discreteInput(kDiAlarmFirst + n - 1)) alarmed[demo].insert(n);
+        }
+    }
+    QVERIFY(alarmed[0].size() >= 4);
+    QCOMPARE(alarmed[1], alarmed[0]);
 }
 
 void TestInstrument::circuitInputs() {
