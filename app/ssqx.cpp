@@ -15,6 +15,7 @@
 #include "trend/LiveTrend.h"
 #include "trend/TrendText.h"
 #include "trend/YScale.h"
+#include "ui/AccessibleNames.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
 
@@ -399,7 +400,7 @@ void ssqx::showRulerReadout(const RulerReadout& readout) {
     restyle(Label2_9, kRulerClockStyle);
     restyle(Label2_10, kRulerClockStyle);
     for (int c = 0; c < kDrawnChannels; ++c) {
-        D_3W[c]->setText(readout.values[c]);
+        setValueText(D_3W[c], readout.values[c]);
         restyle(D_3W[c], kRulerReadoutStyle);
     }
 }
@@ -484,7 +485,7 @@ void ssqx::Timer1_Timer() {
         redraw();
     }
     for (int c = 0; c < 10; ++c)
-        D_3W[c]->setText(liveValueText(Pv_Value[c]));
+        setValueText(D_3W[c], liveValueText(Pv_Value[c]));
     Label19->setText(liveValueText(trend_.X_Step));
 }
 
