@@ -3,6 +3,7 @@
 #include "core/SharedState.h"
 #include "core/TextNumber.h"
 #include "link/Link.h"
+#include "ui/AccessibleNames.h"
 
 #include <QFont>
 #include <QFrame>
@@ -66,6 +67,7 @@ void ALM1::buildControls() {
         value->setStyleSheet(kValueStyle);
         value->setFont(valueFont);
         value->setGeometry(tw(L::valueLeft), tw(top), tw(L::valueWidth), tw(L::valueHeight));
+        nameValueLabel(value, caption + QStringLiteral(" 当前值"));
         D_4W.items[k] = value;
 
         auto* entry = new QLineEdit(Frame1);
@@ -117,7 +119,7 @@ void ALM1::Timer1_Timer() {
     link_.Get_4X_D16(Com_Param[0], Com_Param[3], kFirstAlarmRegister,
                      std::span<int32_t>(Alarm_Buf.data() + kFirstBoxIndex, kAlarmRowCount));
     for (int k = 0; k < kAlarmRowCount; ++k)
-        D_4W.items[k]->setText(QString::number(Alarm_Buf[kFirstBoxIndex + k]));
+        setValueText(D_4W.items[k], QString::number(Alarm_Buf[kFirstBoxIndex + k]));
 }
 
 void ALM1::T_3RWA_LostFocus(int index) {

@@ -3,6 +3,7 @@
 #include "app/ssqx.h"
 #include "core/TextNumber.h"
 #include "trend/ChartSurface.h"
+#include "ui/AccessibleNames.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -68,7 +69,7 @@ void ssqx::buildControls() {
         D_3W[c]->setAutoFillBackground(true);
         D_3W[c]->setStyleSheet(kReadoutStyle);
         D_3W[c]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        D_3W[c]->setAccessibleName(caption);
+        nameValueLabel(D_3W[c], caption);
     }
 
     // The chart frame; the chart surface and its labels sit in and under it.
@@ -194,7 +195,7 @@ void ssqx::buildControls() {
         combo->setInsertPolicy(QComboBox::NoInsert);
         combo->setGeometry(twRect(1050, 420, 1100, 375));
         l->setBuddy(combo);
-        combo->setAccessibleName(caption);
+        nameList(combo, caption);
         return combo;
     };
     auto optionsInGroup = [&](QGroupBox* g, const char* name, const std::array<const char16_t*, 3>& captions,

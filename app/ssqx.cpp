@@ -16,6 +16,7 @@
 #include "trend/LiveTrend.h"
 #include "trend/TrendText.h"
 #include "trend/YScale.h"
+#include "ui/AccessibleNames.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
 
@@ -439,7 +440,7 @@ void ssqx::showRulerReadout(const RulerReadout& readout) {
     restyle(Label2_9, kRulerClockStyle);
     restyle(Label2_10, kRulerClockStyle);
     for (int c = 0; c < kDrawnChannels; ++c) {
-        D_3W[c]->setText(readout.values[c]);
+        setValueText(D_3W[c], readout.values[c]);
         restyle(D_3W[c], kRulerReadoutStyle);
     }
 }
@@ -538,7 +539,7 @@ void ssqx::Timer1_Timer() {
     }
     const int64_t nowMs = FreshValues::steadyNowMs();
     for (int c = 0; c < 10; ++c) {
-        D_3W[c]->setText(liveValueText(Pv_Value[c]));
+        setValueText(D_3W[c], liveValueText(Pv_Value[c]));
         if (!trend_.Ruler_On)
             restyle(D_3W[c], freshValues().stale(c, nowMs) ? kStaleReadoutStyle : kReadoutStyle);
     }

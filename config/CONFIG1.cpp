@@ -4,6 +4,7 @@
 #include "config/TwoRowTabs.h"
 #include "core/SharedState.h"
 #include "core/TextNumber.h"
+#include "ui/AccessibleNames.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -170,7 +171,7 @@ void CONFIG1::buildRow(QWidget* page, const Parameter& p, int top, int step) {
     D_4W[size_t(k)] = new QLabel(page);
     D_4W[size_t(k)]->setObjectName(QStringLiteral("D_4W_%1").arg(k));
     D_4W[size_t(k)]->setStyleSheet(kValueStyle);
-    D_4W[size_t(k)]->setAccessibleName(label + QStringLiteral(" 当前值"));
+    nameValueLabel(D_4W[size_t(k)], label + QStringLiteral(" 当前值"));
     D_4W[size_t(k)]->setGeometry(tw(kValueLeft), y, tw(kEditorLeft - kValueLeft - 90), tw(kRowHeight));
 
     QWidget* editor = nullptr;
@@ -200,7 +201,10 @@ void CONFIG1::buildRow(QWidget* page, const Parameter& p, int top, int step) {
     }
     if (editor) {
         // The channel tabs repeat the row names; the tab tells them apart.
-        editor->setAccessibleName(label);
+        if (auto* list = qobject_cast<QComboBox*>(editor))
+            nameList(list, label);
+        else
+            editor->setAccessibleName(label);
         Label1[size_t(k)]->setBuddy(editor);
         editor->setGeometry(tw(kEditorLeft), y, tw(kHintLeft - kEditorLeft - 200), tw(kRowHeight));
     }
@@ -229,7 +233,7 @@ void CONFIG1::Timer1_Timer() {
 void CONFIG1::showValue(int k) {
     if (k < 0 || k >= kParameterCount || !D_4W[size_t(k)]) return;
     if (const std::optional<QString> text = shownText(kParameters[size_t(k)], Config_Buf[size_t(k)]))
-        D_4W[size_t(k)]->setText(*text);
+        setValueText(D_4W[size_t(k)], *text);
 }
 
 void CONFIG1::Combo_LostFocus(int n) {

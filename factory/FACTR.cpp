@@ -249,14 +249,14 @@ void FACTR::Timer1_Timer() {
     Label2_10->setText(sheetTimeText(QTime(0, 0).addSecs(secondsOfDayFraction(now.time))));
 
     const QPointer<FACTR> alive(this);
+    bool allRead = true; // a failed read leaves its part of the table as it was
     for (size_t i = 0; i < kSheetReads.size(); ++i) {
         const SheetRead& read = kSheetReads[i];
         int32_t* table = read.calibration ? Cal_Buf.data() : Basic_Buf.data();
         const std::span<int32_t> into(table + read.element, size_t(read.count));
-        if (read.count == 8)
-            link_.Get_4X_D8(Com_Param[0], Com_Param[3], read.first, into);
-        else
-            link_.Get_4X_D16(Com_Param[0], Com_Param[3], read.first, into);
+        const int32_t rc = read.count == 8 ? link_.Get_4X_D8(Com_Param[0], Com_Param[3], read.first, into)
+                                           : link_.Get_4X_D16(Com_Param[0], Com_Param[3], read.first, into);
+        allRead = allRead && rc == 0;
         if (i + 1 == kSheetReads.size()) break;
         QCoreApplication::processEvents();
         // Closed during the yield: stop at once, nothing of the window is touched again.
@@ -269,8 +269,10 @@ void FACTR::Timer1_Timer() {
     }
     for (int item = 1; item <= kBasicItems; ++item) {
         const ItemCell cell = itemCell(item);
-        setCellText(Flxg, cell.row, cell.valueColumn, QString::number(Basic_Buf[item]));
+        setCellText(Flxg, cell.row, cell.valueColumn,
+                    item == kUnreadLabelledItem ? QString() : QString::number(Basic_Buf[item]));
     }
+    sheetRead_ = sheetRead_ || allRead;
     refreshing_ = false;
 }
 
@@ -313,12 +315,20 @@ FactoryReport FACTR::reportContent(const ClockReading& now) const {
 
 // The sheet as it stands, as a one-page PDF beside the recording database; no dialog.
 void FACTR::printReport() {
+    if (!sheetRead_) {
+        noteReport(QStringLiteral("报告未写: 出厂记录尚未读完"), false);
+        return;
+    }
     const ClockReading now = appClock().now();
     QString error = QStringLiteral("no folder for the report");
     const QString path = QDir(report_.folder).filePath(factoryReportFileName(now));
     const bool written = !report_.folder.isEmpty() && writeFactoryPdf(path, reportContent(now), &error);
-    const QString text = written ? QStringLiteral("出厂记录打印到 ") + QDir::toNativeSeparators(path)
-                                 : QStringLiteral("出厂记录打印失败: ") + error;
+    noteReport(written ? QStringLiteral("出厂记录打印到 ") + QDir::toNativeSeparators(path)
+                       : QStringLiteral("出厂记录打印失败: ") + error,
+               written);
+}
+
+void FACTR::noteReport(const QString& text, bool written) {
     reportStatus->setText(text);
     reportStatus->setToolTip(text);
     reportStatus->setStyleSheet(written ? QString() : kFailedStyle);

@@ -2,7 +2,8 @@
 // FACTR: the factory record sheet of one instrument. Four lines of product data typed by
 // the operator, the date and time, and two read-only grids of the configuration, alarm and
 // calibration registers re-read every 2 s; the command that sets all eight inputs to 0-5 V;
-// F3 writes the sheet as it stands as a one-page PDF report.
+// F3 writes the sheet as it stands as a one-page PDF report, once the sheet has been read
+// completely.
 #include "factory/FactorySheet.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
@@ -51,6 +52,10 @@ class FACTR : public SecondaryWindow {
     void Command1_Click(); // "返回"
     void printReport();    // F3: the commissioning report
 
+    // Whether one refresh since the window opened got every read through: until then the
+    // sheet shows its placeholder date and values the instrument never sent.
+    bool sheetRead() const { return sheetRead_; }
+
     // The sheet as it stands, for the report printed at `now`.
     FactoryReport reportContent(const ClockReading& now) const;
 
@@ -80,12 +85,15 @@ class FACTR : public SecondaryWindow {
   private:
     void buildControls();
     int tw(int twips) const;
+    // Where the report went, or why not: beside the grids' headings and to the main window.
+    void noteReport(const QString& text, bool written);
     QRect twRect(int left, int top, int width, int height) const;
 
     Link& link_;
     WriteLog* writes_;
     FactoryReportOptions report_;
     bool refreshing_ = false;
+    bool sheetRead_ = false;
     bool unloaded_ = false;
 };
 

@@ -30,6 +30,10 @@ constexpr ItemCell itemCell(int item) {
     return {item - kItemsPerPair * (pair - 1), 2 * pair - 1, 2 * pair};
 }
 
+// Item 113 repeats the label of channel 8's alarm mode, but no read feeds it (the mode is item
+// 96): its cell shows no value rather than a 0 the instrument never sent.
+inline constexpr int kUnreadLabelledItem = 113;
+
 // Column widths in twips: the row number, then label and value columns by pairs.
 inline constexpr int kNumberColumnWidth = 550;
 inline constexpr int kLabelColumnWidth = 1400;

@@ -39,8 +39,11 @@ EditedField::EditedField(QLineEdit* box) : QObject(box), widget_(box), lineEdit_
 
 EditedField::EditedField(QComboBox* list) : QObject(list), widget_(list), lineEdit_(list->lineEdit()) {
     // Picking an item or typing into the edit field; the window's own setCurrentIndex and
-    // addItem are not the operator's.
-    connect(list, &QComboBox::activated, this, [this] { edited_ = true; });
+    // addItem are not the operator's. Nor is the pick the list reports itself after a typed
+    // entry was written on leaving it, when the typed text matches an item.
+    connect(list, &QComboBox::activated, this, [this, list] {
+        if (!written_ || list->currentText() != *written_) edited_ = true;
+    });
     if (lineEdit_) {
         connect(lineEdit_, &QLineEdit::textEdited, this, [this] { edited_ = true; });
         lineEdit_->installEventFilter(this);
@@ -53,12 +56,27 @@ void EditedField::reset() {
     clearMark();
 }
 
+void EditedField::markWritten() {
+    edited_ = false;
+    clearMark();
+    written_ = text();
+}
+
+QString EditedField::text() const {
+    if (lineEdit_) return lineEdit_->text();
+    const auto* list = qobject_cast<const QComboBox*>(widget_.data());
+    return list ? list->currentText() : QString();
+}
+
 bool EditedField::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn) written_.reset();
     if (event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
-        // Focus moving between a list and its own edit field or popup stays in the field.
+        // Focus moving between a list and its own edit field or popup stays in the field. So
+        // does the focus when the operator switches to another program: the field gets it back
+        // with the window, and a half-typed entry must not go out.
         QWidget* now = QApplication::focusWidget();
-        const bool stays = reason == Qt::PopupFocusReason ||
+        const bool stays = reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason ||
                            (now && widget_ && (now == widget_ || widget_->isAncestorOf(now)));
         if (!stays) emit left();
     }
@@ -101,7 +119,7 @@ bool writeEditedField(EditedField& field, std::optional<int32_t> value, Link& li
         field.markFailed(QString::fromStdString(failureText(*failure)));
         return false;
     }
-    field.clearMark();
+    field.markWritten();
     return true;
 }
 

@@ -155,7 +155,7 @@ class FactoryWindowTest : public QObject {
         QTest::newRow("last configuration register") << false << 96 << "4192";
         QTest::newRow("alarm setpoint, negative") << false << 97 << "-1999";
         QTest::newRow("alarm hysteresis 272") << false << 112 << "272";
-        QTest::newRow("item 113 has no register") << false << 113 << "0";
+        QTest::newRow("item 113 has no register: no false 0") << false << 113 << "";
         QTest::newRow("item 120 has no register") << false << 120 << "0";
         QTest::newRow("first calibration value") << true << 1 << "-24577";
         QTest::newRow("last calibration value") << true << 56 << "24632";

@@ -2,7 +2,9 @@
 // Y-scale boxes of the main window, the 38 lists and 31 boxes of the configuration window, the
 // 16 alarm boxes and the four product-data lines of the factory sheet. Whatever is typed, the
 // program does not crash, shows no modal dialog, keeps ticking, and writes to the instrument
-// only the number an edited field's text begins with, when it fits a register.
+// only the number an edited field's text begins with, when it fits a register. And what a
+// screen reader hears in every window: each list and box by its parameter, never by its value,
+// and each named value label with the value it shows now.
 #include "alarm/ALM1.h"
 #include "app/AppContext.h"
 #include "app/ssqx.h"
@@ -14,6 +16,7 @@
 #include "fakes/FakeLink.h"
 #include "logging/RecordStore.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QInputMethodEvent>
@@ -158,6 +161,37 @@ bool refreshedSince(const FakeLink& link, qsizetype before) {
     for (qsizetype i = before; i < link.calls.size(); ++i)
         if (link.calls[i].startsWith(QLatin1String("Get_4X_"))) return true;
     return false;
+}
+
+// The four windows over one instrument, refreshed with `value` in every register and channel.
+struct Windows {
+    GatedLink link;
+    config::ConfigTable configBuf{};
+    AlarmBuffer alarmBuf{};
+    FactoryTables factoryTables;
+    QTemporaryDir dir;
+    AppContext context{&link, nullptr, nullptr, nullptr, dir.filePath("Rdatabj.db"), openRecordStore, [] {}};
+    QWidget mainWindow;
+    config::CONFIG1 config{&mainWindow, link, configBuf};
+    ALM1 alarm{link, nullptr, alarmBuf, &mainWindow};
+    FACTR factory{link, nullptr, factoryTables, &mainWindow};
+    ssqx main{context};
+
+    void refresh(int32_t value) {
+        for (int reg = 257; reg <= 272; ++reg)
+            link.holdingRegisters[reg] = value;
+        for (int reg = 4097; reg <= 4192; ++reg)
+            link.holdingRegisters[reg] = value;
+        std::fill(Pv_Value, Pv_Value + 10, float(value));
+        config.Timer1_Timer();
+        alarm.Timer1_Timer();
+        factory.Timer1_Timer();
+        main.Timer1_Timer();
+    }
+};
+
+QString heard(QWidget* w) {
+    return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
 }
 
 } // namespace
@@ -367,6 +401,33 @@ class HostileInputTest : public QObject {
         verifyStillResponding();
         window->Command1_Click();
         QTRY_VERIFY(!window);
+    }
+
+    // Walked after a second refresh changed the values: a name that kept the old value shows.
+    void everyWindowReadsAsItShows_data() {
+        QTest::addColumn<int>("window");
+        int i = 0;
+        for (const char* name : {"configuration", "alarm setpoints", "factory record", "main"})
+            QTest::newRow(name) << i++;
+    }
+    void everyWindowReadsAsItShows() {
+        QFETCH(int, window);
+        Windows windows;
+        windows.refresh(1);
+        windows.refresh(100);
+        const std::array<QWidget*, 4> walked{&windows.config, &windows.alarm, &windows.factory,
+                                             &windows.main};
+        QStringList misheard;
+        for (QWidget* w : walked[size_t(window)]->findChildren<QWidget*>()) {
+            auto* list = qobject_cast<QComboBox*>(w);
+            auto* box = qobject_cast<QLineEdit*>(w);
+            auto* label = qobject_cast<QLabel*>(w);
+            if (((list || box) &&
+                 (heard(w).isEmpty() || heard(w) == (list ? list->currentText() : box->text()))) ||
+                (label && !label->accessibleName().isEmpty() && !heard(w).contains(label->text())))
+                misheard << w->parentWidget()->objectName() + u'/' + w->objectName() + u' ' + heard(w);
+        }
+        QVERIFY2(misheard.isEmpty(), qPrintable(misheard.join(u'\n')));
     }
 };
 

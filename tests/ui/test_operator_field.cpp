@@ -1,5 +1,6 @@
-// Fields the operator edits: written on leave only when edited, refused texts never sent,
-// one resend, a failed write marked with its reason and counted.
+// Fields the operator edits: written on leave only when edited and only once, not when the
+// operator switches to another program, refused texts never sent, one resend, a failed write
+// marked with its reason, counted and tried again at the next leave.
 #include "fakes/FakeLink.h"
 #include "ui/OperatorField.h"
 
@@ -45,6 +46,30 @@ class OperatorFieldTest : public QObject {
         QVERIFY(!listField.edited());
     }
 
+    // "15" on the way to "150", a look at another program and back: the field keeps the focus
+    // and was never left (the finished entry goes out at the real leave).
+    void switchingToAnotherProgramIsNotLeaving() {
+        QWidget window, otherProgram;
+        auto* box = new QLineEdit(&window);
+        new QLineEdit(&otherProgram);
+        hx::EditedField field(box);
+        QSignalSpy left(&field, &hx::EditedField::left);
+        window.show();
+        otherProgram.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        box->setFocus();
+        QTRY_VERIFY(box->hasFocus());
+        QTest::keyClicks(box, "15");
+        otherProgram.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&otherProgram));
+        QVERIFY(!box->hasFocus());
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_VERIFY(box->hasFocus());
+        QCOMPARE(left.count(), 0);
+    }
+
     void writesFollowTheOutcome_data() {
         QTest::addColumn<bool>("edited");
         QTest::addColumn<QString>("text");
@@ -78,14 +103,17 @@ class OperatorFieldTest : public QObject {
             QCOMPARE(link.holdingRegisters[4106], 12); // 12.5 rounds to the even neighbour
         if (!answering) QVERIFY(box.toolTip().contains(QStringLiteral("超时")));
 
-        // The mark stays until a later write of the field succeeds.
-        if (marked) {
-            link.answering = true;
-            field.setEdited(true);
-            QVERIFY(hx::writeEditedField(field, 3, link, 1, 1, 4106, &log));
-            QVERIFY(!field.marked());
-            QVERIFY(box.toolTip().isEmpty());
-        }
+        // The next leave: a confirmed edit is not sent again (the instrument's value may have
+        // changed at its keypad since); a failed or refused one is still pending, and its mark
+        // stays until a write of it gets through.
+        link.answering = true;
+        link.calls.clear();
+        const bool pending = edited && marked;
+        QCOMPARE(hx::writeEditedField(field, 3, link, 1, 1, 4106, &log), pending);
+        QCOMPARE(link.calls.size(), pending ? 1 : 0);
+        QVERIFY(!field.marked());
+        QVERIFY(!field.edited());
+        QVERIFY(box.toolTip().isEmpty());
     }
 };
 
