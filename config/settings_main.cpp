@@ -284,11 +284,14 @@ int restore(hx::Link& link, const Command& command, const SettingsFile& settings
                      valueText(r.write.reg, r.write.file), outcomeText(r)));
     });
     if (run.stopped) {
-        say(QStringLiteral("restore stopped: %1 of %2 register(s) written and confirmed (listed above), the "
-                           "rest not written. Run the same command again to finish: it writes only what "
-                           "still differs.")
+        say(QStringLiteral(
+                "restore stopped at register %1: %2 of %3 register(s) written and confirmed (listed "
+                "above), %4 not tried. Run the same command again to finish: it writes only what "
+                "still differs.")
+                .arg(run.results.back().write.reg)
                 .arg(written)
-                .arg(plan.writes.size()));
+                .arg(plan.writes.size())
+                .arg(plan.writes.size() - run.results.size()));
     } else {
         say(QStringLiteral("restore done: %1 of %2 register(s) written and confirmed")
                 .arg(written)

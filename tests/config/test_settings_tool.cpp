@@ -198,7 +198,7 @@ class SettingsToolTest : public QObject {
         QVERIFY(tool.waitForFinished(30000));
         out += tool.readAllStandardOutput();
         QCOMPARE(tool.exitCode(), 2);
-        QVERIFY2(out.contains("STOPPED: no answer") && out.contains("restore stopped:"), out.constData());
+        QVERIFY2(out.contains("STOPPED: no answer") && out.contains("restore stopped at register"), out.constData());
 
         // The account matches the instrument register by register.
         QVERIFY(sim.command("silent off"));
