@@ -134,19 +134,6 @@ class SettingsFileTest : public QObject {
         QCOMPARE(registersOf(referenceDifferences(file, instrument)).front(), reference);
     }
 
-    void onlyWhatDiffersIsWritten() {
-        RegisterValues file = someValues();
-        RegisterValues instrument = file;
-        const int32_t setting = firstOfRole(SettingsRole::Setting);
-        instrument[setting] += 5;
-        instrument[firstOfRole(SettingsRole::Reference)] += 5;
-        const RestorePlan plan = planRestore(file, instrument, {true, true});
-        QCOMPARE(registersOf(plan.writes), std::vector<int32_t>{setting});
-        QCOMPARE(plan.writes.front().file, file[setting]);
-        QCOMPARE(plan.writes.front().instrument, file[setting] + 5);
-        QVERIFY(planRestore(file, file, {true, true}).writes.empty());
-    }
-
     void aValueOutsideItsListIsRefused_data() {
         QTest::addColumn<int32_t>("reg");
         QTest::addColumn<int32_t>("value");
