@@ -52,7 +52,7 @@ QMap<QString, QString> desktopEntry(const QString& path) {
     return keys;
 }
 
-const QStringList kPrograms{"hx5800", "hx5800-sim", "hx5800-initdb", "hx5800-export"};
+const QStringList kPrograms{"hx5800", "hx5800-sim", "hx5800-initdb", "hx5800-export", "hx5800-config"};
 
 } // namespace
 
