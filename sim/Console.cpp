@@ -61,13 +61,15 @@ std::string Console::run(const std::vector<std::string>& w, bool& quit) {
         }
         return kOk;
     }
-    if ((verb == "delay" || verb == "drop-every" || verb == "corrupt-every" || verb == "exception-every") &&
+    if ((verb == "delay" || verb == "drop-every" || verb == "corrupt-every" || verb == "exception-every" ||
+         verb == "silent-after") &&
         w.size() == 2) {
         const auto n = parseNumber(w[1], 0, verb == "delay" ? 60000 : 1000000);
-        if (!n) return bad("delay MS | drop-every N | corrupt-every N | exception-every N");
+        if (!n) return bad("delay MS | drop-every N | corrupt-every N | exception-every N | silent-after N");
         int& field = verb == "delay"           ? faults_.delayMs
                      : verb == "drop-every"    ? faults_.dropEvery
                      : verb == "corrupt-every" ? faults_.corruptEvery
+                     : verb == "silent-after"  ? faults_.silentAfter
                                                : faults_.exceptionEvery;
         field = static_cast<int>(*n);
         responder_.restartCounts();

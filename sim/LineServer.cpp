@@ -209,6 +209,10 @@ void LineServer::serveRequest() {
         return;
     }
     send(*answer);
+    if (options_.faults.silentAfter > 0 && --options_.faults.silentAfter == 0) {
+        options_.faults.silent = true;
+        log("silent from now on");
+    }
 }
 
 void LineServer::send(const std::vector<uint8_t>& frame) {

@@ -38,6 +38,7 @@ struct FaultSettings {
     int corruptEvery = 0;          // every Nth answer is sent with a bad CRC
     int exceptionEvery = 0;        // every Nth request is answered with SLAVE_DEVICE_BUSY
     bool refuseFirstWrite = false; // the first write of each register gets SLAVE_DEVICE_BUSY
+    int silentAfter = 0;           // this many more answers, then silent (a line cut on cue)
 };
 
 // CRC-16 of a Modbus RTU frame (polynomial 0xA001 reflected, start 0xFFFF); sent low byte first.

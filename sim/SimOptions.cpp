@@ -204,6 +204,7 @@ Commands on standard input, one per line; each gets one line on standard output,
 value for get, "ok", or "error <why>":
   silent on|off            delay MS                  static on|off
   drop-every N             corrupt-every N           exception-every N
+  silent-after N           answer N more requests, then fall silent (as "silent on")
   refuse-first-write on|off
   open-circuit MASK        short-circuit MASK
   set ir N V   pin input register N (1..16) to V     release ir N

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build, the program and the tests need on a fresh Debian 12 machine
 # (only what is missing), then configures and builds into ./build (or $BUILD_DIR; with
-# HX_SANITIZE=ON the sanitizer build).
+# HX_SANITIZE=ON the sanitizer build; with BUILD_TARGETS only those targets).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,4 +22,10 @@ fi
 
 build="${BUILD_DIR:-build}"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" -DHX_SANITIZE="${HX_SANITIZE:-OFF}" > /dev/null
-cmake --build "$build" -j"$(nproc)"
+# BUILD_TARGETS (blank-separated) builds only those, e.g. what running the program needs.
+if [ -n "${BUILD_TARGETS:-}" ]; then
+    read -r -a targets <<<"$BUILD_TARGETS"
+    cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+else
+    cmake --build "$build" -j"$(nproc)"
+fi
