@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -110,6 +111,9 @@ class TestRecorder : public QObject {
     void readOnlyDatabaseStoresNothing();
     void busyDatabaseSkipsTheTickQuickly();
     void throwingStoreNeverEscapesTheTick();
+    void secondRecorderOnOneDatabaseWaitsForTheFirstToEnd();
+    void withoutItsLockFileNothingIsRecorded();
+    void lockLeftWithThisProcessIdIsTakenOver();
 };
 
 void TestRecorder::recordsByItsOwnTimerWithoutBeingShown() {
@@ -579,6 +583,76 @@ void TestRecorder::throwingStoreNeverEscapesTheTick() {
     QCOMPARE(Last_Date, clock.now().date);
     QVERIFY(recorder.window.status().lastError.contains("threw"));
     QCOMPARE(recorder.window.status().recordsCommitted, quint64(0));
+}
+
+void TestRecorder::secondRecorderOnOneDatabaseWaitsForTheFirstToEnd() {
+    QTemporaryDir dir;
+    const QString path = freshDatabase(dir);
+    FakeClock clock;
+    auto first = std::make_unique<Recorder>(path, clock);
+    Recorder second(path, clock);
+    const auto bothRun = [&](int seconds) {
+        for (int t = 0; t < seconds * 10; ++t) {
+            if (first) first->window.Timer1_Timer();
+            second.window.Timer1_Timer();
+            if (t % 10 == 9) clock.advance(1);
+        }
+    };
+    bothRun(3);
+    const RecorderStatus& status = second.window.status();
+    QCOMPARE(status.claim, RecorderClaim::OtherProgram);
+    QCOMPARE(status.otherRecorderPid, QCoreApplication::applicationPid());
+    QVERIFY(!status.databaseAvailable);
+    QCOMPARE(status.recordsCommitted, quint64(0));
+    QCOMPARE(Db(path).rowCount(), 3);
+    QCOMPARE(Db(path).pointer(), 3);
+
+    // The first ends: the second takes the lock at its next try and records on from slot 4.
+    first.reset();
+    bothRun(mscom::kReopenSeconds + 1);
+    QCOMPARE(status.claim, RecorderClaim::Held);
+    QVERIFY(status.databaseAvailable);
+    QVERIFY(status.recordsCommitted >= 1);
+    QCOMPARE(Db(path).integer("select min(w_id) from pv_data where w_id > 3"), 4);
+    QCOMPARE(Db(path).pointer(), status.lastRecordSlot);
+}
+
+void TestRecorder::withoutItsLockFileNothingIsRecorded() {
+    QTemporaryDir dir;
+    const QString path = freshDatabase(dir);
+    // A usable database whose lock file cannot be made where the recorder looks for it.
+    FakeClock clock;
+    Recorder recorder(dir.filePath("no-folder/Rdatabj.db"), clock,
+                      [path](const QString&) { return openRecordStore(path); });
+    runSeconds(recorder, clock, 2);
+    QCOMPARE(recorder.window.status().claim, RecorderClaim::NoLockFile);
+    QVERIFY2(recorder.window.status().lastError.contains("lock file"),
+             qPrintable(recorder.window.status().lastError));
+    QCOMPARE(recorder.window.status().recordsCommitted, quint64(0));
+    QCOMPARE(Db(path).rowCount(), 0);
+}
+
+void TestRecorder::lockLeftWithThisProcessIdIsTakenOver() {
+    QTemporaryDir dir;
+    const QString path = freshDatabase(dir);
+    // What a program that had this process id before (a restarted container) left behind.
+    QByteArray left;
+    {
+        QLockFile earlier(dir.filePath("earlier.lock"));
+        QVERIFY(earlier.tryLock());
+        QFile file(dir.filePath("earlier.lock"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        left = file.readAll();
+    }
+    QFile lock(RecorderLock::lockPathOf(path));
+    QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(left) == left.size());
+    lock.close();
+
+    FakeClock clock;
+    Recorder recorder(path, clock);
+    runSeconds(recorder, clock, 1);
+    QCOMPARE(recorder.window.status().claim, RecorderClaim::Held);
+    QCOMPARE(Db(path).rowCount(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestRecorder)
