@@ -1,6 +1,8 @@
 #include "logging/RecorderLock.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QSysInfo>
 
 namespace hx {
@@ -21,7 +23,7 @@ bool RecorderLock::tryTake() {
     otherPid_ = 0;
     otherHost_.clear();
     error_.clear();
-    if (file_.tryLock(0) || takeOverFromEarlierSelf()) {
+    if (file_.tryLock(0) || takeOverLeftover()) {
         claim_ = RecorderClaim::Held;
         return true;
     }
@@ -41,17 +43,24 @@ bool RecorderLock::tryTake() {
     return false;
 }
 
-// A lock file naming this very process was left by an earlier program that had the same
-// process id (a restarted container gets the same one), unless another recorder in this
-// process holds it: removing it needs the file's own lock, which a live holder keeps.
-bool RecorderLock::takeOverFromEarlierSelf() {
+// Qt recognises a dead holder by the process the file names. Two leftovers it cannot judge
+// are taken over here, guarded by the file's own lock, which a live holder keeps: a file naming
+// this very process (an earlier program had the same id, as in a restarted container), and a
+// file cut short before its holder was written into it (killed while taking the lock), once it
+// is older than that writing takes.
+bool RecorderLock::takeOverLeftover() {
     if (file_.error() != QLockFile::LockFailedError) return false;
     qint64 pid = 0;
     QString host, application;
-    if (!file_.getLockInfo(&pid, &host, &application) || pid != QCoreApplication::applicationPid())
-        return false;
-    if (!host.isEmpty() && host != QSysInfo::machineHostName()) return false;
-    return file_.removeStaleLockFile() && file_.tryLock(0);
+    bool leftover = false;
+    if (file_.getLockInfo(&pid, &host, &application)) {
+        leftover = pid == QCoreApplication::applicationPid() &&
+                   (host.isEmpty() || host == QSysInfo::machineHostName());
+    } else {
+        const QDateTime written = QFileInfo(path_).lastModified();
+        leftover = written.isValid() && written.secsTo(QDateTime::currentDateTime()) >= kUnfinishedSeconds;
+    }
+    return leftover && file_.removeStaleLockFile() && file_.tryLock(0);
 }
 
 } // namespace hx

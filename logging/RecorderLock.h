@@ -38,7 +38,9 @@ class RecorderLock {
     QString error() const { return error_; }
 
   private:
-    bool takeOverFromEarlierSelf();
+    bool takeOverLeftover();
+    // A lock file still without its holder after this long was left by a killed program.
+    static constexpr int kUnfinishedSeconds = 2;
 
     QString path_;
     QLockFile file_;

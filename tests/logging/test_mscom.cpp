@@ -113,7 +113,8 @@ class TestRecorder : public QObject {
     void throwingStoreNeverEscapesTheTick();
     void secondRecorderOnOneDatabaseWaitsForTheFirstToEnd();
     void withoutItsLockFileNothingIsRecorded();
-    void lockLeftWithThisProcessIdIsTakenOver();
+    void leftoverLockFiles_data();
+    void leftoverLockFiles();
 };
 
 void TestRecorder::recordsByItsOwnTimerWithoutBeingShown() {
@@ -632,27 +633,41 @@ void TestRecorder::withoutItsLockFileNothingIsRecorded() {
     QCOMPARE(Db(path).rowCount(), 0);
 }
 
-void TestRecorder::lockLeftWithThisProcessIdIsTakenOver() {
+void TestRecorder::leftoverLockFiles_data() {
+    QTest::addColumn<QString>("left");
+    QTest::addColumn<int>("ageSeconds");
+    QTest::addColumn<bool>("takenOver");
+    // An earlier program with this process id, as in a restarted container.
+    QTest::newRow("naming this process") << "this process" << 0 << true;
+    QTest::newRow("empty: killed while taking the lock") << "empty" << 60 << true;
+    QTest::newRow("empty and fresh: being taken right now") << "empty" << 0 << false;
+}
+
+void TestRecorder::leftoverLockFiles() {
+    QFETCH(QString, left);
+    QFETCH(int, ageSeconds);
+    QFETCH(bool, takenOver);
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
-    // What a program that had this process id before (a restarted container) left behind.
-    QByteArray left;
-    {
+    QByteArray contents;
+    if (left == "this process") {
         QLockFile earlier(dir.filePath("earlier.lock"));
         QVERIFY(earlier.tryLock());
         QFile file(dir.filePath("earlier.lock"));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        left = file.readAll();
+        contents = file.readAll();
     }
     QFile lock(RecorderLock::lockPathOf(path));
-    QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(left) == left.size());
+    QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(contents) == contents.size());
+    QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds),
+                             QFileDevice::FileModificationTime));
     lock.close();
 
     FakeClock clock;
     Recorder recorder(path, clock);
     runSeconds(recorder, clock, 1);
-    QCOMPARE(recorder.window.status().claim, RecorderClaim::Held);
-    QCOMPARE(Db(path).rowCount(), 1);
+    QCOMPARE(recorder.window.status().claim, takenOver ? RecorderClaim::Held : RecorderClaim::OtherProgram);
+    QCOMPARE(Db(path).rowCount(), takenOver ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestRecorder)
