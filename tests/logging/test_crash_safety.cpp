@@ -14,7 +14,6 @@
 
 #include "LoggingTestSupport.h"
 #include "logging/RecordStore.h"
-#include "logging/mscom.h"
 
 using namespace hx;
 using namespace hx::testing;
@@ -51,7 +50,6 @@ class TestCrashSafety : public QObject {
 
   private slots:
     void killedRecorderKeepsEveryAcknowledgedRecord();
-    void recorderOfAnotherProcessKeepsThisOneOutUntilItIsKilled();
 };
 
 void TestCrashSafety::killedRecorderKeepsEveryAcknowledgedRecord() {
@@ -157,41 +155,6 @@ void TestCrashSafety::killedRecorderKeepsEveryAcknowledgedRecord() {
           committedUnacknowledged, budget.elapsed());
     QVERIFY2(acknowledged.size() > runs, "the children recorded almost nothing; the test proves little");
     QVERIFY2(wrapped, "the runs never went round the end of the ring");
-}
-
-void TestCrashSafety::recorderOfAnotherProcessKeepsThisOneOutUntilItIsKilled() {
-    QTemporaryDir dir;
-    const QString path = freshDatabase(dir);
-    QProcess child;
-    const QString acknowledgements = dir.filePath(QStringLiteral("child.out"));
-    child.setStandardOutputFile(acknowledgements);
-    child.start(QStringLiteral(CRASH_WRITER_PATH), {path, QStringLiteral("3900000000")});
-    QVERIFY2(child.waitForStarted(5000), qPrintable(child.errorString()));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(acknowledgements).size() > 0, 10000);
-
-    FakeClock clock(QDateTime(QDate(2030, 1, 1), QTime(0, 0)));
-    mscom recorder(path, clock);
-    recorder.Timer1.stop();
-    const auto tickFor = [&](int seconds) {
-        for (int t = 0; t < seconds * 10; ++t) {
-            recorder.Timer1_Timer();
-            if (t % 10 == 9) clock.advance(1);
-        }
-    };
-    tickFor(2);
-    QCOMPARE(recorder.status().claim, RecorderClaim::OtherProgram);
-    QCOMPARE(recorder.status().otherRecorderPid, child.processId());
-    QCOMPARE(recorder.status().recordsCommitted, quint64(0));
-
-    // Killed, the child leaves its lock file behind; its process id tells it is dead.
-    ::kill(pid_t(child.processId()), SIGKILL);
-    QVERIFY(child.waitForFinished(5000));
-    tickFor(mscom::kReopenSeconds + 1);
-    QCOMPARE(recorder.status().claim, RecorderClaim::Held);
-    QVERIFY(recorder.status().recordsCommitted >= 1);
-    const double ours = clock.now().date;
-    QCOMPARE(Db(path).integer(QStringLiteral("select count(*) from pv_data where w_date = %1").arg(ours)),
-             qint64(recorder.status().recordsCommitted));
 }
 
 QTEST_GUILESS_MAIN(TestCrashSafety)

@@ -83,6 +83,7 @@ class ThrowingStore final : public RecordStore {
 } // namespace
 
 Q_DECLARE_METATYPE(hx::WriteOutcome)
+Q_DECLARE_METATYPE(hx::RecorderClaim)
 
 class TestRecorder : public QObject {
     Q_OBJECT
@@ -112,9 +113,8 @@ class TestRecorder : public QObject {
     void busyDatabaseSkipsTheTickQuickly();
     void throwingStoreNeverEscapesTheTick();
     void secondRecorderOnOneDatabaseWaitsForTheFirstToEnd();
-    void withoutItsLockFileNothingIsRecorded();
-    void leftoverLockFiles_data();
-    void leftoverLockFiles();
+    void theLockFileDecidesWhetherToRecord_data();
+    void theLockFileDecidesWhetherToRecord();
 };
 
 void TestRecorder::recordsByItsOwnTimerWithoutBeingShown() {
@@ -592,65 +592,39 @@ void TestRecorder::secondRecorderOnOneDatabaseWaitsForTheFirstToEnd() {
     FakeClock clock;
     auto first = std::make_unique<Recorder>(path, clock);
     Recorder second(path, clock);
-    const auto bothRun = [&](int seconds) {
-        for (int t = 0; t < seconds * 10; ++t) {
-            if (first) first->window.Timer1_Timer();
-            second.window.Timer1_Timer();
-            if (t % 10 == 9) clock.advance(1);
-        }
-    };
-    bothRun(3);
+    runSeconds(*first, clock, 3);
+    runSeconds(second, clock, 3);
     const RecorderStatus& status = second.window.status();
     QCOMPARE(status.claim, RecorderClaim::OtherProgram);
     QCOMPARE(status.otherRecorderPid, QCoreApplication::applicationPid());
-    QVERIFY(!status.databaseAvailable);
-    QCOMPARE(status.recordsCommitted, quint64(0));
     QCOMPARE(Db(path).rowCount(), 3);
-    QCOMPARE(Db(path).pointer(), 3);
 
     // The first ends: the second takes the lock at its next try and records on from slot 4.
     first.reset();
-    bothRun(mscom::kReopenSeconds + 1);
+    runSeconds(second, clock, mscom::kReopenSeconds);
     QCOMPARE(status.claim, RecorderClaim::Held);
-    QVERIFY(status.databaseAvailable);
-    QVERIFY(status.recordsCommitted >= 1);
     QCOMPARE(Db(path).integer("select min(w_id) from pv_data where w_id > 3"), 4);
-    QCOMPARE(Db(path).pointer(), status.lastRecordSlot);
 }
 
-void TestRecorder::withoutItsLockFileNothingIsRecorded() {
-    QTemporaryDir dir;
-    const QString path = freshDatabase(dir);
-    // A usable database whose lock file cannot be made where the recorder looks for it.
-    FakeClock clock;
-    Recorder recorder(dir.filePath("no-folder/Rdatabj.db"), clock,
-                      [path](const QString&) { return openRecordStore(path); });
-    runSeconds(recorder, clock, 2);
-    QCOMPARE(recorder.window.status().claim, RecorderClaim::NoLockFile);
-    QVERIFY2(recorder.window.status().lastError.contains("lock file"),
-             qPrintable(recorder.window.status().lastError));
-    QCOMPARE(recorder.window.status().recordsCommitted, quint64(0));
-    QCOMPARE(Db(path).rowCount(), 0);
-}
-
-void TestRecorder::leftoverLockFiles_data() {
-    QTest::addColumn<QString>("left");
+void TestRecorder::theLockFileDecidesWhetherToRecord_data() {
+    QTest::addColumn<QString>("lockFile");
     QTest::addColumn<int>("ageSeconds");
-    QTest::addColumn<bool>("takenOver");
+    QTest::addColumn<RecorderClaim>("claim");
     // An earlier program with this process id, as in a restarted container.
-    QTest::newRow("naming this process") << "this process" << 0 << true;
-    QTest::newRow("empty: killed while taking the lock") << "empty" << 60 << true;
-    QTest::newRow("empty and fresh: being taken right now") << "empty" << 0 << false;
+    QTest::newRow("left naming this process") << "this process" << 0 << RecorderClaim::Held;
+    QTest::newRow("left empty by a kill while taking it") << "empty" << 60 << RecorderClaim::Held;
+    QTest::newRow("empty and fresh: being taken now") << "empty" << 0 << RecorderClaim::OtherProgram;
+    QTest::newRow("cannot be made: nothing recorded") << "no folder" << 0 << RecorderClaim::NoLockFile;
 }
 
-void TestRecorder::leftoverLockFiles() {
-    QFETCH(QString, left);
+void TestRecorder::theLockFileDecidesWhetherToRecord() {
+    QFETCH(QString, lockFile);
     QFETCH(int, ageSeconds);
-    QFETCH(bool, takenOver);
+    QFETCH(RecorderClaim, claim);
     QTemporaryDir dir;
     const QString path = freshDatabase(dir);
     QByteArray contents;
-    if (left == "this process") {
+    if (lockFile == "this process") {
         QLockFile earlier(dir.filePath("earlier.lock"));
         QVERIFY(earlier.tryLock());
         QFile file(dir.filePath("earlier.lock"));
@@ -663,11 +637,13 @@ void TestRecorder::leftoverLockFiles() {
                              QFileDevice::FileModificationTime));
     lock.close();
 
+    // The recorder looks for its lock file beside the path it is given.
+    const QString lockedPath = lockFile == "no folder" ? dir.filePath("no-folder/Rdatabj.db") : path;
     FakeClock clock;
-    Recorder recorder(path, clock);
+    Recorder recorder(lockedPath, clock, [path](const QString&) { return openRecordStore(path); });
     runSeconds(recorder, clock, 1);
-    QCOMPARE(recorder.window.status().claim, takenOver ? RecorderClaim::Held : RecorderClaim::OtherProgram);
-    QCOMPARE(Db(path).rowCount(), takenOver ? 1 : 0);
+    QCOMPARE(recorder.window.status().claim, claim);
+    QCOMPARE(Db(path).rowCount(), claim == RecorderClaim::Held ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestRecorder)
