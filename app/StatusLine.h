@@ -18,9 +18,9 @@ struct RecordingHealth {
     double lastTime = 0; // its time of day
     int32_t lastSlot = 0;
     bool lastRecordFailed = false; // the newest record due did not reach the database (error says why)
-    RecorderClaim claim = RecorderClaim::None; // whether this program may record there
-    qint64 otherPid = 0;                       // the program recording there instead
-    QString otherHost;                         // its host, when not this one
+    RecorderClaim claim{};         // whether this program may record there (None until tried)
+    qint64 otherPid = 0;           // the program recording there instead
+    QString otherHost;             // its host, when not this one
     // Fine when the database is there and the newest record reached it.
     bool healthy() const { return available && !lastRecordFailed; }
     // Not recording because another program records into the database: not a fault of this

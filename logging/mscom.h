@@ -1,8 +1,7 @@
 #pragma once
 // mscom: the host (never shown) of the recorder's database connection and its 100 ms
-// recording timer. It records only while it holds the database's lock file (RecorderLock),
-// so that one program records into one database. On the first tick of every new clock second it stores
-// Pv_Value 0..9 in the next ring slot and moves the ring pointer, both in one transaction, then raises
+// recording timer. On the first tick of every new clock second it stores Pv_Value 0..9 in
+// the next ring slot and moves the ring pointer, both in one transaction, then raises
 // New_Record for the live trend while the main window is open.
 #include <functional>
 #include <memory>
@@ -21,16 +20,17 @@ namespace hx {
 struct RecorderStatus {
     QString databasePath;
     bool databaseAvailable = false;
-    QString lastError;                         // why the database is unavailable, or the last failure
-    std::optional<ClockReading> lastRecordAt;  // clock reading of the last committed record
-    int32_t lastRecordSlot = 0;                // its ring slot
-    quint64 recordsCommitted = 0;              // with or without the pointer
-    quint64 recordsWithoutPointer = 0;         // committed while sl_void had no pointer row
-    quint64 recordsFailed = 0;                 // due but not stored (no database, busy, write error)
-    bool lastRecordFailed = false;             // the newest record due was not stored
-    RecorderClaim claim = RecorderClaim::None; // whether this program may record there
-    qint64 otherRecorderPid = 0;               // the program recording there instead (claim OtherProgram)
-    QString otherRecorderHost;                 // its host, when not this one
+    QString lastError;                        // why the database is unavailable, or the last failure
+    std::optional<ClockReading> lastRecordAt; // clock reading of the last committed record
+    int32_t lastRecordSlot = 0;               // its ring slot
+    quint64 recordsCommitted = 0;             // with or without the pointer
+    quint64 recordsWithoutPointer = 0;        // committed while sl_void had no pointer row
+    quint64 recordsFailed = 0;                // due but not stored (no database, busy, write error)
+    bool lastRecordFailed = false;            // the newest record due was not stored
+    // The database's lock file: one program records into one database.
+    RecorderClaim claim{};       // whether this program may record there (None until tried)
+    qint64 otherRecorderPid = 0; // the program recording there instead (claim OtherProgram)
+    QString otherRecorderHost;   // its host, when not this one
 };
 
 class mscom : public QObject {
@@ -79,9 +79,9 @@ class mscom : public QObject {
     QString databasePath_;
     Clock& clock_;
     StoreFactory openStore_;
+    RecorderLock lock_; // before store_, so it is released only after the connection is closed
     std::unique_ptr<RecordStore> store_;
     ClockReading lastOpenAttempt_{};
-    RecorderLock lock_; // before store_: released only after the connection is closed
     int32_t slotCounter_ = 0;
     RecorderStatus status_;
 };
