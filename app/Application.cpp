@@ -23,8 +23,10 @@ Application::Application() : link_(std::make_unique<ModbusLink>()) {
     context_.writes = &writes_;
     context_.databasePath = defaultDatabasePath();
     context_.openStore = [](const QString& path) { return openRecordStore(path); };
-    context_.endProcess = [] {
-        // At once, as the exit command says: every committed record is already durable.
+    context_.endProcess = [this] {
+        // At once, as the exit command says: every committed record is already durable. The
+        // recorder goes first, so its lock file goes with it and another copy may record.
+        recorder_.reset();
         std::fflush(nullptr);
         std::_Exit(0);
     };

@@ -15,5 +15,7 @@ inline const QString kRulerReadoutStyle = QStringLiteral("background: rgb(255,25
 inline const QString kRulerClockStyle = QStringLiteral("background: rgb(255,255,0); color: red;");
 inline const QString kHistoryMarkStyle = QStringLiteral("background: rgb(255,255,0); font-weight: bold;");
 inline const QString kAlertStyle = QStringLiteral("background: rgb(255,200,200);");
+// Not a fault, but something the operator must notice (another program records instead).
+inline const QString kNoticeStyle = QStringLiteral("background: rgb(255,235,170);");
 
 } // namespace hx

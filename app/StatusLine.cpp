@@ -5,6 +5,7 @@
 #include "ui/OperatorField.h"
 
 #include <QDateTime>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -14,9 +15,12 @@ QString portStatusText(int32_t port, const PortStatus& status, bool everOpened) 
     const QString name = QStringLiteral("端口%1").arg(port);
     const QString device = QString::fromStdString(status.device);
     if (status.open) return name + QStringLiteral(" 已打开 ") + device;
-    if (everOpened && !status.error.empty())
-        return name + QStringLiteral(" 无法打开 ") + device + QStringLiteral(": ") +
-               QString::fromStdString(status.error);
+    if (everOpened && !status.error.empty()) {
+        // The operator reads the cause in Chinese; the system's own message stays in status.error.
+        const QString cause = QString::fromStdString(openErrorText(status));
+        return name + QStringLiteral(" 无法打开 ") + device +
+               (cause.isEmpty() ? QString() : QStringLiteral(": ") + cause);
+    }
     return name + QStringLiteral(" 已关闭");
 }
 
@@ -47,6 +51,18 @@ bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen, int64
 }
 
 QString recordingStatusText(const RecordingHealth& health) {
+    if (health.claim == RecorderClaim::OtherProgram) {
+        QString text = QStringLiteral("记录: 另一个程序正在记录到 ") + health.path;
+        if (health.otherPid > 0 || !health.otherHost.isEmpty()) {
+            QStringList who;
+            if (health.otherPid > 0) who << QStringLiteral("进程 %1").arg(health.otherPid);
+            if (!health.otherHost.isEmpty()) who << QStringLiteral("主机 ") + health.otherHost;
+            text += QStringLiteral(" (") + who.join(QStringLiteral(", ")) + QLatin1Char(')');
+        }
+        return text + QStringLiteral(", 本程序不记录");
+    }
+    if (health.claim == RecorderClaim::NoLockFile)
+        return QStringLiteral("记录: 不记录, 无法创建锁文件 ") + RecorderLock::lockPathOf(health.path);
     if (!health.available) {
         QString text = QStringLiteral("记录: 数据库不可用 ") + health.path;
         if (!health.error.isEmpty()) text += QStringLiteral(": ") + health.error;
@@ -105,6 +121,9 @@ RecordingHealth recordingHealthOf(const RecorderStatus& status) {
     health.lastSlot = status.lastRecordSlot;
     health.lastRecordFailed = status.lastRecordFailed;
     health.waitingForValues = status.waitingForValues;
+    health.claim = status.claim;
+    health.otherPid = status.otherRecorderPid;
+    health.otherHost = status.otherRecorderHost;
     return health;
 }
 

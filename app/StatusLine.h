@@ -3,6 +3,7 @@
 // answers and the recording, each in a few words, so an operator can tell at a glance
 // that the instrument is not answering or nothing is being recorded.
 #include "link/Link.h"
+#include "logging/RecorderLock.h"
 
 #include <QString>
 
@@ -18,11 +19,17 @@ struct RecordingHealth {
     int32_t lastSlot = 0;
     bool lastRecordFailed = false; // the newest record due did not reach the database (error says why)
     bool waitingForValues = false; // nothing recorded: no fresh values from the instrument
+    RecorderClaim claim{};         // whether this program may record there (None until tried)
+    qint64 otherPid = 0;           // the program recording there instead
+    QString otherHost;             // its host, when not this one
     // Fine when the database is there and the newest record reached it.
     bool healthy() const { return available && !lastRecordFailed; }
+    // Not recording because another program records into the database: not a fault of this
+    // program, but the operator must see that this copy stores nothing.
+    bool recordingElsewhere() const { return claim == RecorderClaim::OtherProgram; }
 };
 
-// "端口1 已关闭" / "端口1 已打开 /dev/ttyUSB0" / "端口1 无法打开 /dev/ttyS0: reason"
+// "端口1 已关闭" / "端口1 已打开 /dev/ttyUSB0" / "端口1 无法打开 /dev/ttyS0: 设备不存在"
 QString portStatusText(int32_t port, const PortStatus& status, bool everOpened);
 // Time of the last good answer, failed transactions by kind, back-off.
 QString linkStatusText(const LinkStats& stats, int64_t nowMs);

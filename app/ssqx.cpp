@@ -590,7 +590,9 @@ void ssqx::updateStatusLine() {
     if (recordingHealth) {
         const RecordingHealth health = recordingHealth();
         statusRecording->setText(recordingStatusText(health));
-        restyle(statusRecording, health.healthy() ? QString() : kAlertStyle);
+        restyle(statusRecording, health.healthy()              ? QString()
+                                 : health.recordingElsewhere() ? kNoticeStyle
+                                                               : kAlertStyle);
     } else {
         statusRecording->setText(QStringLiteral("记录: 尚未启动"));
     }

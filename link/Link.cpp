@@ -20,4 +20,23 @@ std::string failureText(const CallFailure& failure) {
     return {};
 }
 
+std::string openErrorText(const PortStatus& status) {
+    switch (status.cause) {
+    case OpenError::None:
+        return {};
+    case OpenError::NoDevice:
+        return "设备不存在";
+    case OpenError::NoPermission:
+        return "无权限 (请将用户加入 dialout 组)";
+    case OpenError::Busy:
+        return "端口被另一个程序占用";
+    case OpenError::BadSetting:
+        return "波特率或校验设置无效";
+    case OpenError::Other:
+        break;
+    }
+    return status.errnoValue != 0 ? "设备无法使用 (错误码 " + std::to_string(status.errnoValue) + ")"
+                                  : "设备无法使用";
+}
+
 } // namespace hx

@@ -53,11 +53,26 @@ struct LinkStats {
     int64_t lastGoodAnswerMs = 0;
 };
 
+// Why an open failed, for the operator's text; the system's own message is in PortStatus::error.
+enum class OpenError {
+    None,
+    NoDevice,     // no such device (unplugged adapter, wrong name), or no device for the port number
+    NoPermission, // the account may not open it (not in the group dialout)
+    Busy,         // held by another program, or by another link of this one
+    BadSetting,   // a baud rate or parity the line does not know
+    Other,
+};
+
 struct PortStatus {
     bool open = false;
     std::string device; // device path of the last open attempt
     std::string error;  // why the last open failed; empty when it succeeded
+    OpenError cause = OpenError::None;
+    int errnoValue = 0; // the system's error number behind it, 0 when there was none
 };
+
+// Why the port could not be opened, in Chinese for the status line; empty after a good open.
+std::string openErrorText(const PortStatus& status);
 
 class Link {
   public:

@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <QDateTime>
 
@@ -74,6 +78,7 @@ struct ModbusLink::Port {
     std::string device;
     int32_t baud = 9600;
     char parity = 'N';
+    int lockFd = -1; // holds the device's advisory lock while the port is open
     int consecutiveTimeouts = 0;
     // A request timed out and no answer has been confirmed since: its answer may still come.
     bool lateAnswerPossible = false;
@@ -87,9 +92,15 @@ struct ModbusLink::Port {
     ~Port() { close(); }
     void close() {
         if (ctx) {
+            // The terminal's exclusive mode outlives the descriptor on some drivers.
+            ::ioctl(modbus_get_socket(ctx), TIOCNXCL);
             modbus_close(ctx);
             modbus_free(ctx);
             ctx = nullptr;
+        }
+        if (lockFd >= 0) {
+            ::close(lockFd);
+            lockFd = -1;
         }
     }
 };
@@ -99,22 +110,73 @@ ModbusLink::~ModbusLink() = default;
 
 namespace {
 
-// Opens the device with the line settings; empty error text on success.
-modbus_t* openContext(const std::string& device, int32_t baud, char parity, std::string& error) {
-    modbus_t* ctx = modbus_new_rtu(device.c_str(), baud, parity, 8, 1);
+OpenError openErrorOf(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return OpenError::NoDevice;
+    case EACCES:
+    case EPERM:
+        return OpenError::NoPermission;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return OpenError::Busy;
+    default:
+        return OpenError::Other;
+    }
+}
+
+void noteOpenFailure(PortStatus& status, int err) {
+    status.cause = openErrorOf(err);
+    status.errnoValue = err;
+    status.error = std::strerror(err);
+    if (status.cause == OpenError::Busy) status.error = "in use by another program or link: " + status.error;
+}
+
+// Claims the device before its line settings are touched: the advisory lock refuses every
+// second open that asks for it, root's and this program's own second link included. Held by
+// a descriptor of its own, since libmodbus opens the device only after this check.
+int lockDevice(const std::string& device, PortStatus& status) {
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        noteOpenFailure(status, errno);
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        noteOpenFailure(status, errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+// Opens the device with the line settings for this link alone; the status tells why not.
+bool ModbusLink::openContext(Port& port, PortStatus& status) {
+    port.lockFd = lockDevice(port.device, status);
+    if (port.lockFd < 0) return false;
+    modbus_t* ctx = modbus_new_rtu(port.device.c_str(), port.baud, port.parity, 8, 1);
     if (!ctx) {
-        error = std::strerror(errno);
-        return nullptr;
+        noteOpenFailure(status, errno);
+        port.close();
+        return false;
     }
     if (modbus_connect(ctx) != 0) {
-        error = std::strerror(errno);
+        noteOpenFailure(status, errno);
         modbus_free(ctx);
-        return nullptr;
+        port.close();
+        return false;
     }
+    port.ctx = ctx;
+    // Other programs that do not ask for the lock are refused by the terminal itself (EBUSY),
+    // unless they run as root.
+    ::ioctl(modbus_get_socket(ctx), TIOCEXCL);
     // RS-485 direction control is the adapter's business on most USB converters; the
     // request fails with ENOTTY on pseudo-terminals and plain UARTs, which is fine.
     modbus_rtu_set_serial_mode(ctx, MODBUS_RTU_RS485);
-    const LineTiming timing = lineTimingFor(baud, parity != 'N');
+    const LineTiming timing = lineTimingFor(port.baud, port.parity != 'N');
     setTimeout(ctx, modbus_set_response_timeout, timing.responseTimeout);
     setTimeout(ctx, modbus_set_byte_timeout, timing.byteTimeout);
     modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_NONE);
@@ -122,11 +184,8 @@ modbus_t* openContext(const std::string& device, int32_t baud, char parity, std:
     // be read as fresh, plausible values.
     modbus_flush(ctx);
     discardInput(ctx);
-    error.clear();
-    return ctx;
+    return true;
 }
-
-} // namespace
 
 int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice) {
     ports_.erase(port); // opening an open port opens it afresh
@@ -137,6 +196,7 @@ int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t pa
     const char parity = parityOfChoice(parityChoice);
     if (status.device.empty() || baud == 0 || parity == 0) {
         status.error = status.device.empty() ? "no device for this port number" : "unknown line setting";
+        status.cause = status.device.empty() ? OpenError::NoDevice : OpenError::BadSetting;
         fail(LinkFailure::Refused);
         return kCallFailed;
     }
@@ -144,8 +204,7 @@ int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t pa
     p->device = status.device;
     p->baud = baud;
     p->parity = parity;
-    p->ctx = openContext(p->device, baud, parity, status.error);
-    if (!p->ctx) {
+    if (!openContext(*p, status)) {
         fail(LinkFailure::Io);
         return kCallFailed;
     }
@@ -177,9 +236,8 @@ SteadyClock::time_point ModbusLink::now() const {
 
 bool ModbusLink::reopen(Port& port) {
     port.close();
-    std::string error;
-    port.ctx = openContext(port.device, port.baud, port.parity, error);
-    return port.ctx != nullptr;
+    PortStatus status;
+    return openContext(port, status);
 }
 
 ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address, bool isWrite) {

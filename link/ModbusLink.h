@@ -56,6 +56,9 @@ class ModbusLink final : public Link {
     // After a timeout: whether the answer just read was the late one of the timed-out request.
     bool lateAnswerFollows(const Port& port);
     bool reopen(Port& port);
+    // Opens port.device for this link alone (an advisory lock and the terminal's exclusive
+    // mode); false with the reason in status when it cannot.
+    static bool openContext(Port& port, PortStatus& status);
     // One line in the traffic log: the request rebuilt from the call, the answer rebuilt from
     // what libmodbus accepted (answerPdu, for a good answer) or from the failure.
     void trace(uint8_t slave, std::span<const uint8_t> requestPdu, std::span<const uint8_t> answerPdu,

@@ -25,7 +25,8 @@ template <typename Step> void skipOnFailure(Step&& step, QString* error) {
 } // namespace
 
 mscom::mscom(const QString& databasePath, Clock& clock, StoreFactory storeFactory, QObject* parent)
-    : QObject(parent), databasePath_(databasePath), clock_(clock), openStore_(std::move(storeFactory)) {
+    : QObject(parent), databasePath_(databasePath), clock_(clock), openStore_(std::move(storeFactory)),
+      lock_(databasePath) {
     setObjectName(QStringLiteral("mscom"));
     status_.databasePath = databasePath_;
     skipOnFailure([this] { openStore(clock_.now()); }, &status_.lastError);
@@ -41,16 +42,31 @@ void mscom::openStore(const ClockReading& now) {
     lastOpenAttempt_ = now;
     store_.reset();
     if (openStore_) store_ = openStore_(databasePath_);
+    // A usable database is recorded into only under its lock file; without it the store is
+    // dropped and looked at again at the next try, when the other program may have ended.
+    const bool usable = storeAvailable();
+    const bool refused = usable && !lock_.tryTake();
+    if (refused) store_.reset();
+    const RecorderClaim claim =
+        usable || lock_.claim() == RecorderClaim::Held ? lock_.claim() : RecorderClaim::None;
+    const qint64 otherPid = claim == RecorderClaim::OtherProgram ? lock_.otherPid() : 0;
+    const bool claimChanged = claim != status_.claim || otherPid != status_.otherRecorderPid;
+    status_.claim = claim;
+    status_.otherRecorderPid = otherPid;
+    status_.otherRecorderHost = claim == RecorderClaim::OtherProgram ? lock_.otherHost() : QString();
+
     const bool available = storeAvailable();
     if (available)
         status_.lastError.clear();
+    else if (refused)
+        status_.lastError = lock_.error();
     else if (!store_)
         status_.lastError = QStringLiteral("no record store");
     else if (store_->isOpen())
         status_.lastError = QStringLiteral("the database %1 is read-only").arg(databasePath_);
     else
         status_.lastError = store_->lastError();
-    if (available != status_.databaseAvailable) {
+    if (available != status_.databaseAvailable || claimChanged) {
         status_.databaseAvailable = available;
         emit statusChanged();
     }

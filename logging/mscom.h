@@ -13,6 +13,7 @@
 
 #include "core/Clock.h"
 #include "logging/RecordStore.h"
+#include "logging/RecorderLock.h"
 
 namespace hx {
 
@@ -28,6 +29,10 @@ struct RecorderStatus {
     quint64 recordsFailed = 0;                // due but not stored (no database, busy, write error)
     bool lastRecordFailed = false;            // the newest record due was not stored
     bool waitingForValues = false;            // a record is due, but no fresh values came
+    // The database's lock file: one program records into one database.
+    RecorderClaim claim{};       // whether this program may record there (None until tried)
+    qint64 otherRecorderPid = 0; // the program recording there instead (claim OtherProgram)
+    QString otherRecorderHost;   // its host, when not this one
 };
 
 class mscom : public QObject {
@@ -76,6 +81,7 @@ class mscom : public QObject {
     QString databasePath_;
     Clock& clock_;
     StoreFactory openStore_;
+    RecorderLock lock_; // before store_, so it is released only after the connection is closed
     std::unique_ptr<RecordStore> store_;
     ClockReading lastOpenAttempt_{};
     int32_t slotCounter_ = 0;

@@ -1,5 +1,6 @@
 // The main window: its load, the port settings' open and close sequences, the status
 // table, the key map and close lock, the exit, history paging, and the status line.
+#include "app/MainWindowLayout.h"
 #include "app/StatusTable.h"
 #include "app/ssqx.h"
 #include "core/Clock.h"
@@ -437,7 +438,8 @@ class MainWindowTest : public QObject {
         window.Command9_Click();
         qunsetenv("HX5800_COM1");
         const QString text = window.statusPort->text();
-        QVERIFY2(text.contains(QString::fromUtf16(u"无法打开")) && text.contains("no-such-device"),
+        QVERIFY2(text.contains(QString::fromUtf16(u"无法打开")) && text.contains("no-such-device") &&
+                     text.endsWith(QString::fromUtf16(u": 设备不存在")),
                  qPrintable(text));
         QVERIFY(window.portGroup->isVisible() && window.baudGroup->isVisible());
         QVERIFY(!window.Command21->isEnabled());
@@ -491,6 +493,28 @@ class MainWindowTest : public QObject {
                  qPrintable(reopened));
         QVERIFY(!window.statusLink->styleSheet().contains("255,200,200"));
         window.Command10_Click();
+    }
+
+    // Another program's recording is a notice (amber), not a fault of this one (red); a lock
+    // file that cannot be made stops this program's recording, and that is a fault.
+    void statusLineShowsARecordingThisProgramDoesNotMake() {
+        Fixture f;
+        ssqx window(f.context);
+        RecordingHealth health;
+        health.path = QStringLiteral("/data/Rdatabj.db");
+        health.claim = RecorderClaim::OtherProgram;
+        health.otherPid = 1234;
+        window.recordingHealth = [&] { return health; };
+        window.updateStatusLine();
+        QCOMPARE(
+            window.statusRecording->text(),
+            QString::fromUtf16(u"记录: 另一个程序正在记录到 /data/Rdatabj.db (进程 1234), 本程序不记录"));
+        QCOMPARE(window.statusRecording->styleSheet(), kNoticeStyle);
+        health.claim = RecorderClaim::NoLockFile;
+        window.updateStatusLine();
+        QCOMPARE(window.statusRecording->text(),
+                 QString::fromUtf16(u"记录: 不记录, 无法创建锁文件 /data/Rdatabj.db.recorder-lock"));
+        QCOMPARE(window.statusRecording->styleSheet(), kAlertStyle);
     }
 
     void statusLineShowsAMissingDatabase() {

@@ -88,6 +88,8 @@ QString listOf(const int32_t* b, int n) {
 
 } // namespace
 
+Q_DECLARE_METATYPE(hx::OpenError)
+
 class LinkSimTest : public QObject {
     Q_OBJECT
   private slots:
@@ -667,6 +669,25 @@ class LinkSimTest : public QObject {
             QThread::msleep(20);
         QCOMPARE(std::vector<int32_t>(buffer, buffer + 8), inputs);
         QVERIFY(!link.stats().backingOff);
+        // Opened again, the device is held again.
+        ModbusLink other;
+        QCOMPARE(other.OpenPort_Modbus(kPort, 1, 0), hx::kCallFailed);
+        QCOMPARE(other.portStatus(kPort).cause, hx::OpenError::Busy);
+    }
+
+    // A held port is refused to a second link, as to a second program, until it is closed.
+    void aHeldPortIsRefusedUntilItsHolderClosesIt() {
+        SimProcess sim({"--static"});
+        ModbusLink holder, second;
+        QVERIFY(startAndOpen(sim, holder));
+        QCOMPARE(second.OpenPort_Modbus(kPort, 2, 2), hx::kCallFailed);
+        QCOMPARE(second.portStatus(kPort).cause, hx::OpenError::Busy);
+        QVERIFY(QString::fromStdString(second.portStatus(kPort).error).contains("in use"));
+        int32_t buffer[8];
+        QCOMPARE(holder.Get_3X_D8(kPort, 1, 1, buffer), 0);
+        QCOMPARE(holder.ClosePort_Modbus(kPort), 0);
+        QCOMPARE(second.OpenPort_Modbus(kPort, 1, 0), 0);
+        QCOMPARE(second.Get_3X_D8(kPort, 1, 1, buffer), 0);
     }
 
     void anOpenThatCannotSucceedFailsAtOnceWithItsReason_data() {
@@ -675,14 +696,18 @@ class LinkSimTest : public QObject {
         QTest::addColumn<int>("baudChoice");
         QTest::addColumn<int>("parityChoice");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing device") << 7 << QByteArray("/nonexistent/ttyHX") << 1 << 0 << "No such file";
-        QTest::newRow("port 0") << 0 << QByteArray() << 1 << 0 << "no device";
-        QTest::newRow("negative port") << -3 << QByteArray() << 1 << 0 << "no device";
+        QTest::addColumn<hx::OpenError>("cause");
+        QTest::newRow("missing device")
+            << 7 << QByteArray("/nonexistent/ttyHX") << 1 << 0 << "No such file" << hx::OpenError::NoDevice;
+        QTest::newRow("port 0") << 0 << QByteArray() << 1 << 0 << "no device" << hx::OpenError::NoDevice;
+        QTest::newRow("negative port")
+            << -3 << QByteArray() << 1 << 0 << "no device" << hx::OpenError::NoDevice;
         QTest::newRow("unknown baud choice")
-            << 7 << QByteArray("/dev/null") << 3 << 0 << "unknown line setting";
+            << 7 << QByteArray("/dev/null") << 3 << 0 << "unknown line setting" << hx::OpenError::BadSetting;
         QTest::newRow("unknown parity choice")
-            << 7 << QByteArray("/dev/null") << 1 << -1 << "unknown line setting";
-        QTest::newRow("not a terminal") << 7 << QByteArray("/dev/null") << 1 << 0 << "";
+            << 7 << QByteArray("/dev/null") << 1 << -1 << "unknown line setting" << hx::OpenError::BadSetting;
+        QTest::newRow("not a terminal")
+            << 7 << QByteArray("/dev/null") << 1 << 0 << "" << hx::OpenError::Other;
     }
     void anOpenThatCannotSucceedFailsAtOnceWithItsReason() {
         QFETCH(int, port);
@@ -690,6 +715,7 @@ class LinkSimTest : public QObject {
         QFETCH(int, baudChoice);
         QFETCH(int, parityChoice);
         QFETCH(QString, reason);
+        QFETCH(hx::OpenError, cause);
         const QByteArray name = "HX5800_COM" + QByteArray::number(port);
         qputenv(name.constData(), mapped);
         ModbusLink link;
@@ -702,6 +728,11 @@ class LinkSimTest : public QObject {
         QVERIFY(!status.open);
         QVERIFY(!status.error.empty());
         QVERIFY2(QString::fromStdString(status.error).contains(reason), status.error.c_str());
+        QCOMPARE(status.cause, cause);
+        // The operator's text is Chinese, not the system's English message.
+        const std::string told = hx::openErrorText(status);
+        const auto latin = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+        QVERIFY2(!told.empty() && std::none_of(told.begin(), told.end(), latin), told.c_str());
         if (!mapped.isEmpty()) QCOMPARE(QByteArray::fromStdString(status.device), mapped);
         int32_t buffer[8];
         QCOMPARE(link.Get_3X_D8(port, 1, 1, buffer), hx::kCallFailed);

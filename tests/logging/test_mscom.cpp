@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -88,6 +89,7 @@ class ThrowingStore final : public RecordStore {
 } // namespace
 
 Q_DECLARE_METATYPE(hx::WriteOutcome)
+Q_DECLARE_METATYPE(hx::RecorderClaim)
 
 class TestRecorder : public QObject {
     Q_OBJECT
@@ -117,6 +119,9 @@ class TestRecorder : public QObject {
     void busyDatabaseSkipsTheTickQuickly();
     void throwingStoreNeverEscapesTheTick();
     void onlyMeasuredValuesAreRecorded();
+    void secondRecorderOnOneDatabaseWaitsForTheFirstToEnd();
+    void theLockFileDecidesWhetherToRecord_data();
+    void theLockFileDecidesWhetherToRecord();
 };
 
 void TestRecorder::recordsByItsOwnTimerWithoutBeingShown() {
@@ -625,6 +630,66 @@ void TestRecorder::onlyMeasuredValuesAreRecorded() {
         for (int t = 0; t < 10; ++t)
             recorder.window.Timer1_Timer();
     QCOMPARE(Db(path).rowCount(), 1);
+}
+
+void TestRecorder::secondRecorderOnOneDatabaseWaitsForTheFirstToEnd() {
+    QTemporaryDir dir;
+    const QString path = freshDatabase(dir);
+    FakeClock clock;
+    auto first = std::make_unique<Recorder>(path, clock);
+    Recorder second(path, clock);
+    runSeconds(*first, clock, 3);
+    runSeconds(second, clock, 3);
+    const RecorderStatus& status = second.window.status();
+    QCOMPARE(status.claim, RecorderClaim::OtherProgram);
+    QCOMPARE(status.otherRecorderPid, QCoreApplication::applicationPid());
+    QCOMPARE(Db(path).rowCount(), 3);
+
+    // The first ends: the second takes the lock at its next try and records on from slot 4.
+    first.reset();
+    runSeconds(second, clock, mscom::kReopenSeconds);
+    QCOMPARE(status.claim, RecorderClaim::Held);
+    QCOMPARE(Db(path).integer("select min(w_id) from pv_data where w_id > 3"), 4);
+}
+
+void TestRecorder::theLockFileDecidesWhetherToRecord_data() {
+    QTest::addColumn<QString>("lockFile");
+    QTest::addColumn<int>("ageSeconds");
+    QTest::addColumn<RecorderClaim>("claim");
+    // An earlier program with this process id, as in a restarted container.
+    QTest::newRow("left naming this process") << "this process" << 0 << RecorderClaim::Held;
+    QTest::newRow("left empty by a kill while taking it") << "empty" << 60 << RecorderClaim::Held;
+    QTest::newRow("empty and fresh: being taken now") << "empty" << 0 << RecorderClaim::OtherProgram;
+    QTest::newRow("cannot be made: nothing recorded") << "no folder" << 0 << RecorderClaim::NoLockFile;
+}
+
+void TestRecorder::theLockFileDecidesWhetherToRecord() {
+    QFETCH(QString, lockFile);
+    QFETCH(int, ageSeconds);
+    QFETCH(RecorderClaim, claim);
+    QTemporaryDir dir;
+    const QString path = freshDatabase(dir);
+    QByteArray contents;
+    if (lockFile == "this process") {
+        QLockFile earlier(dir.filePath("earlier.lock"));
+        QVERIFY(earlier.tryLock());
+        QFile file(dir.filePath("earlier.lock"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        contents = file.readAll();
+    }
+    QFile lock(RecorderLock::lockPathOf(path));
+    QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(contents) == contents.size());
+    QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds),
+                             QFileDevice::FileModificationTime));
+    lock.close();
+
+    // The recorder looks for its lock file beside the path it is given.
+    const QString lockedPath = lockFile == "no folder" ? dir.filePath("no-folder/Rdatabj.db") : path;
+    FakeClock clock;
+    Recorder recorder(lockedPath, clock, [path](const QString&) { return openRecordStore(path); });
+    runSeconds(recorder, clock, 1);
+    QCOMPARE(recorder.window.status().claim, claim);
+    QCOMPARE(Db(path).rowCount(), claim == RecorderClaim::Held ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestRecorder)
