@@ -3,6 +3,7 @@
 // a silent instrument says what it wrote and a second run finishes it.
 #include "config/ParameterMap.h"
 #include "config/SettingsFile.h"
+#include "link/ModbusLink.h"
 #include "support/SimProcess.h"
 
 #include <QFile>
@@ -171,6 +172,20 @@ class SettingsToolTest : public QObject {
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("an older file\n"));
         QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("settings.txt")});
+    }
+
+    // A port the running program holds is refused: the tool never shares a line.
+    void aPortAnotherProgramHoldsIsRefused() {
+        SimProcess sim({"--static"});
+        QVERIFY(sim.start());
+        qputenv("HX5800_COM3", sim.devicePath().toUtf8());
+        hx::ModbusLink holder;
+        QCOMPARE(holder.OpenPort_Modbus(3, 1, 0), 0);
+        qunsetenv("HX5800_COM3");
+        const Run save = runTool(sim, {QStringLiteral("save"), file()});
+        QCOMPARE(save.exitCode, 2);
+        QVERIFY2(save.err.contains(QStringLiteral("in use by another program")), qPrintable(save.err));
+        QVERIFY(!QFile::exists(file()));
     }
 
     void aRestoreCutShortSaysWhatItWroteAndASecondRunFinishesIt() {
