@@ -46,11 +46,14 @@ struct Recorder {
 
 // Ticks ten times per clock second for the given seconds; counts New_Record raises the way
 // the live trend consumes them (acting on it clears it).
-int runSeconds(Recorder& recorder, FakeClock& clock, int seconds) {
+int runSeconds(Recorder& recorder, FakeClock& clock, int seconds, bool measured = true) {
     int raised = 0;
     for (int s = 0; s < seconds; ++s) {
         for (int t = 0; t < 10; ++t) {
-            recorder.tick();
+            if (measured)
+                recorder.tick();
+            else
+                recorder.window.Timer1_Timer();
             if (New_Record == kTrue) {
                 ++raised;
                 New_Record = kFalse;
@@ -606,12 +609,9 @@ void TestRecorder::onlyMeasuredValuesAreRecorded() {
     Recorder recorder(path, clock);
     Main_Open = kTrue;
     setValues(100);
-    for (int s = 0; s < 3; ++s, clock.advance(1))
-        for (int t = 0; t < 10; ++t)
-            recorder.window.Timer1_Timer();
+    QCOMPARE(runSeconds(recorder, clock, 3, false), 0); // New_Record never raised
     QCOMPARE(recorder.written.size(), size_t(0));
     QCOMPARE(Db(path).rowCount(), 0);
-    QCOMPARE(New_Record, kFalse);
     QVERIFY(recorder.window.status().waitingForValues);
 
     const int64_t now = FreshValues::steadyNowMs();
@@ -626,9 +626,7 @@ void TestRecorder::onlyMeasuredValuesAreRecorded() {
     QCOMPARE(recorder.written[0].record.time, clock.now().time);
     QVERIFY(!recorder.window.status().waitingForValues);
 
-    for (int s = 0; s < 3; ++s, clock.advance(1))
-        for (int t = 0; t < 10; ++t)
-            recorder.window.Timer1_Timer();
+    runSeconds(recorder, clock, 3, false);
     QCOMPARE(Db(path).rowCount(), 1);
 }
 
