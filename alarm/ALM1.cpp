@@ -35,11 +35,6 @@ ALM1::ALM1(Link& link, WriteLog* writes, AlarmBuffer& alarmBuf, QWidget* mainWin
     Form_Load();
 }
 
-int ALM1::tw(int twips) const {
-    const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96.0;
-    return int(roundHalfEven(twips / 15.0 * dpi / 96.0));
-}
-
 void ALM1::buildControls() {
     using L = AlarmLayout;
     setFixedSize(tw(L::clientWidth), tw(L::clientHeight));

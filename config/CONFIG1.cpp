@@ -87,11 +87,6 @@ CONFIG1::~CONFIG1() {
     }
 }
 
-int CONFIG1::tw(double twips) const {
-    const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96.0;
-    return int(roundHalfEven(twips / 15.0 * dpi / 96.0));
-}
-
 void CONFIG1::buildControls() {
     setObjectName("CONFIG1");
     setWindowTitle(QStringLiteral("HX5800 配置 "));

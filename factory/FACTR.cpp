@@ -2,7 +2,6 @@
 
 #include "core/Clock.h"
 #include "core/SharedState.h"
-#include "core/TextNumber.h"
 #include "link/Link.h"
 
 #include <QCloseEvent>
@@ -95,15 +94,6 @@ FACTR::FACTR(Link& link, WriteLog* writes, FactoryTables& tables, QWidget* mainW
     Form_Load();
 }
 
-int FACTR::tw(int twips) const {
-    const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96.0;
-    return int(roundHalfEven(twips / 15.0 * dpi / 96.0));
-}
-
-QRect FACTR::twRect(int left, int top, int width, int height) const {
-    return QRect(tw(left), tw(top), tw(width), tw(height));
-}
-
 void FACTR::buildControls() {
     using L = FactoryLayout;
     setFixedSize(tw(L::clientWidth), tw(L::clientHeight));
@@ -122,17 +112,17 @@ void FACTR::buildControls() {
     }
     for (int i = 0; i < 4; ++i) {
         const int top = L::productTops[i];
-        Label3[i]->setGeometry(twRect(L::headingLeft, top, L::headingWidth, L::productHeight));
+        Label3[i]->setGeometry(tw.rect(L::headingLeft, top, L::headingWidth, L::productHeight));
         Text1[i] = new QLineEdit(this);
         Text1[i]->setObjectName(QStringLiteral("Text1_%1").arg(i));
         Text1[i]->setAccessibleName(headings[i]);
         Text1[i]->setFont(songti(12, false, false));
-        Text1[i]->setGeometry(twRect(L::productLeft, top, L::productWidth, L::productHeight));
+        Text1[i]->setGeometry(tw.rect(L::productLeft, top, L::productWidth, L::productHeight));
     }
     Label3[4]->setGeometry(
-        twRect(L::basicLeft, L::gridHeadingTop, L::gridHeadingWidth, L::gridHeadingHeight));
+        tw.rect(L::basicLeft, L::gridHeadingTop, L::gridHeadingWidth, L::gridHeadingHeight));
     Label3[5]->setGeometry(
-        twRect(L::calibrationLeft, L::gridHeadingTop, L::gridHeadingWidth, L::gridHeadingHeight));
+        tw.rect(L::calibrationLeft, L::gridHeadingTop, L::gridHeadingWidth, L::gridHeadingHeight));
 
     QFont clockFont(QStringLiteral("Arial"));
     clockFont.setPointSizeF(10.5);
@@ -142,8 +132,8 @@ void FACTR::buildControls() {
     clockFont.setLetterSpacing(QFont::AbsoluteSpacing, -0.6);
     Label2_9 = label(QStringLiteral("2001-03-12"), "Label2_9");
     Label2_10 = label(QStringLiteral("18：42：00"), "Label2_10");
-    Label2_9->setGeometry(twRect(L::dateLeft, L::clockTop, L::dateWidth, L::clockHeight));
-    Label2_10->setGeometry(twRect(L::timeLeft, L::clockTop, L::timeWidth, L::clockHeight));
+    Label2_9->setGeometry(tw.rect(L::dateLeft, L::clockTop, L::dateWidth, L::clockHeight));
+    Label2_10->setGeometry(tw.rect(L::timeLeft, L::clockTop, L::timeWidth, L::clockHeight));
     for (QLabel* l : {Label2_9, Label2_10}) {
         l->setStyleSheet(kClockStyle);
         l->setFont(clockFont);
@@ -152,35 +142,35 @@ void FACTR::buildControls() {
 
     Command1 = new QPushButton(QStringLiteral("返回"), this);
     Command1->setObjectName("Command1");
-    Command1->setGeometry(twRect(L::returnLeft, L::returnTop, L::returnWidth, L::returnHeight));
+    Command1->setGeometry(tw.rect(L::returnLeft, L::returnTop, L::returnWidth, L::returnHeight));
     connect(Command1, &QPushButton::clicked, this, &FACTR::Command1_Click);
 
     Label1 = label(QStringLiteral("注意："), "Label1");
     Label1->setStyleSheet(kNoteStyle);
     Label1->setFont(songti(10.5, true, false));
-    Label1->setGeometry(twRect(L::noteLeft, L::noteTop, L::noteWidth, L::noteHeight));
+    Label1->setGeometry(tw.rect(L::noteLeft, L::noteTop, L::noteWidth, L::noteHeight));
     Label4 =
         label(QStringLiteral("订货时客户未指定输入类型，默认按0-5伏输入发货，请按下面的按键。"), "Label4");
     Label4->setStyleSheet(kNoteStyle);
     Label4->setFont(songti(10.5, true, true));
     Label4->setWordWrap(true);
     Label4->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label4->setGeometry(twRect(L::ruleLeft, L::ruleTop, L::ruleWidth, L::ruleHeight));
+    Label4->setGeometry(tw.rect(L::ruleLeft, L::ruleTop, L::ruleWidth, L::ruleHeight));
 
     Command2 = new QPushButton(QStringLiteral("8输入改5伏"), this);
     Command2->setObjectName("Command2");
-    Command2->setGeometry(twRect(L::commandLeft, L::commandTop, L::commandWidth, L::commandHeight));
+    Command2->setGeometry(tw.rect(L::commandLeft, L::commandTop, L::commandWidth, L::commandHeight));
     connect(Command2, &QPushButton::clicked, this, &FACTR::Command2_Click);
     writeFailures = label(QString(), "writeFailures");
-    writeFailures->setGeometry(twRect(L::failuresLeft, L::commandTop, L::failuresWidth, L::commandHeight));
+    writeFailures->setGeometry(tw.rect(L::failuresLeft, L::commandTop, L::failuresWidth, L::commandHeight));
 
     reportButton = new QPushButton(QStringLiteral("F3 打印"), this);
     reportButton->setObjectName("reportButton");
-    reportButton->setGeometry(twRect(L::reportLeft, L::commandTop, L::reportWidth, L::commandHeight));
+    reportButton->setGeometry(tw.rect(L::reportLeft, L::commandTop, L::reportWidth, L::commandHeight));
     connect(reportButton, &QPushButton::clicked, this, &FACTR::printReport);
     reportStatus = label(QString(), "reportStatus");
     reportStatus->setGeometry(
-        twRect(L::productLeft, L::gridHeadingTop, L::reportStatusWidth, L::gridHeadingHeight));
+        tw.rect(L::productLeft, L::gridHeadingTop, L::reportStatusWidth, L::gridHeadingHeight));
 
     auto grid = [&](const char* name, const QString& heading, QRect place) {
         auto* g = new QTableWidget(this);
@@ -199,9 +189,9 @@ void FACTR::buildControls() {
         g->setGeometry(place);
         return g;
     };
-    Flxg = grid("Flxg", headings[4], twRect(L::basicLeft, L::gridTop, L::basicWidth, L::gridHeight));
+    Flxg = grid("Flxg", headings[4], tw.rect(L::basicLeft, L::gridTop, L::basicWidth, L::gridHeight));
     Flxg1 = grid("Flxg1", headings[5],
-                 twRect(L::calibrationLeft, L::gridTop, L::calibrationWidth, L::gridHeight));
+                 tw.rect(L::calibrationLeft, L::gridTop, L::calibrationWidth, L::gridHeight));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");

@@ -7,6 +7,7 @@
 #include "factory/FactorySheet.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
+#include "ui/Twips.h"
 
 #include "factory/FactoryReport.h"
 
@@ -84,10 +85,9 @@ class FACTR : public SecondaryWindow {
 
   private:
     void buildControls();
-    int tw(int twips) const;
     // Where the report went, or why not: beside the grids' headings and to the main window.
     void noteReport(const QString& text, bool written);
-    QRect twRect(int left, int top, int width, int height) const;
+    const Twips tw{*this};
 
     Link& link_;
     WriteLog* writes_;
