@@ -5,14 +5,12 @@
 #include "link/Link.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFont>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
 #include <QTableWidget>
@@ -231,27 +229,22 @@ void FACTR::Form_Load() {
 
 void FACTR::Timer1_Timer() {
     // A tick that falls due while the previous refresh yields passes.
-    if (refreshing_ || unloaded_) return;
-    refreshing_ = true;
+    if (!refresh_.start()) return;
     const ClockReading now = appClock().now();
     const QDate date = dateOfDayNumber(now.date);
     if (date.isValid()) Label2_9->setText(sheetDateText(date));
     Label2_10->setText(sheetTimeText(QTime(0, 0).addSecs(secondsOfDayFraction(now.time))));
 
-    const QPointer<FACTR> alive(this);
-    bool allRead = true; // a failed read leaves its part of the table as it was
+    std::array<RegisterBlock, kSheetReads.size()> blocks;
     for (size_t i = 0; i < kSheetReads.size(); ++i) {
         const SheetRead& read = kSheetReads[i];
         int32_t* table = read.calibration ? Cal_Buf.data() : Basic_Buf.data();
-        const std::span<int32_t> into(table + read.element, size_t(read.count));
-        const int32_t rc = read.count == 8 ? link_.Get_4X_D8(Com_Param[0], Com_Param[3], read.first, into)
-                                           : link_.Get_4X_D16(Com_Param[0], Com_Param[3], read.first, into);
-        allRead = allRead && rc == 0;
-        if (i + 1 == kSheetReads.size()) break;
-        QCoreApplication::processEvents();
-        // Closed during the yield: stop at once, nothing of the window is touched again.
-        if (!alive || unloaded_) return;
+        blocks[i] = {read.first, std::span<int32_t>(table + read.element, size_t(read.count))};
     }
+    // A failed read leaves its part of the table as it was.
+    const RefreshEnd end = readBlocks(link_, blocks, {}, &refresh_);
+    // Closed during a yield: stop at once, nothing of the window is touched again.
+    if (end == RefreshEnd::Stopped) return;
 
     for (int item = 1; item <= kCalItems; ++item) {
         const ItemCell cell = itemCell(item);
@@ -262,8 +255,8 @@ void FACTR::Timer1_Timer() {
         setCellText(Flxg, cell.row, cell.valueColumn,
                     item == kUnreadLabelledItem ? QString() : QString::number(Basic_Buf[item]));
     }
-    sheetRead_ = sheetRead_ || allRead;
-    refreshing_ = false;
+    sheetRead_ = sheetRead_ || end == RefreshEnd::AllRead;
+    refresh_.finish();
 }
 
 void FACTR::Command2_Click() {
@@ -336,7 +329,7 @@ void FACTR::keyPressEvent(QKeyEvent* event) {
 void FACTR::closeEvent(QCloseEvent* event) {
     SecondaryWindow::closeEvent(event);
     if (event->isAccepted()) {
-        unloaded_ = true;
+        refresh_.unload();
         Timer1->stop();
     }
 }

@@ -7,6 +7,7 @@
 #include "factory/FactorySheet.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
+#include "ui/RefreshReads.h"
 #include "ui/Twips.h"
 
 #include "factory/FactoryReport.h"
@@ -92,9 +93,9 @@ class FACTR : public SecondaryWindow {
     Link& link_;
     WriteLog* writes_;
     FactoryReportOptions report_;
-    bool refreshing_ = false;
+    // The refresh yields between its reads: a tick meanwhile passes, an unload stops it.
+    RefreshGuard refresh_{*this};
     bool sheetRead_ = false;
-    bool unloaded_ = false;
 };
 
 } // namespace hx
