@@ -7,16 +7,20 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <span>
 #include <utility>
 
@@ -62,6 +66,30 @@ QTableWidgetItem* sheetCell(const QString& text) {
 
 void setCellText(QTableWidget* grid, int row, int column, const QString& text) {
     if (QTableWidgetItem* item = grid->item(row, column)) item->setText(text);
+}
+
+// The width a cell needs to show its text whole: the text in the grid's font, the margin the
+// grid's cells keep on either side, and the grid line.
+int cellWidthOf(const QTableWidget& grid, const QString& text) {
+    const QFontMetrics metrics(grid.font());
+    const int margin = grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1;
+    return std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).width()) + 2 * margin + 1;
+}
+
+// Widens each column to its widest text, a value column to the widest value a register shows,
+// and the grid to its columns: no label is cut, no column hidden behind the grid's edge.
+void fitColumns(QTableWidget& grid) {
+    for (int column = 0; column < grid.columnCount(); ++column) {
+        int width = grid.columnWidth(column);
+        if (column > 0 && column % 2 == 0)
+            width = std::max(width, cellWidthOf(grid, QStringLiteral("-32768")));
+        for (int row = 0; row < grid.rowCount(); ++row) {
+            if (const QTableWidgetItem* item = grid.item(row, column))
+                width = std::max(width, cellWidthOf(grid, item->text()));
+        }
+        grid.setColumnWidth(column, width);
+    }
+    grid.resize(grid.horizontalHeader()->length() + 2 * grid.frameWidth(), grid.height());
 }
 
 ReportGrid reportGridOf(const QTableWidget& grid) {
@@ -177,8 +205,8 @@ void FACTR::buildControls() {
         g->setFont(songti(11.25, false, true));
         g->horizontalHeader()->hide();
         g->verticalHeader()->hide();
-        // 25 rows of the sheet's height without a scroll bar; long labels are cut at the cell's
-        // edge (their full text is the cell's tooltip).
+        // 25 rows of the sheet's height without a scroll bar; the columns are as wide as their
+        // longest label (the full text is the cell's tooltip too).
         g->verticalHeader()->setMinimumSectionSize(tw(FactoryLayout::rowHeight));
         g->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         g->setTextElideMode(Qt::ElideNone);
@@ -225,6 +253,26 @@ void FACTR::Form_Load() {
     };
     build(Flxg1, kCalItems, calibrationItemLabel);
     build(Flxg, kBasicItems, basicItemLabel);
+    placeGrids();
+}
+
+void FACTR::placeGrids() {
+    using L = FactoryLayout;
+    fitColumns(*Flxg);
+    fitColumns(*Flxg1);
+    // The calibration grid and its heading follow the basic grid; the window widens to hold
+    // both, and the controls along its right edge move with it.
+    const int calibrationLeft =
+        Flxg->geometry().right() + 1 + tw(L::calibrationLeft - L::basicLeft - L::basicWidth);
+    Flxg1->move(calibrationLeft, Flxg1->y());
+    Label3[5]->move(calibrationLeft, Label3[5]->y());
+    const int rightMargin = tw(L::clientWidth - L::calibrationLeft - L::calibrationWidth);
+    const int windowWidth = std::max(tw(L::clientWidth), Flxg1->geometry().right() + 1 + rightMargin);
+    const int wider = windowWidth - width();
+    for (QWidget* control : std::initializer_list<QWidget*>{Label2_9, Label2_10, Command1, Label1, Label4,
+                                                            Command2, writeFailures, reportButton})
+        control->move(control->x() + wider, control->y());
+    setFixedSize(windowWidth, height());
 }
 
 void FACTR::Timer1_Timer() {

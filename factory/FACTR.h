@@ -86,6 +86,8 @@ class FACTR : public SecondaryWindow {
 
   private:
     void buildControls();
+    // Columns as wide as their labels, the grids side by side inside the window.
+    void placeGrids();
     // Where the report went, or why not: beside the grids' headings and to the main window.
     void noteReport(const QString& text, bool written);
     const Twips tw{*this};
