@@ -4,6 +4,7 @@
 #include "core/TextNumber.h"
 #include "link/Link.h"
 #include "ui/AccessibleNames.h"
+#include "ui/RefreshReads.h"
 
 #include <QFont>
 #include <QFrame>
@@ -33,11 +34,6 @@ ALM1::ALM1(Link& link, WriteLog* writes, AlarmBuffer& alarmBuf, QWidget* mainWin
     setWindowTitle(QStringLiteral("ALARM"));
     buildControls();
     Form_Load();
-}
-
-int ALM1::tw(int twips) const {
-    const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96.0;
-    return int(roundHalfEven(twips / 15.0 * dpi / 96.0));
 }
 
 void ALM1::buildControls() {
@@ -116,8 +112,9 @@ EditedField* ALM1::field(int index) const {
 }
 
 void ALM1::Timer1_Timer() {
-    link_.Get_4X_D16(Com_Param[0], Com_Param[3], kFirstAlarmRegister,
-                     std::span<int32_t>(Alarm_Buf.data() + kFirstBoxIndex, kAlarmRowCount));
+    const RegisterBlock setpoints{kFirstAlarmRegister,
+                                  std::span<int32_t>(Alarm_Buf.data() + kFirstBoxIndex, kAlarmRowCount)};
+    readBlocks(link_, {&setpoints, 1});
     for (int k = 0; k < kAlarmRowCount; ++k)
         setValueText(D_4W.items[k], QString::number(Alarm_Buf[kFirstBoxIndex + k]));
 }

@@ -5,6 +5,7 @@
 #include "alarm/AlarmRows.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
+#include "ui/Twips.h"
 
 #include <array>
 #include <cstdint>
@@ -57,7 +58,7 @@ class ALM1 : public SecondaryWindow {
 
   private:
     void buildControls();
-    int tw(int twips) const;
+    const Twips tw{*this};
 
     Link& link_;
     WriteLog* writes_;

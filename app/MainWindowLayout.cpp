@@ -1,7 +1,6 @@
 #include "app/MainWindowLayout.h"
 
 #include "app/ssqx.h"
-#include "core/TextNumber.h"
 #include "trend/ChartSurface.h"
 #include "ui/AccessibleNames.h"
 
@@ -31,15 +30,6 @@ constexpr double kRightColumn = 13200;
 
 } // namespace
 
-int ssqx::tw(double twips) const {
-    const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96.0;
-    return int(roundHalfEven(twips / 15.0 * dpi / 96.0));
-}
-
-QRect ssqx::twRect(double left, double top, double width, double height) const {
-    return QRect(tw(left), tw(top), tw(width), tw(height));
-}
-
 void ssqx::buildControls() {
     resize(tw(19200), tw(12000));
     auto label = [this](const QString& text, const QString& name, QWidget* parent) {
@@ -57,7 +47,7 @@ void ssqx::buildControls() {
     for (int c = 0; c < 10; ++c) {
         const QString caption = c < 8 ? QStringLiteral("CH%1").arg(c + 1) : QStringLiteral("DA%1").arg(c - 7);
         Label1[c] = label(caption, indexed("Label1", c), nullptr);
-        Label1[c]->setGeometry(twRect(kChartLeft + c * 1200, 90, 480, 300));
+        Label1[c]->setGeometry(tw.rect(kChartLeft + c * 1200, 90, 480, 300));
         QPalette pal = Label1[c]->palette();
         pal.setColor(QPalette::WindowText, QColor::fromRgb(kCurvePens[c].colour));
         Label1[c]->setPalette(pal);
@@ -65,7 +55,7 @@ void ssqx::buildControls() {
         f.setBold(true);
         Label1[c]->setFont(f);
         D_3W[c] = label(QString(), indexed("D_3W", c), nullptr);
-        D_3W[c]->setGeometry(twRect(kChartLeft + c * 1200 + 480, 90, 690, 300));
+        D_3W[c]->setGeometry(tw.rect(kChartLeft + c * 1200 + 480, 90, 690, 300));
         D_3W[c]->setAutoFillBackground(true);
         D_3W[c]->setStyleSheet(kReadoutStyle);
         D_3W[c]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -75,21 +65,21 @@ void ssqx::buildControls() {
     // The chart frame; the chart surface and its labels sit in and under it.
     pt0 = new ChartFrame(this);
     pt = pt0->surface();
-    pt0->setGeometry(twRect(kChartLeft, kChartTop, 12010, 7510));
+    pt0->setGeometry(tw.rect(kChartLeft, kChartTop, 12010, 7510));
 
-    label(QStringLiteral("量程"), "Label6", nullptr)->setGeometry(twRect(60, 120, 780, 300));
+    label(QStringLiteral("量程"), "Label6", nullptr)->setGeometry(tw.rect(60, 120, 780, 300));
     for (int i = 0; i < 7; ++i) {
         Label5[i] = label(QString::number(i * 100), indexed("Label5", i), nullptr);
         const double y = kChartTop + 7508 - (8 + 7500.0 * i / 6) - 150;
-        Label5[i]->setGeometry(twRect(60, y, 780, 300));
+        Label5[i]->setGeometry(tw.rect(60, y, 780, 300));
         Label5[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
     const double underChart = kChartTop + 7510 + 60;
     for (int j = 0; j < 9; ++j) {
         Label4[j] = label(QStringLiteral("00:00:00"), indexed("Label4", j), nullptr);
         Label7[j] = label(QStringLiteral("2001/07/19"), indexed("Label7", j), nullptr);
-        Label4[j]->setGeometry(twRect(kChartLeft + 1500 * j - 600, underChart, 1200, 270));
-        Label7[j]->setGeometry(twRect(kChartLeft + 1500 * j - 600, underChart + 270, 1200, 270));
+        Label4[j]->setGeometry(tw.rect(kChartLeft + 1500 * j - 600, underChart, 1200, 270));
+        Label7[j]->setGeometry(tw.rect(kChartLeft + 1500 * j - 600, underChart + 270, 1200, 270));
         for (QLabel* l : {Label4[j], Label7[j]}) {
             l->setAlignment(Qt::AlignCenter);
             QPalette pal = l->palette();
@@ -108,7 +98,7 @@ void ssqx::buildControls() {
     hc->setRange(-1, 12001);
     hc->setSingleStep(50);
     hc->setPageStep(50);
-    hc->setGeometry(twRect(kChartLeft, underChart + 600, 12010, 330));
+    hc->setGeometry(tw.rect(kChartLeft, underChart + 600, 12010, 330));
     Line1 = new ChartLine(pt);
     Line1->setObjectName("Line1");
 
@@ -125,17 +115,17 @@ void ssqx::buildControls() {
     YKD->setAccessibleName(QStringLiteral("Y最大"));
     YKD1->setAccessibleName(QStringLiteral("Y最小"));
     const double editorTop = underChart + 1000;
-    Label10->setGeometry(twRect(kChartLeft, editorTop, 700, 315));
-    YKD1->setGeometry(twRect(kChartLeft + 720, editorTop, 1200, 315));
-    Label9->setGeometry(twRect(kChartLeft + 2100, editorTop, 700, 315));
-    YKD->setGeometry(twRect(kChartLeft + 2820, editorTop, 1200, 315));
-    Command26->setGeometry(twRect(kChartLeft + 4200, editorTop - 30, 1100, 375));
+    Label10->setGeometry(tw.rect(kChartLeft, editorTop, 700, 315));
+    YKD1->setGeometry(tw.rect(kChartLeft + 720, editorTop, 1200, 315));
+    Label9->setGeometry(tw.rect(kChartLeft + 2100, editorTop, 700, 315));
+    YKD->setGeometry(tw.rect(kChartLeft + 2820, editorTop, 1200, 315));
+    Command26->setGeometry(tw.rect(kChartLeft + 4200, editorTop - 30, 1100, 375));
     for (QWidget* w : std::initializer_list<QWidget*>{Label9, YKD, Label10, YKD1, Command26})
         w->hide();
 
     // Beside the editor: the span a history page or the ruler shows.
     historyMark = label(QString(), "historyMark", nullptr);
-    historyMark->setGeometry(twRect(kChartLeft + 6000, editorTop, 6010, 315));
+    historyMark->setGeometry(tw.rect(kChartLeft + 6000, editorTop, 6010, 315));
     historyMark->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     historyMark->setStyleSheet(kHistoryMarkStyle);
     historyMark->hide();
@@ -143,15 +133,16 @@ void ssqx::buildControls() {
     // Date and time of day.
     Label2_9 = label(QString(), "Label2_9", nullptr);
     Label2_10 = label(QString(), "Label2_10", nullptr);
-    Label2_9->setGeometry(twRect(kRightColumn, 90, 1800, 330));
-    Label2_10->setGeometry(twRect(kRightColumn + 1900, 90, 1500, 330));
+    Label2_9->setGeometry(tw.rect(kRightColumn, 90, 1800, 330));
+    Label2_10->setGeometry(tw.rect(kRightColumn + 1900, 90, 1500, 330));
     for (QLabel* l : {Label2_9, Label2_10}) {
         l->setAlignment(Qt::AlignCenter);
         l->setStyleSheet(kClockStyle);
     }
 
     // Alarm status table.
-    label(QStringLiteral("报警状态表"), "Label3", nullptr)->setGeometry(twRect(kRightColumn, 540, 3000, 300));
+    label(QStringLiteral("报警状态表"), "Label3", nullptr)
+        ->setGeometry(tw.rect(kRightColumn, 540, 3000, 300));
     FLXG = new QTableWidget(this);
     FLXG->setObjectName("FLXG");
     FLXG->setAccessibleName(QStringLiteral("报警状态表"));
@@ -159,12 +150,12 @@ void ssqx::buildControls() {
     FLXG->verticalHeader()->hide();
     FLXG->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FLXG->setSelectionMode(QAbstractItemView::NoSelection);
-    FLXG->setGeometry(twRect(kRightColumn, 870, 5550, 4500));
+    FLXG->setGeometry(tw.rect(kRightColumn, 870, 5550, 4500));
 
     // Function group.
     Frame3 = new QGroupBox(QStringLiteral("功能"), this);
     Frame3->setObjectName("Frame3");
-    Frame3->setGeometry(twRect(kRightColumn, 5520, 5550, 1650));
+    Frame3->setGeometry(tw.rect(kRightColumn, 5520, 5550, 1650));
     Command4 = button(QStringLiteral("F1 缩小"), "Command4", Frame3);
     Command3 = button(QStringLiteral("F2 放大"), "Command3", Frame3);
     Command2 = button(QStringLiteral("F3 打印"), "Command2", Frame3);
@@ -175,25 +166,25 @@ void ssqx::buildControls() {
     const std::array<QPushButton*, 7> functions{Command4, Command3, Command2, Command5,
                                                 Command6, Command7, Command8};
     for (int i = 0; i < 7; ++i)
-        functions[i]->setGeometry(twRect(120 + (i % 4) * 1350, 300 + (i / 4) * 600, 1260, 480));
+        functions[i]->setGeometry(tw.rect(120 + (i % 4) * 1350, 300 + (i / 4) * 600, 1260, 480));
 
     // Port settings: two groups with a captioned list, two with three option buttons.
     constexpr double portTop = 10100;
     auto group = [this](const QString& caption, const char* name, double left, double width) {
         auto* g = new QGroupBox(caption, this);
         g->setObjectName(QLatin1String(name));
-        g->setGeometry(twRect(left, portTop, width, 1100));
+        g->setGeometry(tw.rect(left, portTop, width, 1100));
         return g;
     };
     auto listInGroup = [&](QGroupBox* g, const QString& caption, const char* labelName, const char* name) {
         auto* l = label(caption, QLatin1String(labelName), g);
-        l->setGeometry(twRect(120, 450, 900, 330));
+        l->setGeometry(tw.rect(120, 450, 900, 330));
         auto* combo = new QComboBox(g);
         combo->setObjectName(QLatin1String(name));
         combo->setEditable(true);
         // A typed number is used as it stands; the list keeps exactly its items.
         combo->setInsertPolicy(QComboBox::NoInsert);
-        combo->setGeometry(twRect(1050, 420, 1100, 375));
+        combo->setGeometry(tw.rect(1050, 420, 1100, 375));
         l->setBuddy(combo);
         nameList(combo, caption);
         return combo;
@@ -203,7 +194,7 @@ void ssqx::buildControls() {
         for (int i = 0; i < 3; ++i) {
             options[i] = new QRadioButton(QString::fromUtf16(captions[i]), g);
             options[i]->setObjectName(indexed(name, i));
-            options[i]->setGeometry(twRect(120 + i * pitch, 450, pitch, 375));
+            options[i]->setGeometry(tw.rect(120 + i * pitch, 450, pitch, 375));
         }
     };
     portGroup = group(QStringLiteral("通讯端口选择"), "portGroup", kChartLeft, 2300);
@@ -216,30 +207,30 @@ void ssqx::buildControls() {
     optionsInGroup(parityGroup, "Option2", {u"无校验", u"奇校验", u"偶校验"}, 1150, Option2);
     Command9 = button(QStringLiteral("打开"), "Command9", nullptr);
     Command10 = button(QStringLiteral("关闭"), "Command10", nullptr);
-    Command9->setGeometry(twRect(kRightColumn, portTop + 150, 1300, 480));
-    Command10->setGeometry(twRect(kRightColumn + 1450, portTop + 150, 1300, 480));
+    Command9->setGeometry(tw.rect(kRightColumn, portTop + 150, 1300, 480));
+    Command10->setGeometry(tw.rect(kRightColumn + 1450, portTop + 150, 1300, 480));
 
     // Window buttons.
     Command15 = button(QStringLiteral("报警设定"), "Command15", nullptr);
     Command21 = button(QStringLiteral("CONFIG"), "Command21", nullptr);
     Command1 = button(QStringLiteral("退出"), "Command1", nullptr);
-    Command15->setGeometry(twRect(kRightColumn, 7500, 1750, 540));
-    Command21->setGeometry(twRect(kRightColumn + 1900, 7500, 1750, 540));
-    Command1->setGeometry(twRect(kRightColumn + 3800, 7500, 1750, 540));
+    Command15->setGeometry(tw.rect(kRightColumn, 7500, 1750, 540));
+    Command21->setGeometry(tw.rect(kRightColumn + 1900, 7500, 1750, 540));
+    Command1->setGeometry(tw.rect(kRightColumn + 3800, 7500, 1750, 540));
 
     // Status line.
     auto* statusFrame = new QFrame(this);
     statusFrame->setObjectName("statusLine");
     statusFrame->setFrameShape(QFrame::StyledPanel);
-    statusFrame->setGeometry(twRect(0, 11340, 19200, 660));
+    statusFrame->setGeometry(tw.rect(0, 11340, 19200, 660));
     statusPort = label(QString(), "statusPort", statusFrame);
     statusLink = label(QString(), "statusLink", statusFrame);
     statusRecording = label(QString(), "statusRecording", statusFrame);
-    statusPort->setGeometry(twRect(90, 30, 5400, 300));
-    statusLink->setGeometry(twRect(5550, 30, 13560, 300));
+    statusPort->setGeometry(tw.rect(90, 30, 5400, 300));
+    statusLink->setGeometry(tw.rect(5550, 30, 13560, 300));
     statusChart = label(QString(), "statusChart", statusFrame);
-    statusRecording->setGeometry(twRect(90, 330, 10500, 300));
-    statusChart->setGeometry(twRect(10650, 330, 8460, 300));
+    statusRecording->setGeometry(tw.rect(90, 330, 10500, 300));
+    statusChart->setGeometry(tw.rect(10650, 330, 8460, 300));
     for (QLabel* l : {statusPort, statusLink, statusRecording, statusChart})
         l->setAutoFillBackground(true);
 }

@@ -5,6 +5,7 @@
 #include "app/StatusTable.h"
 #include "core/Clock.h"
 #include "core/FreshValues.h"
+#include "core/Rounding.h"
 #include "core/SharedState.h"
 #include "core/TextNumber.h"
 #include "link/Link.h"

@@ -12,6 +12,7 @@
 #include "trend/HistoryReview.h"
 #include "trend/TrendRenderer.h"
 #include "trend/TrendState.h"
+#include "ui/Twips.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -176,8 +177,7 @@ class ssqx : public QWidget, public TrendView {
     void chartClicked(double x);
     void showShownSpan(); // the history mark beside the chart
     void updateChartStatus();
-    int tw(double twips) const; // twips to pixels at this screen's resolution
-    QRect twRect(double left, double top, double width, double height) const;
+    const Twips tw{*this}; // twips to pixels at this screen's resolution
 
     AppContext& context_;
     std::unique_ptr<HistoryConnection> connection_;

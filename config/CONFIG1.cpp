@@ -5,6 +5,7 @@
 #include "core/SharedState.h"
 #include "core/TextNumber.h"
 #include "ui/AccessibleNames.h"
+#include "ui/RefreshReads.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -85,11 +86,6 @@ CONFIG1::~CONFIG1() {
     for (EditedField* field : boxFields_) {
         if (field) field->disconnect(this);
     }
-}
-
-int CONFIG1::tw(double twips) const {
-    const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96.0;
-    return int(roundHalfEven(twips / 15.0 * dpi / 96.0));
 }
 
 void CONFIG1::buildControls() {
@@ -217,17 +213,18 @@ void CONFIG1::buildRow(QWidget* page, const Parameter& p, int top, int step) {
 }
 
 void CONFIG1::Timer1_Timer() {
-    for (const BlockRead& read : kBlockReads) {
-        const int first = read.first - kFirstRegister;
-        const std::span<int32_t> into(Config_Buf.data() + first, size_t(read.count));
-        // Read results are not examined: the labels show what the table holds.
-        if (read.count == 16)
-            link_.Get_4X_D16(Com_Param[0], Com_Param[3], read.first, into);
-        else
-            link_.Get_4X_D8(Com_Param[0], Com_Param[3], read.first, into);
-        for (int k = first; k < first + read.count; ++k)
-            showValue(k);
+    std::array<RegisterBlock, std::size(kBlockReads)> blocks;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const BlockRead& read = kBlockReads[i];
+        blocks[i] = {read.first, std::span<int32_t>(Config_Buf.data() + (read.first - kFirstRegister),
+                                                    size_t(read.count))};
     }
+    // Read results are not examined: the labels show what the table holds.
+    readBlocks(link_, blocks, [this](size_t i, int32_t) {
+        const int first = kBlockReads[i].first - kFirstRegister;
+        for (int k = first; k < first + kBlockReads[i].count; ++k)
+            showValue(k);
+    });
 }
 
 void CONFIG1::showValue(int k) {

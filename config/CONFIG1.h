@@ -6,6 +6,7 @@
 #include "link/Link.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
+#include "ui/Twips.h"
 
 #include <array>
 #include <cstdint>
@@ -64,7 +65,7 @@ class CONFIG1 : public SecondaryWindow {
     void buildControls();
     void buildRow(QWidget* page, const Parameter& p, int top, int step);
     void showValue(int k);
-    int tw(double twips) const;
+    const Twips tw{*this};
 
     Link& link_;
     WriteLog* writes_;

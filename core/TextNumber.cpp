@@ -1,6 +1,7 @@
 #include "TextNumber.h"
 
-#include <cfenv>
+#include "core/Rounding.h"
+
 #include <cmath>
 #include <limits>
 #include <string>
@@ -79,16 +80,6 @@ std::optional<double> leadingNumberOf(const QString& text) {
         if (expDigits) number += exponent;
     }
     return std::strtod(number.c_str(), nullptr);
-}
-
-double roundHalfEven(double v) {
-    // nearbyint follows the current rounding mode; the program never changes it from
-    // round-to-nearest-even, but say so explicitly rather than rely on it.
-    const int saved = std::fegetround();
-    if (saved != FE_TONEAREST) std::fesetround(FE_TONEAREST);
-    const double r = std::nearbyint(v);
-    if (saved != FE_TONEAREST) std::fesetround(saved);
-    return r;
 }
 
 std::optional<int32_t> toInt32(double v) {

@@ -17,11 +17,8 @@ double leadingNumber(const QString& text);
 // The leading number of a text, or nullopt when the text does not begin with a number.
 std::optional<double> leadingNumberOf(const QString& text);
 
-// Nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4, -7.5 -> -8).
-double roundHalfEven(double v);
-
-// Rounded half to even into a signed 32-bit integer; nullopt when it does not fit,
-// so callers write nothing.
+// Rounded half to even (core/Rounding.h) into a signed 32-bit integer; nullopt when it does
+// not fit, so callers write nothing.
 std::optional<int32_t> toInt32(double v);
 
 // The numeric value of a box text: leadingNumber, rounded half to even, when it fits in

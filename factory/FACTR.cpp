@@ -2,24 +2,25 @@
 
 #include "core/Clock.h"
 #include "core/SharedState.h"
-#include "core/TextNumber.h"
 #include "link/Link.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <span>
 #include <utility>
 
@@ -67,6 +68,30 @@ void setCellText(QTableWidget* grid, int row, int column, const QString& text) {
     if (QTableWidgetItem* item = grid->item(row, column)) item->setText(text);
 }
 
+// The width a cell needs to show its text whole: the text in the grid's font, the margin the
+// grid's cells keep on either side, and the grid line.
+int cellWidthOf(const QTableWidget& grid, const QString& text) {
+    const QFontMetrics metrics(grid.font());
+    const int margin = grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1;
+    return std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).width()) + 2 * margin + 1;
+}
+
+// Widens each column to its widest text, a value column to the widest value a register shows,
+// and the grid to its columns: no label is cut, no column hidden behind the grid's edge.
+void fitColumns(QTableWidget& grid) {
+    for (int column = 0; column < grid.columnCount(); ++column) {
+        int width = grid.columnWidth(column);
+        if (column > 0 && column % 2 == 0)
+            width = std::max(width, cellWidthOf(grid, QStringLiteral("-32768")));
+        for (int row = 0; row < grid.rowCount(); ++row) {
+            if (const QTableWidgetItem* item = grid.item(row, column))
+                width = std::max(width, cellWidthOf(grid, item->text()));
+        }
+        grid.setColumnWidth(column, width);
+    }
+    grid.resize(grid.horizontalHeader()->length() + 2 * grid.frameWidth(), grid.height());
+}
+
 ReportGrid reportGridOf(const QTableWidget& grid) {
     ReportGrid report;
     report.heading = grid.accessibleName();
@@ -95,15 +120,6 @@ FACTR::FACTR(Link& link, WriteLog* writes, FactoryTables& tables, QWidget* mainW
     Form_Load();
 }
 
-int FACTR::tw(int twips) const {
-    const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96.0;
-    return int(roundHalfEven(twips / 15.0 * dpi / 96.0));
-}
-
-QRect FACTR::twRect(int left, int top, int width, int height) const {
-    return QRect(tw(left), tw(top), tw(width), tw(height));
-}
-
 void FACTR::buildControls() {
     using L = FactoryLayout;
     setFixedSize(tw(L::clientWidth), tw(L::clientHeight));
@@ -122,17 +138,17 @@ void FACTR::buildControls() {
     }
     for (int i = 0; i < 4; ++i) {
         const int top = L::productTops[i];
-        Label3[i]->setGeometry(twRect(L::headingLeft, top, L::headingWidth, L::productHeight));
+        Label3[i]->setGeometry(tw.rect(L::headingLeft, top, L::headingWidth, L::productHeight));
         Text1[i] = new QLineEdit(this);
         Text1[i]->setObjectName(QStringLiteral("Text1_%1").arg(i));
         Text1[i]->setAccessibleName(headings[i]);
         Text1[i]->setFont(songti(12, false, false));
-        Text1[i]->setGeometry(twRect(L::productLeft, top, L::productWidth, L::productHeight));
+        Text1[i]->setGeometry(tw.rect(L::productLeft, top, L::productWidth, L::productHeight));
     }
     Label3[4]->setGeometry(
-        twRect(L::basicLeft, L::gridHeadingTop, L::gridHeadingWidth, L::gridHeadingHeight));
+        tw.rect(L::basicLeft, L::gridHeadingTop, L::gridHeadingWidth, L::gridHeadingHeight));
     Label3[5]->setGeometry(
-        twRect(L::calibrationLeft, L::gridHeadingTop, L::gridHeadingWidth, L::gridHeadingHeight));
+        tw.rect(L::calibrationLeft, L::gridHeadingTop, L::gridHeadingWidth, L::gridHeadingHeight));
 
     QFont clockFont(QStringLiteral("Arial"));
     clockFont.setPointSizeF(10.5);
@@ -142,8 +158,8 @@ void FACTR::buildControls() {
     clockFont.setLetterSpacing(QFont::AbsoluteSpacing, -0.6);
     Label2_9 = label(QStringLiteral("2001-03-12"), "Label2_9");
     Label2_10 = label(QStringLiteral("18：42：00"), "Label2_10");
-    Label2_9->setGeometry(twRect(L::dateLeft, L::clockTop, L::dateWidth, L::clockHeight));
-    Label2_10->setGeometry(twRect(L::timeLeft, L::clockTop, L::timeWidth, L::clockHeight));
+    Label2_9->setGeometry(tw.rect(L::dateLeft, L::clockTop, L::dateWidth, L::clockHeight));
+    Label2_10->setGeometry(tw.rect(L::timeLeft, L::clockTop, L::timeWidth, L::clockHeight));
     for (QLabel* l : {Label2_9, Label2_10}) {
         l->setStyleSheet(kClockStyle);
         l->setFont(clockFont);
@@ -152,35 +168,35 @@ void FACTR::buildControls() {
 
     Command1 = new QPushButton(QStringLiteral("返回"), this);
     Command1->setObjectName("Command1");
-    Command1->setGeometry(twRect(L::returnLeft, L::returnTop, L::returnWidth, L::returnHeight));
+    Command1->setGeometry(tw.rect(L::returnLeft, L::returnTop, L::returnWidth, L::returnHeight));
     connect(Command1, &QPushButton::clicked, this, &FACTR::Command1_Click);
 
     Label1 = label(QStringLiteral("注意："), "Label1");
     Label1->setStyleSheet(kNoteStyle);
     Label1->setFont(songti(10.5, true, false));
-    Label1->setGeometry(twRect(L::noteLeft, L::noteTop, L::noteWidth, L::noteHeight));
+    Label1->setGeometry(tw.rect(L::noteLeft, L::noteTop, L::noteWidth, L::noteHeight));
     Label4 =
         label(QStringLiteral("订货时客户未指定输入类型，默认按0-5伏输入发货，请按下面的按键。"), "Label4");
     Label4->setStyleSheet(kNoteStyle);
     Label4->setFont(songti(10.5, true, true));
     Label4->setWordWrap(true);
     Label4->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label4->setGeometry(twRect(L::ruleLeft, L::ruleTop, L::ruleWidth, L::ruleHeight));
+    Label4->setGeometry(tw.rect(L::ruleLeft, L::ruleTop, L::ruleWidth, L::ruleHeight));
 
     Command2 = new QPushButton(QStringLiteral("8输入改5伏"), this);
     Command2->setObjectName("Command2");
-    Command2->setGeometry(twRect(L::commandLeft, L::commandTop, L::commandWidth, L::commandHeight));
+    Command2->setGeometry(tw.rect(L::commandLeft, L::commandTop, L::commandWidth, L::commandHeight));
     connect(Command2, &QPushButton::clicked, this, &FACTR::Command2_Click);
     writeFailures = label(QString(), "writeFailures");
-    writeFailures->setGeometry(twRect(L::failuresLeft, L::commandTop, L::failuresWidth, L::commandHeight));
+    writeFailures->setGeometry(tw.rect(L::failuresLeft, L::commandTop, L::failuresWidth, L::commandHeight));
 
     reportButton = new QPushButton(QStringLiteral("F3 打印"), this);
     reportButton->setObjectName("reportButton");
-    reportButton->setGeometry(twRect(L::reportLeft, L::commandTop, L::reportWidth, L::commandHeight));
+    reportButton->setGeometry(tw.rect(L::reportLeft, L::commandTop, L::reportWidth, L::commandHeight));
     connect(reportButton, &QPushButton::clicked, this, &FACTR::printReport);
     reportStatus = label(QString(), "reportStatus");
     reportStatus->setGeometry(
-        twRect(L::productLeft, L::gridHeadingTop, L::reportStatusWidth, L::gridHeadingHeight));
+        tw.rect(L::productLeft, L::gridHeadingTop, L::reportStatusWidth, L::gridHeadingHeight));
 
     auto grid = [&](const char* name, const QString& heading, QRect place) {
         auto* g = new QTableWidget(this);
@@ -189,8 +205,8 @@ void FACTR::buildControls() {
         g->setFont(songti(11.25, false, true));
         g->horizontalHeader()->hide();
         g->verticalHeader()->hide();
-        // 25 rows of the sheet's height without a scroll bar; long labels are cut at the cell's
-        // edge (their full text is the cell's tooltip).
+        // 25 rows of the sheet's height without a scroll bar; the columns are as wide as their
+        // longest label (the full text is the cell's tooltip too).
         g->verticalHeader()->setMinimumSectionSize(tw(FactoryLayout::rowHeight));
         g->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         g->setTextElideMode(Qt::ElideNone);
@@ -199,9 +215,9 @@ void FACTR::buildControls() {
         g->setGeometry(place);
         return g;
     };
-    Flxg = grid("Flxg", headings[4], twRect(L::basicLeft, L::gridTop, L::basicWidth, L::gridHeight));
+    Flxg = grid("Flxg", headings[4], tw.rect(L::basicLeft, L::gridTop, L::basicWidth, L::gridHeight));
     Flxg1 = grid("Flxg1", headings[5],
-                 twRect(L::calibrationLeft, L::gridTop, L::calibrationWidth, L::gridHeight));
+                 tw.rect(L::calibrationLeft, L::gridTop, L::calibrationWidth, L::gridHeight));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -237,31 +253,46 @@ void FACTR::Form_Load() {
     };
     build(Flxg1, kCalItems, calibrationItemLabel);
     build(Flxg, kBasicItems, basicItemLabel);
+    placeGrids();
+}
+
+void FACTR::placeGrids() {
+    using L = FactoryLayout;
+    fitColumns(*Flxg);
+    fitColumns(*Flxg1);
+    // The calibration grid and its heading follow the basic grid; the window widens to hold
+    // both, and the controls along its right edge move with it.
+    const int calibrationLeft =
+        Flxg->geometry().right() + 1 + tw(L::calibrationLeft - L::basicLeft - L::basicWidth);
+    Flxg1->move(calibrationLeft, Flxg1->y());
+    Label3[5]->move(calibrationLeft, Label3[5]->y());
+    const int rightMargin = tw(L::clientWidth - L::calibrationLeft - L::calibrationWidth);
+    const int windowWidth = std::max(tw(L::clientWidth), Flxg1->geometry().right() + 1 + rightMargin);
+    const int wider = windowWidth - width();
+    for (QWidget* control : std::initializer_list<QWidget*>{Label2_9, Label2_10, Command1, Label1, Label4,
+                                                            Command2, writeFailures, reportButton})
+        control->move(control->x() + wider, control->y());
+    setFixedSize(windowWidth, height());
 }
 
 void FACTR::Timer1_Timer() {
     // A tick that falls due while the previous refresh yields passes.
-    if (refreshing_ || unloaded_) return;
-    refreshing_ = true;
+    if (!refresh_.start()) return;
     const ClockReading now = appClock().now();
     const QDate date = dateOfDayNumber(now.date);
     if (date.isValid()) Label2_9->setText(sheetDateText(date));
     Label2_10->setText(sheetTimeText(QTime(0, 0).addSecs(secondsOfDayFraction(now.time))));
 
-    const QPointer<FACTR> alive(this);
-    bool allRead = true; // a failed read leaves its part of the table as it was
+    std::array<RegisterBlock, kSheetReads.size()> blocks;
     for (size_t i = 0; i < kSheetReads.size(); ++i) {
         const SheetRead& read = kSheetReads[i];
         int32_t* table = read.calibration ? Cal_Buf.data() : Basic_Buf.data();
-        const std::span<int32_t> into(table + read.element, size_t(read.count));
-        const int32_t rc = read.count == 8 ? link_.Get_4X_D8(Com_Param[0], Com_Param[3], read.first, into)
-                                           : link_.Get_4X_D16(Com_Param[0], Com_Param[3], read.first, into);
-        allRead = allRead && rc == 0;
-        if (i + 1 == kSheetReads.size()) break;
-        QCoreApplication::processEvents();
-        // Closed during the yield: stop at once, nothing of the window is touched again.
-        if (!alive || unloaded_) return;
+        blocks[i] = {read.first, std::span<int32_t>(table + read.element, size_t(read.count))};
     }
+    // A failed read leaves its part of the table as it was.
+    const RefreshEnd end = readBlocks(link_, blocks, {}, &refresh_);
+    // Closed during a yield: stop at once, nothing of the window is touched again.
+    if (end == RefreshEnd::Stopped) return;
 
     for (int item = 1; item <= kCalItems; ++item) {
         const ItemCell cell = itemCell(item);
@@ -272,8 +303,8 @@ void FACTR::Timer1_Timer() {
         setCellText(Flxg, cell.row, cell.valueColumn,
                     item == kUnreadLabelledItem ? QString() : QString::number(Basic_Buf[item]));
     }
-    sheetRead_ = sheetRead_ || allRead;
-    refreshing_ = false;
+    sheetRead_ = sheetRead_ || end == RefreshEnd::AllRead;
+    refresh_.finish();
 }
 
 void FACTR::Command2_Click() {
@@ -346,7 +377,7 @@ void FACTR::keyPressEvent(QKeyEvent* event) {
 void FACTR::closeEvent(QCloseEvent* event) {
     SecondaryWindow::closeEvent(event);
     if (event->isAccepted()) {
-        unloaded_ = true;
+        refresh_.unload();
         Timer1->stop();
     }
 }

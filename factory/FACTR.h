@@ -7,6 +7,8 @@
 #include "factory/FactorySheet.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
+#include "ui/RefreshReads.h"
+#include "ui/Twips.h"
 
 #include "factory/FactoryReport.h"
 
@@ -84,17 +86,18 @@ class FACTR : public SecondaryWindow {
 
   private:
     void buildControls();
-    int tw(int twips) const;
+    // Columns as wide as their labels, the grids side by side inside the window.
+    void placeGrids();
     // Where the report went, or why not: beside the grids' headings and to the main window.
     void noteReport(const QString& text, bool written);
-    QRect twRect(int left, int top, int width, int height) const;
+    const Twips tw{*this};
 
     Link& link_;
     WriteLog* writes_;
     FactoryReportOptions report_;
-    bool refreshing_ = false;
+    // The refresh yields between its reads: a tick meanwhile passes, an unload stops it.
+    RefreshGuard refresh_{*this};
     bool sheetRead_ = false;
-    bool unloaded_ = false;
 };
 
 } // namespace hx

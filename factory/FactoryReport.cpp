@@ -1,6 +1,6 @@
 #include "factory/FactoryReport.h"
 
-#include "trend/PdfPage.h"
+#include "ui/PdfPage.h"
 
 #include <QDateTime>
 #include <QFileInfo>

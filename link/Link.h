@@ -81,6 +81,10 @@ class Link {
     // baud choice 0 = 4800, 1 = 9600, 2 = 19200; parity choice 0 none, 1 odd, 2 even.
     virtual int32_t OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice) = 0;
     virtual int32_t ClosePort_Modbus(int32_t port) = 0;
+    // The reads fill their buffer only from a complete, good answer: a read that fails leaves
+    // every element as it was, so a window's table keeps its last values. (Held for each read
+    // in tests/link/test_link_sim.cpp: callsOnAPortNotOpenFailAtOnce,
+    // aSilentInstrumentCostsBoundedTimeAndBacksOff, brokenAnswersNeverReachABuffer.)
     // 8 input registers from `first` into buffer[0..7], sign-extended.
     virtual int32_t Get_3X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) = 0;
     // 16 discrete inputs from `first`, packed 8 per element into buffer[0..1], first input in bit 0.

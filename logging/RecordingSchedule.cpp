@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "core/TextNumber.h"
+#include "core/Rounding.h"
 
 namespace hx {
 

@@ -1,6 +1,6 @@
 #include "trend/ChartPrintout.h"
 
-#include "trend/PdfPage.h"
+#include "ui/PdfPage.h"
 
 #include <memory>
 

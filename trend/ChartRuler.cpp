@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "core/TextNumber.h"
+#include "core/Rounding.h"
 #include "trend/LiveTrend.h"
 #include "trend/TrendRenderer.h"
 #include "trend/TrendText.h"

@@ -1,6 +1,6 @@
 #include "trend/LiveTrend.h"
 
-#include "core/TextNumber.h"
+#include "core/Rounding.h"
 
 #include <charconv>
 

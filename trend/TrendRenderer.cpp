@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/Rounding.h"
 #include "core/SharedState.h"
-#include "core/TextNumber.h"
 #include "trend/TrendText.h"
 
 namespace hx {

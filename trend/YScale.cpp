@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "core/Rounding.h"
 #include "core/TextNumber.h"
 
 namespace hx {

@@ -9,29 +9,6 @@
 
 namespace hx {
 
-namespace {
-
-void noteFailure(WriteLog* log, int32_t reg, const QString& reason) {
-    if (!log) return;
-    ++log->failed;
-    log->lastFailure = QStringLiteral("寄存器 %1: %2").arg(reg).arg(reason);
-}
-
-} // namespace
-
-std::optional<CallFailure> writeOperatorValue(Link& link, int32_t port, int32_t address, int32_t reg,
-                                              int32_t value, WriteLog* log) {
-    int32_t rc = link.Set_4X_D1(port, address, reg, value);
-    if (rc == kWriteFailed) rc = link.Set_4X_D1(port, address, reg, value);
-    if (rc == 0) {
-        if (log) ++log->written;
-        return std::nullopt;
-    }
-    const CallFailure failure = link.lastFailure().value_or(CallFailure{LinkFailure::Refused});
-    noteFailure(log, reg, QString::fromStdString(failureText(failure)));
-    return failure;
-}
-
 EditedField::EditedField(QLineEdit* box) : QObject(box), widget_(box), lineEdit_(box) {
     connect(box, &QLineEdit::textEdited, this, [this] { edited_ = true; });
     box->installEventFilter(this);
@@ -110,7 +87,7 @@ bool writeEditedField(EditedField& field, std::optional<int32_t> value, Link& li
     if (!field.edited()) return false;
     if (!value) {
         const QString reason = QStringLiteral("未写入: 不是数字或超出范围");
-        noteFailure(log, reg, reason);
+        noteWriteFailure(log, reg, reason);
         field.markFailed(reason);
         return false;
     }

@@ -6,9 +6,10 @@
 // once, so a value changed at the instrument's keypad meanwhile is not overwritten by an old
 // entry. Switching to another program is not leaving the field. A write that fails after its
 // one resend marks the field (red text, the reason as tooltip) and stays pending until a
-// later leave gets it through; failures are counted for the status line.
+// later leave gets it through; failures are counted for the status line (link/OperatorWrite).
 #include "core/TextNumber.h"
 #include "link/Link.h"
+#include "link/OperatorWrite.h"
 
 #include <QObject>
 #include <QPointer>
@@ -23,19 +24,6 @@ class QComboBox;
 class QLineEdit;
 
 namespace hx {
-
-// The operator's writes, counted for the main window's status line.
-struct WriteLog {
-    uint64_t written = 0;
-    uint64_t failed = 0; // failed after the resend, or refused
-    QString lastFailure; // "寄存器 4106: 仪表无应答 (超时)"
-};
-
-// Sends an operator's value to a holding register and, when the link reports -8888, once
-// more. nullopt when the instrument confirmed it, else why it failed. Counts into log when
-// given.
-std::optional<CallFailure> writeOperatorValue(Link& link, int32_t port, int32_t address, int32_t reg,
-                                              int32_t value, WriteLog* log = nullptr);
 
 // Watches one entry box or editable list: whether the operator changed its text, and the
 // focus leaving it (a list's own popup and the window losing activation do not count as

@@ -1,13 +1,15 @@
-// The factory record window: the labels of both grids in their cells, the values each
-// refresh shows, its reads and yields, closing or ticking in the middle of a refresh, and
-// the 0-5 V command.
+// The factory record window: the labels of both grids in their cells, each shown whole
+// inside the window, the values each refresh shows, its reads and yields, closing or ticking
+// in the middle of a refresh, and the 0-5 V command.
 #include "core/Clock.h"
 #include "core/SharedState.h"
 #include "factory/FACTR.h"
 #include "fakes/FakeLink.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -141,6 +143,55 @@ class FactoryWindowTest : public QObject {
         }
         QCOMPARE(f.window->windowTitle(), QString::fromUtf16(u"HX5800出厂记录保存"));
         QCOMPARE(f.window->Label2_9->text(), QStringLiteral("2001-03-12"));
+    }
+
+    void everyLabelShowsWholeAndBothGridsLieInsideTheWindow() {
+        Fixture f;
+        for (QTableWidget* grid : {f.window->Flxg, f.window->Flxg1}) {
+            // What a cell keeps beside its text: the style's margin on either side, the grid line.
+            const int margin = grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
+            const QFontMetrics metrics(grid->font());
+            int labels = 0;
+            for (int row = 0; row < grid->rowCount(); ++row) {
+                for (int column = 0; column < grid->columnCount(); ++column) {
+                    const QTableWidgetItem* item = grid->item(row, column);
+                    if (!item || item->text().isEmpty()) continue; // values are empty until the first tick
+                    ++labels;
+                    const int needed = metrics.horizontalAdvance(item->text()) + 2 * margin + 1;
+                    QVERIFY2(needed <= grid->columnWidth(column),
+                             qPrintable(QStringLiteral("%1 row %2 column %3: \"%4\" needs %5 px, has %6")
+                                            .arg(grid->objectName())
+                                            .arg(row)
+                                            .arg(column)
+                                            .arg(item->text())
+                                            .arg(needed)
+                                            .arg(grid->columnWidth(column))));
+                    // An item's label also shows whole as its tooltip.
+                    if (row > 0 && column % 2 == 1) QCOMPARE(item->toolTip(), item->text());
+                }
+            }
+            QVERIFY(labels > 2 * 24); // the row numbers and the labels were all looked at
+
+            // Every column inside the grid, the grid inside the window, beside the other grid.
+            int columns = 0;
+            for (int column = 0; column < grid->columnCount(); ++column)
+                columns += grid->columnWidth(column);
+            QVERIFY2(columns <= grid->viewport()->width(),
+                     qPrintable(QStringLiteral("%1: columns %2 px, room %3")
+                                    .arg(grid->objectName())
+                                    .arg(columns)
+                                    .arg(grid->viewport()->width())));
+            QVERIFY2(f.window->rect().contains(grid->geometry()),
+                     qPrintable(QStringLiteral("%1 at %2,%3 %4x%5 in a window of %6x%7")
+                                    .arg(grid->objectName())
+                                    .arg(grid->x())
+                                    .arg(grid->y())
+                                    .arg(grid->width())
+                                    .arg(grid->height())
+                                    .arg(f.window->width())
+                                    .arg(f.window->height())));
+        }
+        QVERIFY(!f.window->Flxg->geometry().intersects(f.window->Flxg1->geometry()));
     }
 
     void theRefreshShowsPlainNumbers_data() {

@@ -1,4 +1,4 @@
-#include "trend/PdfPage.h"
+#include "ui/PdfPage.h"
 
 #include <QFileInfo>
 #include <QPageLayout>
