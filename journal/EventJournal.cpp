@@ -243,6 +243,7 @@ std::vector<JournalEvent> EventJournal::newerThan(const EventFilter& filter, int
 
 std::optional<int> EventJournal::acknowledgeWhere(const std::vector<int64_t>* ids) {
     const EventInstant now = eventInstantOf(clock_.now());
+    lastAcknowledgement_ = now;
     // Waiting alarms are acknowledged where they wait and go to the file so.
     int acknowledged = 0;
     if (!ids) {

@@ -74,6 +74,8 @@ class EventJournal {
     std::optional<int> acknowledge(const std::vector<int64_t>& ids);
     std::optional<int> acknowledgeAll();
     UnacknowledgedAlarms unacknowledged();
+    // The time the last acknowledgement stored.
+    EventInstant lastAcknowledgement() const { return lastAcknowledgement_; }
 
     QString path() const { return path_; }
     bool available() const { return db_ != nullptr; }
@@ -105,6 +107,7 @@ class EventJournal {
     std::optional<EventInstant> lastFailedOpen_;
     QString lastError_;
     QString damagedCopy_;
+    EventInstant lastAcknowledgement_ = 0;
 };
 
 } // namespace hx
