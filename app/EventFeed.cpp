@@ -57,12 +57,13 @@ JournalEvent writeEvent(const OperatorWrite& write) {
         name = p->label.empty() ? QStringLiteral("参数%1").arg(p->k)
                                 : QString::fromUtf8(p->label.data(), qsizetype(p->label.size())).simplified();
     }
-    e.text = QStringLiteral("%1 寄存器 %2 %3 = %4: ")
+    e.text = QStringLiteral("%1 寄存器 %2 %3 = %4")
                  .arg(window)
                  .arg(write.reg)
                  .arg(name)
                  .arg(write.value)
-                 .simplified();
+                 .simplified() +
+             QStringLiteral(": ");
     e.text += write.failure.isEmpty() ? QStringLiteral("已确认") : QStringLiteral("失败 ") + write.failure;
     return e;
 }

@@ -129,12 +129,13 @@ bool EventJournal::record(std::vector<JournalEvent> events) {
         event.id = 0;
         pending_.push_back(std::move(event));
     }
+    const bool written = (db_ || !lastFailedOpen_ || now - *lastFailedOpen_ >= kRetrySeconds) && flush();
+    // What waits in memory is bounded; the oldest give way.
     while (pending_.size() > size_t(std::max(1, limits_.pendingLimit))) {
         pending_.pop_front();
         ++lost_;
     }
-    if (!db_ && lastFailedOpen_ && now - *lastFailedOpen_ < kRetrySeconds) return false;
-    return flush();
+    return written;
 }
 
 bool EventJournal::retry() {
