@@ -33,8 +33,8 @@ double percentile(std::vector<double> v, double p) {
 }
 
 void report(const char* what, const std::vector<double>& ms) {
-    std::printf("%-58s median %8.3f ms  p90 %8.3f ms  p99 %8.3f ms\n", what, percentile(ms, 0.5), percentile(ms, 0.9),
-                percentile(ms, 0.99));
+    std::printf("%-58s median %8.3f ms  p90 %8.3f ms  p99 %8.3f ms\n", what, percentile(ms, 0.5),
+                percentile(ms, 0.9), percentile(ms, 0.99));
 }
 
 } // namespace

@@ -29,7 +29,6 @@ enum class EventKind : int {
     InstrumentBack = 14,
     DatabaseUnavailable = 20,
     DatabaseBack = 21,
-    OtherRecorder = 22, // another program records into the same database
     WriteConfirmed = 30,
     WriteFailed = 31,
 };

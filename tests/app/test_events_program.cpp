@@ -8,6 +8,7 @@
 #include "events/EventsWindow.h"
 #include "journal/EventCsv.h"
 #include "journal/EventJournal.h"
+#include "logging/DatabaseSetup.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,8 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 using namespace hx;
 using hx::test::ProgramHarness;
@@ -44,6 +47,7 @@ class TestEventsProgram : public QObject {
     Q_OBJECT
   private slots:
     void alarmsAndWritesAreJournalledAcknowledgedAndExported();
+    void aMissingDatabaseAndItsReturnAreJournalled();
 };
 
 void TestEventsProgram::alarmsAndWritesAreJournalledAcknowledgedAndExported() {
@@ -81,7 +85,11 @@ void TestEventsProgram::alarmsAndWritesAreJournalledAcknowledgedAndExported() {
     QVERIFY(program.command("silent on"));
     editAndLeave(*alarms, 99, "7"); // alarm 2 hysteresis, register 260
     QTRY_VERIFY(newest(journal, EventKind::WriteFailed, "260"));
+    // Silent for longer than 3 s: the instrument is lost, and back when it answers again.
+    QTRY_VERIFY_WITH_TIMEOUT(newest(journal, EventKind::InstrumentLost, "端口1"), 6000);
+    QVERIFY(!newest(journal, EventKind::InstrumentBack, "端口1"));
     QVERIFY(program.command("silent off"));
+    QTRY_VERIFY_WITH_TIMEOUT(newest(journal, EventKind::InstrumentBack, "端口1"), 5000);
     QCOMPARE(newest(journal, EventKind::WriteConfirmed, "259")->text,
              QStringLiteral("报警设定 寄存器 259 报警二设定值 = 432: 已确认"));
     QVERIFY2(newest(journal, EventKind::WriteFailed, "260")->text.contains(QStringLiteral("= 7: 失败 ")),
@@ -130,6 +138,29 @@ void TestEventsProgram::alarmsAndWritesAreJournalledAcknowledgedAndExported() {
     QVERIFY(line(QString::number(cleared.id) + ',').contains(",alarm-cleared,CH5,"));
     QVERIFY(csv.contains(",write-confirmed,259,报警设定 寄存器 259 报警二设定值 = 432: 已确认,"));
     QVERIFY(csv.contains(",write-failed,260,"));
+}
+
+void TestEventsProgram::aMissingDatabaseAndItsReturnAreJournalled() {
+    ProgramHarness program({"--static"}, false);
+    QVERIFY2(program.start(), qPrintable(program.why()));
+    EventJournal& journal = program.app().journal();
+    const auto missing = newest(journal, EventKind::DatabaseUnavailable, "记录");
+    QVERIFY(missing);
+    QVERIFY2(missing->text.startsWith(QStringLiteral("记录数据库不可用 ") + program.databasePath()),
+             qPrintable(missing->text));
+    QString why;
+    QVERIFY2(createRecordDatabase(program.databasePath(), false, &why), qPrintable(why));
+    QTRY_VERIFY_WITH_TIMEOUT(newest(journal, EventKind::DatabaseBack, "记录"), 10000);
+    // The journal's file is its own: the recording database keeps its two tables.
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open_v2(program.databasePath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr),
+             SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "select count(*) from sqlite_master where type = 'table'", -1, &st, nullptr);
+    QCOMPARE(sqlite3_step(st), SQLITE_ROW);
+    QCOMPARE(sqlite3_column_int(st, 0), 2);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
 }
 
 QTEST_MAIN(TestEventsProgram)
