@@ -70,7 +70,7 @@ void Application::start() {
             };
             mainWindow_->eventStatus = [this] { return feed_->statusText(); };
             QObject::connect(mainWindow_.get(), &ssqx::portActionDone, feed_.get(),
-                             [this] { feed_->notePortAction(Com_Param[kComPort]); });
+                             [this](bool opening) { feed_->notePortAction(Com_Param[kComPort], opening); });
             // The status table shows a new or acknowledged alarm at once, not at its next refresh.
             QObject::connect(feed_.get(), &EventFeed::alarmsChanged, mainWindow_.get(), &ssqx::Timer4_Timer);
             mainWindow_->show();

@@ -85,19 +85,17 @@ void EventFeed::noteStatusRead() {
     emit alarmsChanged();
 }
 
-void EventFeed::notePortAction(int32_t port) {
+void EventFeed::notePortAction(int32_t port, bool opening) {
     if (!link_) return;
+    // "关闭" after a failed open closes nothing.
+    if (!opening && !portOpen_) return;
     const PortStatus status = link_->portStatus(port);
     JournalEvent e;
     e.subject = QStringLiteral("端口%1").arg(port);
     e.text = portStatusText(port, status, true);
-    if (status.open)
-        e.kind = EventKind::PortOpened;
-    else
-        e.kind = status.error.empty() ? EventKind::PortClosed : EventKind::PortOpenFailed;
-    // "关闭" after a failed open closes nothing: only a port that was open is closed.
-    if (e.kind == EventKind::PortOpenFailed && portOpen_ && port == port_) e.kind = EventKind::PortClosed;
-    if (e.kind == EventKind::PortClosed && !portOpen_) return;
+    e.kind = !opening      ? EventKind::PortClosed
+             : status.open ? EventKind::PortOpened
+                           : EventKind::PortOpenFailed;
     port_ = port;
     portOpen_ = status.open;
     openedAtMs_ = QDateTime::currentMSecsSinceEpoch();
@@ -166,10 +164,6 @@ QString EventFeed::statusText() {
                      .arg(journal_.waiting());
     if (journal_.lost() > 0) parts << QStringLiteral("事件记录: %1 条未能保存").arg(journal_.lost());
     return parts.join(QStringLiteral("  "));
-}
-
-bool EventFeed::statusAlert() {
-    return !statusText().isEmpty();
 }
 
 } // namespace hx

@@ -33,8 +33,8 @@ class EventFeed : public QObject {
 
     // The poll read Status_Bit from good answers.
     void noteStatusRead();
-    // After "打开" or "关闭" on port.
-    void notePortAction(int32_t port);
+    // After "打开" (opening) or "关闭" on port.
+    void notePortAction(int32_t port, bool opening);
     void noteRecorder(const RecorderStatus& status);
     void noteWrite(const OperatorWrite& write);
     // Every second: the instrument lost or back; events waiting for the file.
@@ -42,7 +42,6 @@ class EventFeed : public QObject {
 
     // The status line's part: unacknowledged alarms, and the journal's file when it has trouble.
     QString statusText();
-    bool statusAlert();
 
     QTimer timer;
 

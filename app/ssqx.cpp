@@ -208,13 +208,13 @@ void ssqx::Command9_Click() {
         if (context_.met1) context_.met1->Timer1->stop();
         setGroupsVisible(true);
         updateStatusLine();
-        emit portActionDone();
+        emit portActionDone(true);
         return;
     }
     Command21->setEnabled(true);
     if (context_.met1) context_.met1->Timer1->start();
     updateStatusLine();
-    emit portActionDone();
+    emit portActionDone(true);
 }
 
 void ssqx::Command10_Click() {
@@ -225,7 +225,7 @@ void ssqx::Command10_Click() {
     Command21->setEnabled(false);
     setGroupsVisible(true);
     updateStatusLine();
-    emit portActionDone();
+    emit portActionDone(false);
 }
 
 void ssqx::Command15_Click() {

@@ -99,8 +99,8 @@ class ssqx : public QWidget, public TrendView {
     void showFirstVisible(const QString& dateText, const QString& timeText) override;
 
   signals:
-    // "打开" or "关闭" has run: the port is open, closed or could not be opened.
-    void portActionDone();
+    // "打开" (opening true) or "关闭" has run: the port is open, closed or could not be opened.
+    void portActionDone(bool opening);
 
   public:
     // What "F3 打印" prints besides the trend window: the caption and the labels as shown.
