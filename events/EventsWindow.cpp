@@ -49,6 +49,7 @@ EventsWindow::EventsWindow(EventJournal& journal, QWidget* mainWindow)
     eventTable->verticalHeader()->setVisible(false);
     // Fixed row heights and column widths: measuring 100 000 rows' contents would take seconds.
     eventTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    eventTable->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     eventTable->setColumnWidth(EventTableModel::TimeColumn, 150);
     eventTable->setColumnWidth(EventTableModel::KindColumn, 100);
     eventTable->setColumnWidth(EventTableModel::SubjectColumn, 90);
