@@ -1,15 +1,19 @@
 #include "Application.h"
 
 #include "alarm/ALM1.h"
+#include "app/EventFeed.h"
 #include "app/StatusLine.h"
 #include "app/frmSplash.h"
 #include "app/ssqx.h"
 #include "config/CONFIG1.h"
+#include "events/EventsWindow.h"
 #include "factory/FACTR.h"
 #include "link/Met1.h"
 #include "link/ModbusLink.h"
 #include "logging/RecordStore.h"
 #include "logging/mscom.h"
+
+#include "core/SharedState.h"
 
 #include <QFileInfo>
 
@@ -24,12 +28,16 @@ Application::Application() : link_(std::make_unique<ModbusLink>()) {
     context_.databasePath = defaultDatabasePath();
     context_.openStore = [](const QString& path) { return openRecordStore(path); };
     context_.endProcess = [this] {
-        // At once, as the exit command says: every committed record is already durable. The
-        // recorder goes first, so its lock file goes with it and another copy may record.
+        // At once, as the exit command says: every committed record and event is already
+        // durable. The recorder goes first, so its lock file goes with it and another copy may
+        // record.
         recorder_.reset();
         std::fflush(nullptr);
         std::_Exit(0);
     };
+    journal_ = std::make_unique<EventJournal>(EventJournal::pathBeside(context_.databasePath));
+    feed_ = std::make_unique<EventFeed>(*journal_, link_.get());
+    writes_.observer = [this](const OperatorWrite& write) { feed_->noteWrite(write); };
 }
 
 Application::~Application() = default;
@@ -52,11 +60,28 @@ void Application::start() {
                 [this, configBuf = std::make_shared<config::ConfigTable>()](QWidget* main) -> QWidget* {
                 return new config::CONFIG1(main, *link_, *configBuf, &writes_);
             };
+            mainWindow_->createEventsWindow = [this](QWidget* main) -> QWidget* {
+                auto* window = new EventsWindow(*journal_, main);
+                window->acknowledged = [this] { mainWindow_->Timer4_Timer(); };
+                return window;
+            };
+            mainWindow_->unacknowledgedRows = [this] {
+                std::array<bool, 27> rows{};
+                const UnacknowledgedAlarms alarms = journal_->unacknowledged();
+                std::copy(alarms.rows.begin(), alarms.rows.end(), rows.begin());
+                return rows;
+            };
+            mainWindow_->eventStatus = [this] { return feed_->statusText(); };
+            QObject::connect(mainWindow_.get(), &ssqx::portActionDone, feed_.get(),
+                             [this](bool opening) { feed_->notePortAction(Com_Param[kComPort], opening); });
+            // The status table shows a new or acknowledged alarm at once, not at its next refresh.
+            QObject::connect(feed_.get(), &EventFeed::alarmsChanged, mainWindow_.get(), &ssqx::Timer4_Timer);
             mainWindow_->show();
         },
         [this] {
             met1_ = std::make_unique<Met1>(*link_);
             context_.met1 = met1_.get();
+            QObject::connect(met1_.get(), &Met1::statusRead, feed_.get(), &EventFeed::noteStatusRead);
         },
         [this] {
             recorder_ = std::make_unique<mscom>(context_.databasePath);
@@ -66,6 +91,9 @@ void Application::start() {
                 QObject::connect(recorder_.get(), &mscom::recordWritten, mainWindow_.get(),
                                  &ssqx::noteRecord);
             }
+            QObject::connect(recorder_.get(), &mscom::statusChanged, feed_.get(),
+                             [this] { feed_->noteRecorder(recorder_->status()); });
+            feed_->noteRecorder(recorder_->status());
         },
     });
     splash->show();

@@ -8,6 +8,8 @@
 
 namespace hx {
 
+class EventFeed;
+class EventJournal;
 class ModbusLink;
 class ssqx;
 
@@ -23,11 +25,14 @@ class Application {
     ssqx* mainWindow() const { return mainWindow_.get(); }
     Met1* met1() const { return met1_.get(); }
     mscom* recorder() const { return recorder_.get(); }
+    EventJournal& journal() { return *journal_; }
 
   private:
     std::unique_ptr<ModbusLink> link_;
     WriteLog writes_;
     AppContext context_;
+    std::unique_ptr<EventJournal> journal_;
+    std::unique_ptr<EventFeed> feed_;
     std::unique_ptr<ssqx> mainWindow_;
     std::unique_ptr<Met1> met1_;
     std::unique_ptr<mscom> recorder_;

@@ -165,9 +165,18 @@ void ssqx::prepareStatusTable() {
 }
 
 void ssqx::Timer4_Timer() {
+    // An active alarm in red, one not yet acknowledged (active or gone) in bold red.
+    const std::array<bool, 27> unacknowledged =
+        unacknowledgedRows ? unacknowledgedRows() : std::array<bool, 27>{};
     for (int r = 1; r <= kStatusTableStateRows; ++r) {
         FLXG->item(r, 0)->setText(QString::number(r));
-        FLXG->item(r, 1)->setText(statusRowText(r, Status_Bit[r - 1]));
+        QTableWidgetItem* item = FLXG->item(r, 1);
+        item->setText(statusRowText(r, Status_Bit[r - 1]));
+        const bool active = r <= 24 && Status_Bit[r - 1] != 0;
+        item->setForeground(active || unacknowledged[size_t(r)] ? QBrush(Qt::red) : palette().text());
+        QFont font = item->font();
+        font.setBold(unacknowledged[size_t(r)]);
+        item->setFont(font);
     }
 }
 
@@ -200,11 +209,13 @@ void ssqx::Command9_Click() {
         if (context_.met1) context_.met1->Timer1->stop();
         setGroupsVisible(true);
         updateStatusLine();
+        emit portActionDone(true);
         return;
     }
     Command21->setEnabled(true);
     if (context_.met1) context_.met1->Timer1->start();
     updateStatusLine();
+    emit portActionDone(true);
 }
 
 void ssqx::Command10_Click() {
@@ -215,6 +226,7 @@ void ssqx::Command10_Click() {
     Command21->setEnabled(false);
     setGroupsVisible(true);
     updateStatusLine();
+    emit portActionDone(false);
 }
 
 void ssqx::Command15_Click() {
@@ -230,6 +242,11 @@ void ssqx::Command21_Click() {
 void ssqx::openFactoryWindow() {
     std::function<QWidget*(QWidget*)> create = createFactoryWindow;
     openSecondaryWindow<QWidget>(this, factoryWindow_, create);
+}
+
+void ssqx::openEventsWindow() {
+    std::function<QWidget*(QWidget*)> create = createEventsWindow;
+    openSecondaryWindow<QWidget>(this, eventsWindow_, create);
 }
 
 void ssqx::closeDatabase() {
@@ -287,6 +304,7 @@ bool ssqx::eventFilter(QObject* watched, QEvent* event) {
             case Qt::Key_F5:
             case Qt::Key_F6:
             case Qt::Key_F7:
+            case Qt::Key_F8:
             case Qt::Key_Escape:
                 Form_KeyDown(key);
                 return true;
@@ -320,6 +338,9 @@ void ssqx::Form_KeyDown(int key) {
         break;
     case Qt::Key_F7:
         if (!trend_.At_Oldest) Command8_Click();
+        break;
+    case Qt::Key_F8:
+        openEventsWindow();
         break;
     case Qt::Key_Escape:
         Command1_Click();
@@ -602,6 +623,8 @@ void ssqx::updateStatusLine() {
 
 void ssqx::updateChartStatus() {
     QStringList parts;
+    const QString events = eventStatus ? eventStatus() : QString();
+    if (!events.isEmpty()) parts << events;
     // Asking for the store also tries a closed one again (at most every few seconds), so the
     // line clears as soon as history can be read.
     const bool unreadable = connection_ && (!connection_->acquire() || !connection_->readable());
@@ -610,7 +633,7 @@ void ssqx::updateChartStatus() {
                      QStringLiteral(": ") + connection_->lastError();
     if (!printStatus_.isEmpty()) parts << printStatus_;
     statusChart->setText(parts.join(QStringLiteral("  ")));
-    restyle(statusChart, unreadable ? kAlertStyle : QString());
+    restyle(statusChart, unreadable || !events.isEmpty() ? kAlertStyle : QString());
 }
 
 } // namespace hx

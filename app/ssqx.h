@@ -51,6 +51,11 @@ class ssqx : public QWidget, public TrendView {
     std::function<QWidget*(QWidget* mainWindow)> createAlarmWindow;
     std::function<QWidget*(QWidget* mainWindow)> createConfigWindow;
     std::function<QWidget*(QWidget* mainWindow)> createFactoryWindow;
+    std::function<QWidget*(QWidget* mainWindow)> createEventsWindow;
+    // The journal's view of the alarms: rows of the status table (1..26) with a raised alarm
+    // not yet acknowledged, and its part of the status line (empty when nothing to say).
+    std::function<std::array<bool, 27>()> unacknowledgedRows;
+    std::function<QString()> eventStatus;
     // The recorder's health for the status line; set once the recorder exists.
     std::function<RecordingHealth()> recordingHealth;
 
@@ -60,6 +65,7 @@ class ssqx : public QWidget, public TrendView {
     void Command15_Click();          // "报警设定"
     void Command21_Click();          // "CONFIG"
     void openFactoryWindow();        // Ctrl+Shift+F12: the factory record sheet
+    void openEventsWindow();         // F8: the event journal
     void Command1_Click();           // "退出"
     void Command4_Click();           // "F1 缩小"
     void Command3_Click();           // "F2 放大"
@@ -93,6 +99,11 @@ class ssqx : public QWidget, public TrendView {
     void redraw() override;
     void showFirstVisible(const QString& dateText, const QString& timeText) override;
 
+  signals:
+    // "打开" (opening true) or "关闭" has run: the port is open, closed or could not be opened.
+    void portActionDone(bool opening);
+
+  public:
     // What "F3 打印" prints besides the trend window: the caption and the labels as shown.
     ChartPrintout printoutContent(const ClockReading& now) const;
 
@@ -103,6 +114,7 @@ class ssqx : public QWidget, public TrendView {
     HistoryConnection* historyConnection() const { return connection_.get(); }
     QWidget* alarmWindow() const { return alarmWindow_.data(); }
     QWidget* configWindow() const { return configWindow_.data(); }
+    QWidget* eventsWindow() const { return eventsWindow_.data(); }
 
     // Controls (objectName as named here; control arrays as Name_index).
     QComboBox* Combo1 = nullptr;
@@ -196,6 +208,7 @@ class ssqx : public QWidget, public TrendView {
     QPointer<QWidget> alarmWindow_;
     QPointer<QWidget> configWindow_;
     QPointer<QWidget> factoryWindow_;
+    QPointer<QWidget> eventsWindow_;
 };
 
 } // namespace hx

@@ -309,6 +309,8 @@ void FACTR::Timer1_Timer() {
 
 void FACTR::Command2_Click() {
     constexpr auto writes = fiveVoltWrites();
+    // One command for the journal, with its count of failed writes.
+    const WriteCommand command(writes_, Command2->text());
     int failed = 0;
     QStringList reasons;
     for (const RegisterWrite& w : writes) {

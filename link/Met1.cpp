@@ -28,13 +28,14 @@ void Met1::D_Byte(uint8_t value) {
     }
 }
 
-void Met1::splitInto(int k) {
+bool Met1::splitInto(int k) {
     // 255 (all eight inputs on) counts as invalid, like a negative value or one above it.
     const int32_t byte = discreteBuffer_[k];
-    if (byte < 0 || byte >= 255) return;
+    if (byte < 0 || byte >= 255) return false;
     D_Byte(static_cast<uint8_t>(byte));
     for (int b = 0; b < 8; ++b)
         Status_Bit[8 * k + b] = bits_[b];
+    return true;
 }
 
 // Eight input registers from register first + 1 into Reg_Buffer and Pv_Value at first. Only a
@@ -61,17 +62,21 @@ void Met1::Timer1_Timer() {
     readValues(port, address, 8);
     QCoreApplication::processEvents();
 
-    link_.Get_1X_B16(port, address, 1, std::span<int32_t>(discreteBuffer_.data(), 2));
-    splitInto(0);
-    splitInto(1);
+    // A failed read leaves the buffer as it was: its bits are not this cycle's.
+    bool statusGood = link_.Get_1X_B16(port, address, 1, std::span<int32_t>(discreteBuffer_.data(), 2)) == 0;
+    statusGood = splitInto(0) && statusGood;
+    statusGood = splitInto(1) && statusGood;
     QCoreApplication::processEvents();
 
-    link_.Get_1X_B16(port, address, 17, std::span<int32_t>(discreteBuffer_.data() + 2, 2));
-    splitInto(2);
-    splitInto(3);
+    statusGood =
+        link_.Get_1X_B16(port, address, 17, std::span<int32_t>(discreteBuffer_.data() + 2, 2)) == 0 &&
+        statusGood;
+    statusGood = splitInto(2) && statusGood;
+    statusGood = splitInto(3) && statusGood;
 
     ++cycles_;
     running_ = false;
+    if (statusGood) emit statusRead();
 }
 
 } // namespace hx

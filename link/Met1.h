@@ -30,8 +30,13 @@ class Met1 : public QObject {
     uint64_t cyclesRun() const { return cycles_; }
     uint64_t ticksPassed() const { return ticksPassed_; }
 
+  signals:
+    // At the end of a cycle whose two discrete-input reads were answered with valid bytes:
+    // Status_Bit 0..31 all come from this cycle's answers.
+    void statusRead();
+
   private:
-    void splitInto(int k);
+    bool splitInto(int k);
     void readValues(int32_t port, int32_t address, int first);
 
     Link& link_;

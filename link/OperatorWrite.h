@@ -7,15 +7,44 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace hx {
 
-// The operator's writes, counted for the main window's status line.
+// One write an operator made to the instrument, or one command of several writes, and its
+// outcome, as the event journal keeps it.
+struct OperatorWrite {
+    int32_t reg = 0; // 0 for a command
+    int32_t value = 0;
+    QString command; // the command's name ("8输入改5伏"), empty for a single write
+    int writes = 1;
+    int failedWrites = 0;
+    QString failure; // empty when the instrument confirmed it (every write of a command)
+};
+
+// The operator's writes, counted for the main window's status line and told, each with its
+// outcome, to whoever watches them (the event journal).
 struct WriteLog {
     uint64_t written = 0;
     uint64_t failed = 0; // failed after the resend, or refused
     QString lastFailure; // "寄存器 4106: 仪表无应答 (超时)"
+    std::function<void(const OperatorWrite&)> observer;
+    OperatorWrite* command = nullptr; // the command under way, which gathers its writes
+};
+
+// The writes of one operator command (a button that writes several registers) are told as
+// one, with the count of those that failed, when the command ends.
+class WriteCommand {
+  public:
+    WriteCommand(WriteLog* log, const QString& name);
+    ~WriteCommand();
+    WriteCommand(const WriteCommand&) = delete;
+    WriteCommand& operator=(const WriteCommand&) = delete;
+
+  private:
+    WriteLog* log_;
+    OperatorWrite write_;
 };
 
 // Sends an operator's value to a holding register and, when the link reports -8888, once

@@ -139,7 +139,7 @@ bool exportRecords(const QString& databasePath, const ExportRange& range, const 
     return true;
 }
 
-CsvOutput::CsvOutput(const QString& pattern) : pattern_(pattern) {}
+CsvOutput::CsvOutput(const QString& pattern, std::string_view header) : pattern_(pattern), header_(header) {}
 
 CsvOutput::~CsvOutput() {
     closeFile();
@@ -180,12 +180,12 @@ bool CsvOutput::openFor(const QString& path) {
         return false;
     }
     std::fseek(file_, 0, SEEK_END);
-    return std::ftell(file_) > 0 || put(kCsvHeader);
+    return std::ftell(file_) > 0 || put(header_);
 }
 
 bool CsvOutput::write(RecordInstant instant, std::string_view line) {
     if (pattern_.isEmpty()) {
-        if (!headerDone_ && !put(kCsvHeader)) return false;
+        if (!headerDone_ && !put(header_)) return false;
         headerDone_ = true;
         return put(line);
     }
@@ -198,7 +198,7 @@ bool CsvOutput::write(RecordInstant instant, std::string_view line) {
 
 bool CsvOutput::finish() {
     if (pattern_.isEmpty()) {
-        if (!headerDone_ && !put(kCsvHeader)) return false;
+        if (!headerDone_ && !put(header_)) return false;
         headerDone_ = true;
         if (std::fflush(stdout) == 0) return true;
         error_ = QStringLiteral("cannot write standard output: %1")

@@ -63,7 +63,8 @@ bool exportRecords(const QString& databasePath, const ExportRange& range, const 
 // created. Standard output gets the header once, also when no record follows.
 class CsvOutput {
   public:
-    explicit CsvOutput(const QString& pattern);
+    // header: the first line of every new file (the events' export has its own).
+    explicit CsvOutput(const QString& pattern, std::string_view header = kCsvHeader);
     ~CsvOutput();
     CsvOutput(const CsvOutput&) = delete;
     CsvOutput& operator=(const CsvOutput&) = delete;
@@ -79,6 +80,7 @@ class CsvOutput {
     bool closeFile();
 
     QString pattern_;
+    std::string header_;
     std::FILE* file_ = nullptr;
     QString filePath_;
     bool headerDone_ = false;

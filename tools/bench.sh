@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
 export HX5800_SIM="$PWD/build/sim/hx5800-sim" QT_QPA_PLATFORM=offscreen
-for bench in bench_link bench_qt_modbus bench_recorder bench_chart; do
+for bench in bench_link bench_qt_modbus bench_recorder bench_chart bench_journal; do
     if [ -x "build/bench/$bench" ]; then
         echo "== $bench"
         "build/bench/$bench"

@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
         if (!window) return;
         if (mode.startsWith(QLatin1String("config"))) window->Command21->click();
         if (mode == QLatin1String("alarm")) window->Command15->click();
+        if (mode == QLatin1String("events")) window->openEventsWindow();
         if (mode == QLatin1String("factory") || mode == QLatin1String("report")) {
             window->openFactoryWindow();
             if (auto* sheet = qobject_cast<hx::FACTR*>(windowNamed("FACTR"))) {
@@ -189,6 +190,7 @@ int main(int argc, char** argv) {
         if (mode.startsWith(QLatin1String("config"))) shown = windowNamed("CONFIG1");
         if (mode == QLatin1String("alarm")) shown = windowNamed("ALM1");
         if (mode == QLatin1String("factory")) shown = windowNamed("FACTR");
+        if (mode == QLatin1String("events")) shown = windowNamed("EventsWindow");
         finish(shown && shown->grab().save(out));
     });
     qtApp.exec();

@@ -62,5 +62,7 @@ shot config-outputs 6 config-outputs
 shot alarm-window 5 alarm
 shot factory-window 6 factory
 shot factory-report 6 report
+# The journal of the runs before: the demonstration's alarms raised and cleared, the ports.
+shot events-window 4 events
 shot splash 1 splash
 echo "screenshots: pictures in $out"

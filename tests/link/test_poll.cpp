@@ -39,6 +39,33 @@ class PollTest : public QObject {
         QCOMPARE(got, bits);
     }
 
+    // The journal compares the states after a cycle only when every status bit came from this
+    // cycle's answers.
+    void statusReadOnlyWhenBothDiscreteReadsAnsweredWithValidBytes_data() {
+        QTest::addColumn<QList<int>>("unanswered"); // calls of the cycle (0-based) with no answer
+        QTest::addColumn<int>("byte17");
+        QTest::addColumn<bool>("told");
+        QTest::newRow("all answered") << QList<int>{} << 5 << true;
+        QTest::newRow("first discrete read unanswered") << QList<int>{2} << 5 << false;
+        QTest::newRow("second discrete read unanswered") << QList<int>{3} << 5 << false;
+        QTest::newRow("a byte of 255") << QList<int>{} << 255 << false;
+        QTest::newRow("values unanswered, status answered") << QList<int>{0, 1} << 5 << true;
+    }
+    void statusReadOnlyWhenBothDiscreteReadsAnsweredWithValidBytes() {
+        QFETCH(QList<int>, unanswered);
+        QFETCH(int, byte17);
+        QFETCH(bool, told);
+        FakeLink link;
+        link.discreteBytes[17] = byte17;
+        link.duringCall = [&link, unanswered] {
+            link.answering = !unanswered.contains(int(link.calls.size()) - 1);
+        };
+        Met1 met1(link);
+        QSignalSpy spy(&met1, &Met1::statusRead);
+        met1.Timer1_Timer();
+        QCOMPARE(spy.count(), told ? 1 : 0);
+    }
+
     void oneCycleReadsFourBlocksWithTheStoredSettings() {
         FakeLink link;
         hx::Com_Param[0] = 3;

@@ -115,6 +115,35 @@ class OperatorFieldTest : public QObject {
         QVERIFY(!field.edited());
         QVERIFY(box.toolTip().isEmpty());
     }
+
+    // The journal's view: each single write with its register, value and outcome; the writes
+    // of a command as one, with how many failed and the last reason.
+    void writesAreToldWithTheirOutcomeAndACommandAsOne() {
+        FakeLink link;
+        link.failingWrites[4105] = 4; // fails with its resend, twice
+        hx::WriteLog log;
+        std::vector<hx::OperatorWrite> told;
+        log.observer = [&told](const hx::OperatorWrite& write) { told.push_back(write); };
+        QVERIFY(!hx::writeOperatorValue(link, 1, 1, 4106, 7, &log));
+        QVERIFY(hx::writeOperatorValue(link, 1, 1, 4105, 8, &log));
+        {
+            const hx::WriteCommand command(&log, QStringLiteral("8输入改5伏"));
+            for (int reg : {4104, 4105, 4107})
+                hx::writeOperatorValue(link, 1, 1, reg, 1, &log);
+            QCOMPARE(told.size(), size_t(2)); // nothing until the command ends
+        }
+        QCOMPARE(told.size(), size_t(3));
+        QCOMPARE(told[0].reg, 4106);
+        QCOMPARE(told[0].value, 7);
+        QVERIFY(told[0].failure.isEmpty());
+        QCOMPARE(told[1].reg, 4105);
+        QVERIFY(told[1].failure.contains(QStringLiteral("超时")));
+        QCOMPARE(told[2].command, QStringLiteral("8输入改5伏"));
+        QCOMPARE(told[2].writes, 3);
+        QCOMPARE(told[2].failedWrites, 1);
+        QVERIFY(told[2].failure.startsWith(QStringLiteral("寄存器 4105: ")));
+        QCOMPARE(log.failed, uint64_t(2)); // the status line counts every failed write
+    }
 };
 
 QTEST_MAIN(OperatorFieldTest)

@@ -1,0 +1,169 @@
+#include "EventFeed.h"
+
+#include "alarm/AlarmRows.h"
+#include "app/StatusLine.h"
+#include "app/StatusTable.h"
+#include "config/ParameterMap.h"
+#include "core/SharedState.h"
+#include "link/Link.h"
+#include "logging/mscom.h"
+#include "ui/OperatorField.h"
+
+#include <QDateTime>
+#include <QDir>
+
+namespace hx {
+
+std::vector<JournalEvent> statusEvents(const std::array<int32_t, 26>& before,
+                                       const std::array<int32_t, 26>& now) {
+    std::vector<JournalEvent> events;
+    for (int row = 1; row <= kStatusTableStateRows; ++row) {
+        const bool was = before[size_t(row - 1)] != 0;
+        const bool is = now[size_t(row - 1)] != 0;
+        if (was == is) continue;
+        JournalEvent e;
+        e.kind = is ? EventKind::AlarmRaised : EventKind::AlarmCleared;
+        e.alarmRow = row;
+        e.subject = row <= 24 ? QStringLiteral("CH%1").arg(row - 8 * ((row - 1) / 8))
+                              : QStringLiteral("DO%1").arg(row - 24);
+        // The status table's own texts; an alarm that went says which one went.
+        e.text = row <= 24 ? statusRowText(row, 1).simplified() + (is ? QString() : QStringLiteral(" 消除"))
+                           : statusRowText(row, is ? 1 : 0).simplified();
+        events.push_back(std::move(e));
+    }
+    return events;
+}
+
+JournalEvent writeEvent(const OperatorWrite& write) {
+    JournalEvent e;
+    e.kind = write.failedWrites == 0 ? EventKind::WriteConfirmed : EventKind::WriteFailed;
+    if (!write.command.isEmpty()) {
+        e.subject = QStringLiteral("出厂记录");
+        e.text = QStringLiteral("出厂记录 %1: %2 次写入").arg(write.command).arg(write.writes);
+        if (write.failedWrites)
+            e.text += QStringLiteral(", 失败 %1 次 (最近: %2)").arg(write.failedWrites).arg(write.failure);
+        else
+            e.text += QStringLiteral(", 全部确认");
+        return e;
+    }
+    e.subject = QString::number(write.reg);
+    QString window;
+    QString name;
+    if (write.reg >= kFirstAlarmRegister && write.reg < kFirstAlarmRegister + kAlarmRowCount) {
+        window = QStringLiteral("报警设定");
+        name = QString::fromUtf8(kAlarmRows[size_t(write.reg - kFirstAlarmRegister)].caption);
+    } else if (const config::Parameter* p = config::parameterOfRegister(write.reg)) {
+        window = QStringLiteral("配置");
+        name = p->label.empty() ? QStringLiteral("参数%1").arg(p->k)
+                                : QString::fromUtf8(p->label.data(), qsizetype(p->label.size())).simplified();
+    }
+    e.text = QStringLiteral("%1 寄存器 %2 %3 = %4")
+                 .arg(window)
+                 .arg(write.reg)
+                 .arg(name)
+                 .arg(write.value)
+                 .simplified() +
+             QStringLiteral(": ");
+    e.text += write.failure.isEmpty() ? QStringLiteral("已确认") : QStringLiteral("失败 ") + write.failure;
+    return e;
+}
+
+EventFeed::EventFeed(EventJournal& journal, Link* link, QObject* parent)
+    : QObject(parent), journal_(journal), link_(link) {
+    timer.setInterval(1000);
+    connect(&timer, &QTimer::timeout, this, &EventFeed::tick);
+    timer.start();
+}
+
+void EventFeed::noteStatusRead() {
+    std::array<int32_t, 26> now{};
+    std::copy(Status_Bit, Status_Bit + 26, now.begin());
+    std::vector<JournalEvent> events = statusEvents(states_, now);
+    states_ = now;
+    if (events.empty()) return;
+    journal_.record(std::move(events));
+    emit alarmsChanged();
+}
+
+void EventFeed::notePortAction(int32_t port, bool opening) {
+    if (!link_) return;
+    // "关闭" after a failed open closes nothing.
+    if (!opening && !portOpen_) return;
+    const PortStatus status = link_->portStatus(port);
+    JournalEvent e;
+    e.subject = QStringLiteral("端口%1").arg(port);
+    e.text = portStatusText(port, status, true);
+    e.kind = !opening      ? EventKind::PortClosed
+             : status.open ? EventKind::PortOpened
+                           : EventKind::PortOpenFailed;
+    port_ = port;
+    portOpen_ = status.open;
+    openedAtMs_ = QDateTime::currentMSecsSinceEpoch();
+    lost_ = false;
+    journal_.record(std::move(e));
+}
+
+void EventFeed::noteRecorder(const RecorderStatus& status) {
+    const bool available = status.databaseAvailable;
+    // At start only a database that is not there is news.
+    const bool first = !databaseAvailable_;
+    if (databaseAvailable_ == available || (first && available)) {
+        databaseAvailable_ = available;
+        return;
+    }
+    databaseAvailable_ = available;
+    JournalEvent e;
+    e.kind = available ? EventKind::DatabaseBack : EventKind::DatabaseUnavailable;
+    e.subject = QStringLiteral("记录");
+    e.text = available
+                 ? QStringLiteral("记录数据库恢复 ") + QDir::toNativeSeparators(status.databasePath)
+                 : QStringLiteral("记录数据库不可用 ") + QDir::toNativeSeparators(status.databasePath) +
+                       (status.lastError.isEmpty() ? QString() : QStringLiteral(": ") + status.lastError);
+    journal_.record(std::move(e));
+}
+
+void EventFeed::noteWrite(const OperatorWrite& write) {
+    journal_.record(writeEvent(write));
+}
+
+void EventFeed::tick() {
+    journal_.retry();
+    if (!link_ || !portOpen_) return;
+    const PortStatus status = link_->portStatus(port_);
+    const LinkStats stats = link_->stats();
+    const int64_t nowMs = QDateTime::currentMSecsSinceEpoch();
+    const bool silent = linkLooksSilent(stats, nowMs, status.open, openedAtMs_);
+    if (silent == lost_) return;
+    lost_ = silent;
+    JournalEvent e;
+    e.kind = silent ? EventKind::InstrumentLost : EventKind::InstrumentBack;
+    e.subject = QStringLiteral("端口%1").arg(port_);
+    if (silent) {
+        const auto failure = link_->lastFailure();
+        e.text =
+            QStringLiteral("仪表 %1 秒无有效应答").arg(kSilentAfterMs / 1000) +
+            (failure ? QStringLiteral(" (") + QString::fromStdString(failureText(*failure)) + QLatin1Char(')')
+                     : QString());
+    } else {
+        e.text = QStringLiteral("仪表恢复应答");
+    }
+    journal_.record(std::move(e));
+}
+
+QString EventFeed::statusText() {
+    QStringList parts;
+    const int unacknowledged = journal_.unacknowledged().count;
+    if (unacknowledged > 0) parts << QStringLiteral("未确认报警 %1 (F8 事件记录)").arg(unacknowledged);
+    const QString file = QDir::toNativeSeparators(journal_.path());
+    if (!journal_.damagedCopy().isEmpty())
+        parts << QStringLiteral("事件记录文件损坏, 已另存为 %1 并新建")
+                     .arg(QDir::toNativeSeparators(journal_.damagedCopy()));
+    if (!journal_.available())
+        parts << QStringLiteral("事件记录: 无法写入 %1: %2 (%3 条等待写入)")
+                     .arg(file, journal_.lastError())
+                     .arg(journal_.waiting());
+    if (journal_.lost() > 0) parts << QStringLiteral("事件记录: %1 条未能保存").arg(journal_.lost());
+    return parts.join(QStringLiteral("  "));
+}
+
+} // namespace hx

@@ -1,0 +1,63 @@
+#pragma once
+// What the program tells the event journal: the states of the status table raised and cleared
+// after every poll cycle whose status reads were answered, the port opened, closed or not
+// opened, the instrument lost (no good answer for 3 s) and back, the recording database
+// unavailable and back, and every write an operator made to the instrument with its outcome.
+#include "journal/EventJournal.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace hx {
+
+class Link;
+struct OperatorWrite;
+struct RecorderStatus;
+
+// The states of the status table (rows 1..26, Status_Bit 0..25) that changed from before to
+// now, as raised and cleared events.
+std::vector<JournalEvent> statusEvents(const std::array<int32_t, 26>& before,
+                                       const std::array<int32_t, 26>& now);
+// A write as the journal keeps it: the window, the register, the parameter's name, the value
+// sent, the outcome.
+JournalEvent writeEvent(const OperatorWrite& write);
+
+class EventFeed : public QObject {
+    Q_OBJECT
+  public:
+    EventFeed(EventJournal& journal, Link* link, QObject* parent = nullptr);
+
+    // The poll read Status_Bit from good answers.
+    void noteStatusRead();
+    // After "打开" (opening) or "关闭" on port.
+    void notePortAction(int32_t port, bool opening);
+    void noteRecorder(const RecorderStatus& status);
+    void noteWrite(const OperatorWrite& write);
+    // Every second: the instrument lost or back; events waiting for the file.
+    void tick();
+
+    // The status line's part: unacknowledged alarms, and the journal's file when it has trouble.
+    QString statusText();
+
+    QTimer timer;
+
+  signals:
+    // Alarms were raised, cleared or acknowledged: the status table shows it at once.
+    void alarmsChanged();
+
+  private:
+    EventJournal& journal_;
+    Link* link_;
+    std::array<int32_t, 26> states_{}; // as the last good read left them; all off at start
+    int32_t port_ = 0;
+    bool portOpen_ = false;
+    int64_t openedAtMs_ = 0;
+    bool lost_ = false;
+    std::optional<bool> databaseAvailable_;
+};
+
+} // namespace hx

@@ -1,0 +1,300 @@
+#include "EventJournal.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace hx {
+
+namespace {
+
+constexpr const char* kSchema = "create table if not exists events ("
+                                " id integer primary key,"
+                                " at integer not null,"
+                                " kind integer not null,"
+                                " category integer not null,"
+                                " subject text not null default '',"
+                                " text text not null default '',"
+                                " alarm_row integer not null default 0,"
+                                " acked_at integer);"
+                                "create index if not exists events_category on events(category, id);"
+                                "create index if not exists events_unacked on events(alarm_row)"
+                                " where kind = 1 and alarm_row between 1 and 24 and acked_at is null;";
+
+constexpr const char* kColumns = "select id, at, kind, subject, text, alarm_row, acked_at from events";
+constexpr const char* kUnacked = "kind = 1 and alarm_row between 1 and 24 and acked_at is null";
+
+// A statement finalized on every path.
+struct Statement {
+    sqlite3_stmt* st = nullptr;
+    Statement(sqlite3* db, const QString& sql) {
+        sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &st, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(st); }
+    explicit operator bool() const { return st != nullptr; }
+};
+
+QString textColumn(sqlite3_stmt* st, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, column));
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+} // namespace
+
+EventJournal::EventJournal(QString path, Clock& clock, Limits limits)
+    : path_(std::move(path)), clock_(clock), limits_(limits) {
+    open();
+}
+
+EventJournal::~EventJournal() {
+    close();
+}
+
+QString EventJournal::pathBeside(const QString& databasePath) {
+    return QDir(QFileInfo(databasePath).absolutePath()).filePath(QStringLiteral("Events.db"));
+}
+
+void EventJournal::close() {
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+bool EventJournal::exec(const char* sql) {
+    return db_ && sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void EventJournal::fail(const QString& what) {
+    lastError_ = what + (db_ ? QStringLiteral(": ") + QString::fromUtf8(sqlite3_errmsg(db_)) : QString());
+    close();
+    lastFailedOpen_ = eventInstantOf(clock_.now());
+}
+
+bool EventJournal::openOnce(bool* notAJournal) {
+    *notAJournal = false;
+    const int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db_,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) return fail(QStringLiteral("无法打开")), false;
+    sqlite3_busy_timeout(db_, 200);
+    // A file of another kind answers the first statement with "not a database"; a database
+    // of another program has tables, but not ours.
+    Statement tables(
+        db_, QStringLiteral("select count(*), sum(name = 'events') from sqlite_master where type = 'table'"));
+    const int step = tables ? sqlite3_step(tables.st) : sqlite3_errcode(db_);
+    if (step != SQLITE_ROW) {
+        const int code = sqlite3_errcode(db_) & 0xff;
+        *notAJournal = code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
+        return fail(QStringLiteral("无法读取")), false;
+    }
+    if (sqlite3_column_int(tables.st, 0) > 0 && sqlite3_column_int(tables.st, 1) == 0) {
+        *notAJournal = true;
+        return fail(QStringLiteral("不是事件记录文件")), false;
+    }
+    sqlite3_reset(tables.st);
+    if (!exec("pragma journal_mode = wal") || !exec("pragma synchronous = full") || !exec(kSchema))
+        return fail(QStringLiteral("无法建立")), false;
+    Statement extent(db_, QStringLiteral("select count(*), coalesce(max(id), 0) from events"));
+    if (!extent || sqlite3_step(extent.st) != SQLITE_ROW) {
+        *notAJournal = true; // an events table of another shape
+        return fail(QStringLiteral("不是事件记录文件")), false;
+    }
+    count_ = sqlite3_column_int64(extent.st, 0);
+    newestId_ = sqlite3_column_int64(extent.st, 1);
+    lastError_.clear();
+    lastFailedOpen_.reset();
+    return true;
+}
+
+bool EventJournal::open() {
+    bool notAJournal = false;
+    if (openOnce(&notAJournal)) return true;
+    if (!notAJournal) return false;
+    // Kept for whoever wants to look at it; the journal goes on in a new file.
+    const QString aside = path_ + QStringLiteral(".damaged-") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (!QFile::rename(path_, aside)) return false;
+    for (const char* suffix : {"-wal", "-shm"})
+        if (QFile::exists(path_ + QLatin1String(suffix)))
+            QFile::rename(path_ + QLatin1String(suffix), aside + QLatin1String(suffix));
+    damagedCopy_ = aside;
+    return openOnce(&notAJournal);
+}
+
+bool EventJournal::record(std::vector<JournalEvent> events) {
+    const EventInstant now = eventInstantOf(clock_.now());
+    for (JournalEvent& event : events) {
+        event.at = now;
+        event.id = 0;
+        pending_.push_back(std::move(event));
+    }
+    const bool written = (db_ || !lastFailedOpen_ || now - *lastFailedOpen_ >= kRetrySeconds) && flush();
+    // What waits in memory is bounded; the oldest give way.
+    while (pending_.size() > size_t(std::max(1, limits_.pendingLimit))) {
+        pending_.pop_front();
+        ++lost_;
+    }
+    return written;
+}
+
+bool EventJournal::retry() {
+    if (pending_.empty() && db_) return true;
+    const EventInstant now = eventInstantOf(clock_.now());
+    if (!db_ && lastFailedOpen_ && now - *lastFailedOpen_ < kRetrySeconds) return false;
+    return flush();
+}
+
+bool EventJournal::flush() {
+    if (!db_ && !open()) return false;
+    if (pending_.empty()) return true;
+    if (!exec("begin immediate")) return fail(QStringLiteral("无法写入")), false;
+    Statement insert(
+        db_, QStringLiteral("insert into events (at, kind, category, subject, text, alarm_row, acked_at)"
+                            " values (?, ?, ?, ?, ?, ?, ?)"));
+    std::vector<int64_t> ids;
+    bool ok = bool(insert);
+    for (size_t i = 0; ok && i < pending_.size(); ++i) {
+        const JournalEvent& e = pending_[i];
+        const QByteArray subject = e.subject.toUtf8();
+        const QByteArray text = e.text.toUtf8();
+        sqlite3_bind_int64(insert.st, 1, e.at);
+        sqlite3_bind_int(insert.st, 2, static_cast<int>(e.kind));
+        sqlite3_bind_int(insert.st, 3, static_cast<int>(categoryOf(e.kind)));
+        sqlite3_bind_text(insert.st, 4, subject.constData(), int(subject.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert.st, 5, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int(insert.st, 6, e.alarmRow);
+        if (e.acknowledgedAt)
+            sqlite3_bind_int64(insert.st, 7, *e.acknowledgedAt);
+        else
+            sqlite3_bind_null(insert.st, 7);
+        ok = sqlite3_step(insert.st) == SQLITE_DONE;
+        sqlite3_reset(insert.st);
+        ids.push_back(sqlite3_last_insert_rowid(db_));
+    }
+    // Past the bound the oldest go in one batch, so the file keeps its size without a delete
+    // for every event.
+    const int64_t count = count_ + int64_t(pending_.size());
+    int64_t dropped = 0;
+    if (ok && count > limits_.bound) {
+        const int64_t keep = std::max<int64_t>(1, limits_.bound - limits_.dropBatch);
+        Statement drop(db_,
+                       QStringLiteral("delete from events where id < (select id from events order by id desc"
+                                      " limit 1 offset ?)"));
+        sqlite3_bind_int64(drop.st, 1, keep - 1);
+        ok = drop && sqlite3_step(drop.st) == SQLITE_DONE;
+        dropped = sqlite3_changes(db_);
+    }
+    if (!ok || !exec("commit")) {
+        exec("rollback");
+        return fail(QStringLiteral("无法写入")), false;
+    }
+    count_ = count - dropped;
+    if (!ids.empty()) newestId_ = ids.back();
+    pending_.clear();
+    return true;
+}
+
+QString EventJournal::categoryClause(const EventFilter& filter) {
+    if (filter.all()) return QStringLiteral("1");
+    QStringList in;
+    if (filter.alarms) in << QString::number(int(EventCategory::Alarm));
+    if (filter.lineAndRecording) in << QString::number(int(EventCategory::LineAndRecording));
+    if (filter.writes) in << QString::number(int(EventCategory::Write));
+    return QStringLiteral("category in (") + in.join(QLatin1Char(',')) + QLatin1Char(')');
+}
+
+std::vector<JournalEvent> EventJournal::query(const QString& sql, int64_t bound, int limit) {
+    std::vector<JournalEvent> events;
+    if (!db_) return events;
+    Statement st(db_, sql);
+    if (!st) return events;
+    sqlite3_bind_int64(st.st, 1, bound);
+    sqlite3_bind_int(st.st, 2, limit);
+    while (sqlite3_step(st.st) == SQLITE_ROW) {
+        const int kind = sqlite3_column_int(st.st, 2);
+        if (!isKnownKind(kind)) continue;
+        JournalEvent e;
+        e.id = sqlite3_column_int64(st.st, 0);
+        e.at = sqlite3_column_int64(st.st, 1);
+        e.kind = static_cast<EventKind>(kind);
+        e.subject = textColumn(st.st, 3);
+        e.text = textColumn(st.st, 4);
+        e.alarmRow = sqlite3_column_int(st.st, 5);
+        if (sqlite3_column_type(st.st, 6) != SQLITE_NULL) e.acknowledgedAt = sqlite3_column_int64(st.st, 6);
+        events.push_back(std::move(e));
+    }
+    return events;
+}
+
+std::vector<JournalEvent> EventJournal::page(const EventFilter& filter, std::optional<int64_t> beforeId,
+                                             int limit) {
+    if (filter.none()) return {};
+    return query(QLatin1String(kColumns) + QStringLiteral(" where id < ?1 and ") + categoryClause(filter) +
+                     QStringLiteral(" order by id desc limit ?2"),
+                 beforeId.value_or(INT64_MAX), limit);
+}
+
+std::vector<JournalEvent> EventJournal::newerThan(const EventFilter& filter, int64_t afterId, int limit) {
+    if (filter.none()) return {};
+    return query(QLatin1String(kColumns) + QStringLiteral(" where id > ?1 and ") + categoryClause(filter) +
+                     QStringLiteral(" order by id desc limit ?2"),
+                 afterId, limit);
+}
+
+std::optional<int> EventJournal::acknowledgeWhere(const std::vector<int64_t>* ids) {
+    const EventInstant now = eventInstantOf(clock_.now());
+    lastAcknowledgement_ = now;
+    // Waiting alarms are acknowledged where they wait and go to the file so.
+    int acknowledged = 0;
+    if (!ids) {
+        for (JournalEvent& e : pending_)
+            if (e.needsAcknowledgement() && !e.acknowledgedAt) e.acknowledgedAt = now, ++acknowledged;
+    }
+    if (!db_ && !open()) return ids ? std::nullopt : std::optional<int>(acknowledged);
+    if (!exec("begin immediate")) return fail(QStringLiteral("无法写入")), std::nullopt;
+    Statement update(db_, QStringLiteral("update events set acked_at = ?1 where ") + QLatin1String(kUnacked) +
+                              (ids ? QStringLiteral(" and id = ?2") : QString()));
+    bool ok = bool(update);
+    for (size_t i = 0; ok && i < (ids ? ids->size() : 1); ++i) {
+        sqlite3_bind_int64(update.st, 1, now);
+        if (ids) sqlite3_bind_int64(update.st, 2, (*ids)[i]);
+        ok = sqlite3_step(update.st) == SQLITE_DONE;
+        acknowledged += sqlite3_changes(db_);
+        sqlite3_reset(update.st);
+    }
+    if (!ok || !exec("commit")) {
+        exec("rollback");
+        return fail(QStringLiteral("无法写入")), std::nullopt;
+    }
+    return acknowledged;
+}
+
+std::optional<int> EventJournal::acknowledge(const std::vector<int64_t>& ids) {
+    return acknowledgeWhere(&ids);
+}
+
+std::optional<int> EventJournal::acknowledgeAll() {
+    return acknowledgeWhere(nullptr);
+}
+
+UnacknowledgedAlarms EventJournal::unacknowledged() {
+    UnacknowledgedAlarms alarms;
+    for (const JournalEvent& e : pending_) {
+        if (e.needsAcknowledgement() && !e.acknowledgedAt) {
+            ++alarms.count;
+            alarms.rows[size_t(e.alarmRow)] = true;
+        }
+    }
+    if (!db_) return alarms;
+    Statement st(db_, QStringLiteral("select alarm_row, count(*) from events where ") +
+                          QLatin1String(kUnacked) + QStringLiteral(" group by alarm_row"));
+    while (st && sqlite3_step(st.st) == SQLITE_ROW) {
+        const int row = sqlite3_column_int(st.st, 0);
+        alarms.count += sqlite3_column_int(st.st, 1);
+        if (row >= 1 && row <= 24) alarms.rows[size_t(row)] = true;
+    }
+    return alarms;
+}
+
+} // namespace hx
