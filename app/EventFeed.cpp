@@ -104,6 +104,9 @@ void EventFeed::notePortAction(int32_t port, bool opening) {
 }
 
 void EventFeed::noteRecorder(const RecorderStatus& status) {
+    noteRecorderClaim(status);
+    // Told as another program recording there, not as a database fault.
+    if (status.claim == RecorderClaim::OtherProgram) return;
     const bool available = status.databaseAvailable;
     // At start only a database that is not there is news.
     const bool first = !databaseAvailable_;
@@ -119,6 +122,23 @@ void EventFeed::noteRecorder(const RecorderStatus& status) {
                  ? QStringLiteral("记录数据库恢复 ") + QDir::toNativeSeparators(status.databasePath)
                  : QStringLiteral("记录数据库不可用 ") + QDir::toNativeSeparators(status.databasePath) +
                        (status.lastError.isEmpty() ? QString() : QStringLiteral(": ") + status.lastError);
+    journal_.record(std::move(e));
+}
+
+// Another program recording into the database, and this one taking the recording up when
+// that program has ended.
+void EventFeed::noteRecorderClaim(const RecorderStatus& status) {
+    const bool other = status.claim == RecorderClaim::OtherProgram;
+    if (other == otherRecorder_ || (!other && status.claim != RecorderClaim::Held)) return;
+    otherRecorder_ = other;
+    JournalEvent e;
+    e.kind = other ? EventKind::OtherRecorder : EventKind::RecordingTakenUp;
+    e.subject = QStringLiteral("记录");
+    const QString path = QDir::toNativeSeparators(status.databasePath);
+    e.text = other ? QStringLiteral("另一个程序正在记录到 %1 (进程 %2), 本程序不记录")
+                         .arg(path)
+                         .arg(status.otherRecorderPid)
+                   : QStringLiteral("本程序开始记录到 ") + path;
     journal_.record(std::move(e));
 }
 

@@ -50,6 +50,8 @@ class EventFeed : public QObject {
     void alarmsChanged();
 
   private:
+    void noteRecorderClaim(const RecorderStatus& status);
+
     EventJournal& journal_;
     Link* link_;
     std::array<int32_t, 26> states_{}; // as the last good read left them; all off at start
@@ -58,6 +60,7 @@ class EventFeed : public QObject {
     int64_t openedAtMs_ = 0;
     bool lost_ = false;
     std::optional<bool> databaseAvailable_;
+    bool otherRecorder_ = false; // another program records there, as last told
 };
 
 } // namespace hx

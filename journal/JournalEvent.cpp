@@ -46,6 +46,8 @@ constexpr KindNames kKindNames[] = {
     {EventKind::InstrumentBack, u"仪表恢复应答", "instrument-back"},
     {EventKind::DatabaseUnavailable, u"数据库不可用", "database-unavailable"},
     {EventKind::DatabaseBack, u"数据库恢复", "database-back"},
+    {EventKind::OtherRecorder, u"另一程序记录", "other-recorder"},
+    {EventKind::RecordingTakenUp, u"恢复记录", "recording-taken-up"},
     {EventKind::WriteConfirmed, u"写入", "write-confirmed"},
     {EventKind::WriteFailed, u"写入失败", "write-failed"},
 };

@@ -29,6 +29,8 @@ enum class EventKind : int {
     InstrumentBack = 14,
     DatabaseUnavailable = 20,
     DatabaseBack = 21,
+    OtherRecorder = 22,    // another program records into the database; this one does not
+    RecordingTakenUp = 23, // that program ended and this one records again
     WriteConfirmed = 30,
     WriteFailed = 31,
 };
