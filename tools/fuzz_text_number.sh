@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fuzzes the number of a text: builds tests/fuzz/fuzz_text_number.cpp with core/TextNumber.cpp
+# Fuzzes the number of a text: builds tests/fuzz/fuzz_text_number.cpp with core/TextNumber.cpp (and Rounding.cpp)
 # under clang's libFuzzer, AddressSanitizer and UBSan, and runs it for a bounded time.
 #   tools/fuzz_text_number.sh [SECONDS] [WORK_FOLDER]
 # The corpus grows in WORK_FOLDER/corpus from run to run. Exits 77 (a skip for CTest) when
@@ -19,7 +19,7 @@ mkdir -p "$work/corpus"
 # shellcheck disable=SC2046
 clang++-14 -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" $(pkg-config --cflags Qt6Core) \
-    "$root/tests/fuzz/fuzz_text_number.cpp" "$root/core/TextNumber.cpp" \
+    "$root/tests/fuzz/fuzz_text_number.cpp" "$root/core/TextNumber.cpp" "$root/core/Rounding.cpp" \
     $(pkg-config --libs Qt6Core) -o "$work/fuzz_text_number"
 
 cd "$work"
