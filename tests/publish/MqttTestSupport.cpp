@@ -10,6 +10,7 @@
 #include <mosquitto.h>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <set>
 #include <sys/socket.h>
@@ -85,6 +86,13 @@ void BrokerProcess::stop() {
     if (process_.state() == QProcess::NotRunning) return;
     process_.terminate();
     if (!process_.waitForFinished(5000)) process_.kill(), process_.waitForFinished(2000);
+}
+
+void BrokerProcess::pause() {
+    ::kill(pid_t(process_.processId()), SIGSTOP);
+}
+void BrokerProcess::resume() {
+    ::kill(pid_t(process_.processId()), SIGCONT);
 }
 
 QJsonObject ReceivedMessage::json() const {

@@ -22,8 +22,10 @@ class BrokerProcess {
     // user/password non-empty: the broker takes that login only.
     explicit BrokerProcess(const QString& user = {}, const QString& password = {});
     ~BrokerProcess();
-    bool start(); // on the same port as before, once a port was chosen
-    void stop();  // SIGTERM: the broker saves its persistence and ends
+    bool start();  // on the same port as before, once a port was chosen
+    void stop();   // SIGTERM: the broker saves its persistence and ends
+    void pause();  // SIGSTOP: connections stay open, nothing is answered
+    void resume(); // SIGCONT
     int port() const { return port_; }
     QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port_); }
     QString folder() const { return dir_.path(); }
