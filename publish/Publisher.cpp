@@ -296,6 +296,8 @@ class PublisherWorker : public QObject {
     // Opens the ring for reading and finds where publishing goes on: after the cursor when
     // the ring still holds that record, else from the oldest record the ring holds.
     void prepareRing() {
+        saveCursor(); // what was acknowledged before the database went away
+        sent_.clear();
         SqliteStoreOptions options;
         options.readOnly = true;
         store_ = std::make_unique<SqliteRecordStore>(settings_.databasePath, options);

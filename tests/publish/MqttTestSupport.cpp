@@ -5,47 +5,17 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <mosquitto.h>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
 #include <set>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace hx::test {
-
-namespace {
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-} // namespace
 
 BrokerProcess::BrokerProcess(const QString& user, const QString& password)
     : user_(user), password_(password) {
@@ -58,7 +28,11 @@ BrokerProcess::~BrokerProcess() {
 }
 
 bool BrokerProcess::start() {
-    if (port_ == 0) port_ = freePort();
+    if (port_ == 0) {
+        QTcpServer probe; // a free port: the system's choice for a listener that closes again
+        probe.listen(QHostAddress::LocalHost);
+        port_ = probe.serverPort();
+    }
     // "user root": a broker started by root keeps its rights (it would become the user
     // mosquitto, which cannot reach the test's folder); no effect for anyone else.
     QString config =
@@ -79,7 +53,13 @@ bool BrokerProcess::start() {
     file.close();
     process_.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), file.fileName()});
     if (!process_.waitForStarted(5000)) return false;
-    return QTest::qWaitFor([this] { return accepts(port_); }, 5000);
+    return QTest::qWaitFor(
+        [this] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, quint16(port_));
+            return socket.waitForConnected(100);
+        },
+        5000);
 }
 
 void BrokerProcess::stop() {
@@ -130,8 +110,7 @@ void Subscriber::onMessage(mosquitto*, void* obj, const mosquitto_message* messa
     auto* self = static_cast<Subscriber*>(obj);
     std::lock_guard lock(self->mutex_);
     self->messages_.push_back({QString::fromUtf8(message->topic),
-                               QByteArray(static_cast<const char*>(message->payload), message->payloadlen),
-                               message->retain});
+                               QByteArray(static_cast<const char*>(message->payload), message->payloadlen)});
 }
 
 bool Subscriber::waitConnected(int timeoutMs) {

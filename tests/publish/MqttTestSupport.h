@@ -41,7 +41,6 @@ class BrokerProcess {
 struct ReceivedMessage {
     QString topic;
     QByteArray payload;
-    bool retained = false;
     QJsonObject json() const;
 };
 

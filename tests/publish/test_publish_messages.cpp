@@ -36,18 +36,6 @@ class PublishMessagesTest : public QObject {
         QVERIFY(o.value("ch3").isNull()); // no reading, not a made-up 0
     }
 
-    void everyAlarmStateHasATopicOfItsOwn() {
-        QSet<QString> names;
-        for (int i = 0; i < kAlarmStates; ++i) {
-            const QString name = alarmStateName(i);
-            QVERIFY(!name.isEmpty() && !name.contains('/') && !name.contains('#') && !name.contains('+'));
-            names.insert(name);
-        }
-        QCOMPARE(names.size(), kAlarmStates);
-        QCOMPARE(alarmStateName(8), QStringLiteral("ch1-short-circuit"));
-        QCOMPARE(alarmStateName(24), QStringLiteral("do1"));
-    }
-
     void theCursorSurvivesARestartAndADamagedOneIsNoCursor() {
         QTemporaryDir dir;
         const QString path = cursorPathFor(dir.filePath("Rdatabj.db"));
