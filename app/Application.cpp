@@ -7,6 +7,7 @@
 #include "config/CONFIG1.h"
 #include "core/FreshValues.h"
 #include "core/SharedState.h"
+#include "core/TextNumber.h"
 #include "factory/FACTR.h"
 #include "link/Met1.h"
 #include "link/ModbusLink.h"
@@ -14,7 +15,7 @@
 #include "logging/mscom.h"
 #include "publish/Publisher.h"
 
-#include <QDateTime>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -62,11 +63,14 @@ void Application::startPublishing() {
     publishTimer_ = std::make_unique<QTimer>();
     publishTimer_->setInterval(500);
     QObject::connect(publishTimer_.get(), &QTimer::timeout, [this] {
-        const int32_t port = Com_Param[kComPort];
+        // Before the first "打开" the port is the one chosen in the main window, as its status line says.
+        const int32_t port = Com_Param[kComPort] != 0 || !mainWindow_
+                                 ? Com_Param[kComPort]
+                                 : numberOfText(mainWindow_->Combo1->currentText()).value_or(0);
         const PortStatus portStatus = link_->portStatus(port);
         ProgramState state;
         state.portOpen = portStatus.open;
-        state.port = portStatusText(port, portStatus, port != 0);
+        state.port = portStatusText(port, portStatus, Com_Param[kComPort] != 0);
         const bool silent = freshValues().stale(0, FreshValues::steadyNowMs());
         state.instrument = !portStatus.open ? QStringLiteral("closed")
                            : silent         ? QStringLiteral("silent")

@@ -172,7 +172,7 @@ class PublisherWorker : public QObject {
     }
 
     void setProgramState(const ProgramState& state) {
-        if (programState_ == state) return;
+        if (programState_ && *programState_ == state) return;
         programState_ = state;
         if (connected_) sendStatus();
     }
@@ -228,7 +228,9 @@ class PublisherWorker : public QObject {
     }
 
     void sendStatus() {
-        send(QStringLiteral("status"), onlineMessage(programState_, QDateTime::currentDateTime()), true);
+        // "online" once the program said what its port and instrument are (within half a second).
+        if (programState_)
+            send(QStringLiteral("status"), onlineMessage(*programState_, QDateTime::currentDateTime()), true);
     }
     void sendAlarm(int i) {
         if (alarms_[i])
@@ -389,7 +391,7 @@ class PublisherWorker : public QObject {
     int32_t sentUpTo_ = 0;
     int32_t newest_ = 0;
     std::deque<Sent> sent_;
-    ProgramState programState_;
+    std::optional<ProgramState> programState_;
     std::array<std::optional<bool>, kAlarmStates> alarms_{};
     std::deque<QByteArray> heldEvents_;
     PublisherStatus status_;
