@@ -6,16 +6,20 @@
 #include "app/frmSplash.h"
 #include "app/ssqx.h"
 #include "config/CONFIG1.h"
+#include "core/FreshValues.h"
+#include "core/SharedState.h"
+#include "core/TextNumber.h"
 #include "events/EventsWindow.h"
 #include "factory/FACTR.h"
 #include "link/Met1.h"
 #include "link/ModbusLink.h"
 #include "logging/RecordStore.h"
 #include "logging/mscom.h"
+#include "publish/Publisher.h"
 
-#include "core/SharedState.h"
-
+#include <QComboBox>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +44,60 @@ Application::Application() : link_(std::make_unique<ModbusLink>()) {
     writes_.observer = [this](const OperatorWrite& write) { feed_->noteWrite(write); };
 }
 
-Application::~Application() = default;
+Application::~Application() {
+    // The publisher goes before the journal: nothing is told to it any more.
+    if (journal_) journal_->onRecorded = nullptr;
+}
+
+void Application::startPublishing() {
+    const int address = Com_Param[kComAddress] > 0 ? Com_Param[kComAddress] : 1;
+    auto settings = mqttSettingsFromEnvironment(context_.databasePath, address, &publishSettingsError_);
+    if (!settings) {
+        if (!publishSettingsError_.isEmpty() && mainWindow_)
+            mainWindow_->publishingStatus = [this] {
+                return std::pair{QStringLiteral("MQTT: 设置有误, 未发布: ") + publishSettingsError_, false};
+            };
+        return;
+    }
+    publisher_ = std::make_unique<Publisher>(*settings);
+    journal_->onRecorded = [p = publisher_.get()](const JournalEvent& event) {
+        p->publishEvent(dateTimeOfEventInstant(event.at), QString::fromLatin1(kindKey(event.kind)),
+                        event.text);
+    };
+    QObject::connect(recorder_.get(), &mscom::recordWritten,
+                     [p = publisher_.get()](const StoredRecord& record, WriteOutcome outcome) {
+                         p->noteRecord(record, outcome);
+                     });
+    if (mainWindow_)
+        mainWindow_->publishingStatus = [this] {
+            const PublisherStatus status = publisher_->status();
+            return std::pair{publisherStatusText(status), publisherHealthy(status)};
+        };
+    // The port, the instrument and the alarm table as the main window shows them, looked at
+    // twice a second; the publisher sends only what changed.
+    publishTimer_ = std::make_unique<QTimer>();
+    publishTimer_->setInterval(500);
+    QObject::connect(publishTimer_.get(), &QTimer::timeout, [this] {
+        // Before the first "打开" the port is the one chosen in the main window, as its status line says.
+        const int32_t port = Com_Param[kComPort] != 0 || !mainWindow_
+                                 ? Com_Param[kComPort]
+                                 : numberOfText(mainWindow_->Combo1->currentText()).value_or(0);
+        const PortStatus portStatus = link_->portStatus(port);
+        ProgramState state;
+        state.portOpen = portStatus.open;
+        state.port = portStatusText(port, portStatus, Com_Param[kComPort] != 0);
+        const bool silent = freshValues().stale(0, FreshValues::steadyNowMs());
+        state.instrument = !portStatus.open ? QStringLiteral("closed")
+                           : silent         ? QStringLiteral("silent")
+                                            : QStringLiteral("answering");
+        publisher_->setProgramState(state);
+        std::array<bool, kAlarmStates> alarms{};
+        for (int i = 0; i < kAlarmStates; ++i)
+            alarms[i] = Status_Bit[i] != 0;
+        publisher_->setAlarmStates(alarms);
+    });
+    publishTimer_->start();
+}
 
 void Application::start() {
     auto* splash = new frmSplash(frmSplash::HandOver{
@@ -94,6 +151,7 @@ void Application::start() {
             QObject::connect(recorder_.get(), &mscom::statusChanged, feed_.get(),
                              [this] { feed_->noteRecorder(recorder_->status()); });
             feed_->noteRecorder(recorder_->status());
+            startPublishing();
         },
     });
     splash->show();

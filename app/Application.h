@@ -6,11 +6,14 @@
 
 #include <memory>
 
+class QTimer;
+
 namespace hx {
 
 class EventFeed;
 class EventJournal;
 class ModbusLink;
+class Publisher;
 class ssqx;
 
 class Application {
@@ -26,6 +29,8 @@ class Application {
     Met1* met1() const { return met1_.get(); }
     mscom* recorder() const { return recorder_.get(); }
     EventJournal& journal() { return *journal_; }
+    // Null unless HX5800_MQTT names a broker (and its settings could be used).
+    Publisher* publisher() const { return publisher_.get(); }
 
   private:
     std::unique_ptr<ModbusLink> link_;
@@ -36,6 +41,10 @@ class Application {
     std::unique_ptr<ssqx> mainWindow_;
     std::unique_ptr<Met1> met1_;
     std::unique_ptr<mscom> recorder_;
+    std::unique_ptr<Publisher> publisher_;
+    std::unique_ptr<QTimer> publishTimer_;
+    QString publishSettingsError_;
+    void startPublishing();
 };
 
 } // namespace hx

@@ -611,10 +611,13 @@ void ssqx::updateStatusLine() {
             linkLooksSilent(stats, nowMs, portStatus.open, openedAtMs_) ? kAlertStyle : QString());
     if (recordingHealth) {
         const RecordingHealth health = recordingHealth();
-        statusRecording->setText(recordingStatusText(health));
-        restyle(statusRecording, health.healthy()              ? QString()
-                                 : health.recordingElsewhere() ? kNoticeStyle
-                                                               : kAlertStyle);
+        const auto [broker, brokerFine] =
+            publishingStatus ? publishingStatus() : std::pair<QString, bool>{QString(), true};
+        statusRecording->setText(recordingStatusText(health) +
+                                 (broker.isEmpty() ? QString() : QStringLiteral("  ") + broker));
+        restyle(statusRecording, health.healthy() && brokerFine ? QString()
+                                 : health.recordingElsewhere()  ? kNoticeStyle
+                                                                : kAlertStyle);
     } else {
         statusRecording->setText(QStringLiteral("记录: 尚未启动"));
     }

@@ -58,6 +58,8 @@ class ssqx : public QWidget, public TrendView {
     std::function<QString()> eventStatus;
     // The recorder's health for the status line; set once the recorder exists.
     std::function<RecordingHealth()> recordingHealth;
+    // The broker's state for the status line and whether it is fine; unset while publishing is off.
+    std::function<std::pair<QString, bool>()> publishingStatus;
 
     // Handlers.
     void Command9_Click();           // "打开"

@@ -127,6 +127,7 @@ bool EventJournal::record(std::vector<JournalEvent> events) {
     for (JournalEvent& event : events) {
         event.at = now;
         event.id = 0;
+        if (onRecorded) onRecorded(event);
         pending_.push_back(std::move(event));
     }
     const bool written = (db_ || !lastFailedOpen_ || now - *lastFailedOpen_ >= kRetrySeconds) && flush();

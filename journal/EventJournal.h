@@ -12,6 +12,7 @@
 
 #include <array>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -58,6 +59,8 @@ class EventJournal {
     // file cannot be written they wait in memory. True when they (and any waiting before them)
     // are in the file.
     bool record(std::vector<JournalEvent> events);
+    // Told every event as it is recorded, with its instant (the publisher sends them on).
+    std::function<void(const JournalEvent&)> onRecorded;
     bool record(JournalEvent event) { return record(std::vector<JournalEvent>{std::move(event)}); }
     // Writes the waiting events once the retry interval has passed; true when none waits.
     bool retry();

@@ -6,13 +6,15 @@ EventInstant eventInstantOf(const ClockReading& reading) {
     return static_cast<EventInstant>(reading.date) * 86400 + secondsOfDayFraction(reading.time);
 }
 
-QString eventTimeText(EventInstant instant) {
+QDateTime dateTimeOfEventInstant(EventInstant instant) {
     const int64_t days = instant >= 0 ? instant / 86400 : -((-instant + 86399) / 86400);
     const int64_t seconds = instant - days * 86400;
-    const QDate date = dateOfDayNumber(static_cast<double>(days));
-    const QTime time = QTime(0, 0).addSecs(static_cast<int>(seconds));
-    return date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') +
-           time.toString(QStringLiteral("HH:mm:ss"));
+    return QDateTime(dateOfDayNumber(static_cast<double>(days)),
+                     QTime(0, 0).addSecs(static_cast<int>(seconds)));
+}
+
+QString eventTimeText(EventInstant instant) {
+    return dateTimeOfEventInstant(instant).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 EventCategory categoryOf(EventKind kind) {

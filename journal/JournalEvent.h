@@ -2,6 +2,7 @@
 // One entry of the event journal: when (local wall-clock time to the second), what kind, about
 // which channel, relay or register, a text for the operator and, for a raised alarm, when the
 // operator acknowledged it.
+#include <QDateTime>
 #include <QString>
 
 #include <cstdint>
@@ -17,6 +18,8 @@ using EventInstant = int64_t;
 EventInstant eventInstantOf(const ClockReading& reading);
 // "2026-12-08 14:03:22"
 QString eventTimeText(EventInstant instant);
+// The local date and time of an instant.
+QDateTime dateTimeOfEventInstant(EventInstant instant);
 
 // Stored as numbers: never renumber a kind.
 enum class EventKind : int {

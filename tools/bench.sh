@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Runs every benchmark once, one after the other, and prints their figures (about 6 minutes;
+# Runs every benchmark once, one after the other, and prints their figures (about 8 minutes;
 # the whole-program run takes 2 x SECONDS). Not a test: nothing fails on a slow machine.
 #   tools/bench.sh [SECONDS]   (the whole-program measurement time, default 120)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
 export HX5800_SIM="$PWD/build/sim/hx5800-sim" QT_QPA_PLATFORM=offscreen
-for bench in bench_link bench_qt_modbus bench_recorder bench_chart bench_journal; do
+for bench in bench_link bench_qt_modbus bench_recorder bench_chart bench_journal bench_mqtt; do
     if [ -x "build/bench/$bench" ]; then
         echo "== $bench"
         "build/bench/$bench"

@@ -35,6 +35,10 @@ if [ -z "${HX5800_COM1:-}" ]; then
     echo "run: simulated instrument on port 1 ($HX5800_COM1); press 打开 to connect"
 fi
 
+if [ -n "${HX5800_MQTT:-}" ]; then
+    echo "run: publishing to $HX5800_MQTT (watch with: mosquitto_sub -h HOST -p PORT -t 'hx5800/#' -v)"
+fi
+
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "run: no display found; starting under a virtual X server (xvfb-run)"
     exec_prefix=(xvfb-run -a -s "-screen 0 1600x1100x24")

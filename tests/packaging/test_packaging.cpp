@@ -146,8 +146,8 @@ void TestPackaging::debPackageDeclaresItsDependencies() {
     QStringList declared;
     for (const QString& item : depends.out.trimmed().split(',', Qt::SkipEmptyParts))
         declared << item.trimmed().section(' ', 0, 0);
-    for (const char* needed :
-         {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libmodbus5", "libsqlite3-0", "fonts-wqy-zenhei"})
+    for (const char* needed : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libmodbus5", "libmosquitto1",
+                               "libsqlite3-0", "fonts-wqy-zenhei"})
         QVERIFY2(declared.contains(needed), qPrintable(needed + QString(" missing from ") + depends.out));
     // Each declared package is one this system knows (the names are Debian's, not guesses).
     for (const QString& name : declared)

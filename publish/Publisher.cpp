@@ -1,0 +1,457 @@
+#include "Publisher.h"
+
+#include "logging/SqliteRecordStore.h"
+#include "publish/PublishCursor.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace hx {
+
+QString publisherStatusText(const PublisherStatus& status) {
+    QString text = QStringLiteral("MQTT: ");
+    switch (status.state) {
+    case PublisherStatus::State::Connecting:
+        text += QStringLiteral("正在连接 ") + status.broker;
+        break;
+    case PublisherStatus::State::Connected:
+        text += QStringLiteral("已连接 ") + status.broker;
+        break;
+    case PublisherStatus::State::Retrying:
+        text += QStringLiteral("连接中断, 正在重试 ") + status.broker;
+        break;
+    case PublisherStatus::State::Refused:
+        text += QStringLiteral("代理拒绝登录 ") + status.broker;
+        break;
+    }
+    if (status.state != PublisherStatus::State::Connected && !status.reason.isEmpty())
+        text += QStringLiteral(": ") + status.reason;
+    if (status.backlog > 0) text += QStringLiteral("  待发记录 %1 条").arg(status.backlog);
+    if (status.recordsOverwritten) text += QStringLiteral("  (中断过长, 部分记录已被覆盖)");
+    return text;
+}
+
+bool publisherHealthy(const PublisherStatus& status) {
+    return status.state == PublisherStatus::State::Connected ||
+           status.state == PublisherStatus::State::Connecting;
+}
+
+namespace {
+
+// Records handed to the broker and not yet acknowledged, at most.
+constexpr size_t kWindow = 200;
+// The cursor file is written at most this often while acknowledgements come in.
+constexpr int kCursorWriteMs = 500;
+// A database that could not be opened or read is tried again this often.
+constexpr int kRetryMs = 2000;
+
+QString connackReason(int rc) {
+    switch (rc) {
+    case 1:
+        return QStringLiteral("协议版本不被接受");
+    case 2:
+        return QStringLiteral("客户标识被拒绝");
+    case 3:
+        return QStringLiteral("代理服务不可用");
+    case 4:
+        return QStringLiteral("用户名或密码错误");
+    case 5:
+        return QStringLiteral("未获授权");
+    default:
+        return QString::fromUtf8(mosquitto_connack_string(rc));
+    }
+}
+
+QString errorReason(int rc) {
+    if (rc == MOSQ_ERR_ERRNO) return QString::fromLocal8Bit(std::strerror(errno));
+    return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+std::once_flag libraryInit;
+
+} // namespace
+
+// The publisher's own thread: the connection, the ring reader and the cursor.
+class PublisherWorker : public QObject {
+  public:
+    PublisherWorker(Publisher& owner, MqttSettings settings)
+        : owner_(owner), settings_(std::move(settings)), cursorPath_(cursorPathFor(settings_.databasePath)),
+          cursorTimer_(new QTimer(this)), retryTimer_(new QTimer(this)) {
+        cursorTimer_->setSingleShot(true);
+        cursorTimer_->setInterval(kCursorWriteMs);
+        QObject::connect(cursorTimer_, &QTimer::timeout, this, [this] { saveCursor(); });
+        retryTimer_->setSingleShot(true);
+        retryTimer_->setInterval(kRetryMs);
+        QObject::connect(retryTimer_, &QTimer::timeout, this, [this] {
+            if (!ready_) prepareRing();
+            pump();
+        });
+        status_.broker = settings_.brokerText();
+    }
+
+    ~PublisherWorker() override {
+        if (mosq_) mosquitto_destroy(mosq_);
+    }
+
+    void begin() {
+        std::call_once(libraryInit, [] { mosquitto_lib_init(); });
+        const QByteArray id = QStringLiteral("hx5800-%1-%2")
+                                  .arg(settings_.topicPrefix.section(QLatin1Char('/'), -2).replace('/', '-'))
+                                  .arg(QCoreApplication::applicationPid())
+                                  .toUtf8();
+        mosq_ = mosquitto_new(id.constData(), true, this);
+        if (!mosq_) return setState(PublisherStatus::State::Retrying, QStringLiteral("无法创建客户端"));
+        mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        mosquitto_max_inflight_messages_set(mosq_, kWindow);
+        mosquitto_reconnect_delay_set(mosq_, 1, 10, true);
+        mosquitto_connect_callback_set(mosq_, &PublisherWorker::onConnect);
+        mosquitto_disconnect_callback_set(mosq_, &PublisherWorker::onDisconnect);
+        mosquitto_publish_callback_set(mosq_, &PublisherWorker::onPublish);
+        const QByteArray will = offlineMessage();
+        const QByteArray statusTopic = topic(QStringLiteral("status"));
+        mosquitto_will_set(mosq_, statusTopic.constData(), will.size(), will.constData(), 1, true);
+        if (!settings_.user.isEmpty())
+            mosquitto_username_pw_set(mosq_, settings_.user.toUtf8().constData(),
+                                      settings_.password.isEmpty() ? nullptr
+                                                                   : settings_.password.toUtf8().constData());
+        if (settings_.tls) {
+            const QByteArray ca = settings_.caFile.toUtf8();
+            const int rc =
+                mosquitto_tls_set(mosq_, ca.isEmpty() ? nullptr : ca.constData(),
+                                  ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+            if (rc != MOSQ_ERR_SUCCESS)
+                return setState(PublisherStatus::State::Retrying,
+                                QStringLiteral("TLS 设置失败: ") + errorReason(rc));
+        }
+        prepareRing();
+        // The first attempt may wait for a name lookup: this thread, never the windows'. The
+        // network thread retries by itself (1 s, doubling up to 10 s) whatever became of it.
+        const int rc =
+            mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(), settings_.port, 15);
+        if (rc != MOSQ_ERR_SUCCESS)
+            setState(PublisherStatus::State::Retrying, QStringLiteral("无法连接: ") + errorReason(rc));
+        mosquitto_loop_start(mosq_);
+    }
+
+    void finish() {
+        if (!mosq_) return;
+        if (connected_) {
+            const QByteArray message = offlineMessage();
+            const QByteArray statusTopic = topic(QStringLiteral("status"));
+            int mid = 0;
+            if (mosquitto_publish(mosq_, &mid, statusTopic.constData(), message.size(), message.constData(),
+                                  1, true) == MOSQ_ERR_SUCCESS) {
+                // Acknowledgements arrive on the network thread: wait for this one briefly.
+                finalMid_ = mid;
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+                while (!finalAcked_ && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        mosquitto_disconnect(mosq_);
+        mosquitto_loop_stop(mosq_, false);
+        saveCursor();
+    }
+
+    void noteRecord(int32_t slot) {
+        newest_ = slot;
+        pump();
+    }
+
+    void setProgramState(const ProgramState& state) {
+        if (programState_ && *programState_ == state) return;
+        programState_ = state;
+        if (connected_) sendStatus();
+    }
+
+    void setAlarmStates(const std::array<bool, kAlarmStates>& states) {
+        for (int i = 0; i < kAlarmStates; ++i) {
+            if (alarms_[i] == states[i]) continue;
+            alarms_[i] = states[i];
+            if (connected_) sendAlarm(i);
+        }
+    }
+
+    void publishEvent(const QByteArray& message) {
+        if (connected_ && send(QStringLiteral("event"), message, false)) return;
+        heldEvents_.push_back(message);
+        if (heldEvents_.size() > size_t(Publisher::kHeldEvents)) heldEvents_.pop_front();
+    }
+
+  private:
+    struct Sent {
+        int mid = 0;
+        PublishCursor record;
+        bool acked = false;
+    };
+
+    static void onConnect(mosquitto*, void* obj, int rc) {
+        auto* self = static_cast<PublisherWorker*>(obj);
+        QMetaObject::invokeMethod(
+            self, [self, rc] { self->connected(rc); }, Qt::QueuedConnection);
+    }
+    static void onDisconnect(mosquitto*, void* obj, int rc) {
+        auto* self = static_cast<PublisherWorker*>(obj);
+        QMetaObject::invokeMethod(
+            self, [self, rc] { self->disconnected(rc); }, Qt::QueuedConnection);
+    }
+    static void onPublish(mosquitto*, void* obj, int mid) {
+        auto* self = static_cast<PublisherWorker*>(obj);
+        if (mid == self->finalMid_) self->finalAcked_ = true;
+        QMetaObject::invokeMethod(
+            self, [self, mid] { self->acknowledged(mid); }, Qt::QueuedConnection);
+    }
+
+    QByteArray topic(const QString& leaf) const {
+        return (settings_.topicPrefix + QLatin1Char('/') + leaf).toUtf8();
+    }
+
+    // Hands a message to the network thread; false when the connection is gone.
+    bool send(const QString& leaf, const QByteArray& message, bool retain, int* mid = nullptr) {
+        const QByteArray t = topic(leaf);
+        const int rc =
+            mosquitto_publish(mosq_, mid, t.constData(), message.size(), message.constData(), 1, retain);
+        return rc == MOSQ_ERR_SUCCESS;
+    }
+
+    void sendStatus() {
+        // "online" once the program said what its port and instrument are (within half a second).
+        if (programState_)
+            send(QStringLiteral("status"), onlineMessage(*programState_, QDateTime::currentDateTime()), true);
+    }
+    void sendAlarm(int i) {
+        if (alarms_[i])
+            send(QStringLiteral("alarm/") + alarmStateName(i),
+                 alarmMessage(i, *alarms_[i], QDateTime::currentDateTime()), true);
+    }
+
+    void connected(int rc) {
+        if (rc != 0) return setState(PublisherStatus::State::Refused, connackReason(rc));
+        connected_ = true;
+        setState(PublisherStatus::State::Connected, {});
+        // A fresh session: whatever was in flight goes again, from the last acknowledged record.
+        sent_.clear();
+        sentUpTo_ = cursor_.slot;
+        sendStatus();
+        for (int i = 0; i < kAlarmStates; ++i)
+            sendAlarm(i);
+        while (!heldEvents_.empty() && send(QStringLiteral("event"), heldEvents_.front(), false))
+            heldEvents_.pop_front();
+        pump();
+    }
+
+    void disconnected(int rc) {
+        connected_ = false;
+        sent_.clear();
+        if (status_.state != PublisherStatus::State::Refused || rc == 0)
+            setState(PublisherStatus::State::Retrying,
+                     rc == 0 ? QString() : QStringLiteral("连接中断: ") + errorReason(rc));
+    }
+
+    void acknowledged(int mid) {
+        const auto it =
+            std::find_if(sent_.begin(), sent_.end(), [mid](const Sent& s) { return s.mid == mid; });
+        if (it == sent_.end()) return;
+        it->acked = true;
+        bool moved = false;
+        while (!sent_.empty() && sent_.front().acked) {
+            cursor_ = sent_.front().record;
+            sent_.pop_front();
+            ++status_.acknowledged;
+            moved = true;
+        }
+        if (moved) {
+            cursorDirty_ = true;
+            if (!cursorTimer_->isActive()) cursorTimer_->start();
+        }
+        pump();
+    }
+
+    void saveCursor() {
+        if (!cursorDirty_) return;
+        QString error;
+        if (writePublishCursor(cursorPath_, cursor_, &error)) cursorDirty_ = false;
+    }
+
+    std::optional<StoredRecord> recordAt(int32_t slot) {
+        if (slot < 1) return std::nullopt;
+        const auto rows = store_->selectWindow(slot - 1, slot, 1);
+        if (rows)
+            for (const StoredRecord& r : *rows)
+                if (r.id == slot) return r;
+        return std::nullopt;
+    }
+
+    // Opens the ring for reading and finds where publishing goes on: after the cursor when
+    // the ring still holds that record, else from the oldest record the ring holds.
+    void prepareRing() {
+        saveCursor(); // what was acknowledged before the database went away
+        sent_.clear();
+        SqliteStoreOptions options;
+        options.readOnly = true;
+        store_ = std::make_unique<SqliteRecordStore>(settings_.databasePath, options);
+        const auto pointer = store_->isOpen() ? store_->readPointer() : std::nullopt;
+        if (!pointer || !isRingPointer(pointer->first)) {
+            store_.reset();
+            retryTimer_->start();
+            return;
+        }
+        newest_ = pointer->first;
+        if (const auto saved = readPublishCursor(cursorPath_)) {
+            const auto record = recordAt(saved->slot);
+            if (saved->slot == 0 ||
+                (record && instantOfRecord(record->date, record->time) == saved->instant)) {
+                cursor_ = *saved;
+            } else {
+                // The ring went round since (or the database was replaced): the records after
+                // the cursor are gone. Go on from the oldest one left; the one in the slot after
+                // the newest is skipped, it is overwritten within a second.
+                const bool full = store_->hasSlot(kRingSize).value_or(false);
+                cursor_ = PublishCursor{full ? newest_ % kRingSize + 1 : 0, 0};
+                status_.recordsOverwritten = true;
+            }
+        } else {
+            // Publishing starts now: the records stored before it was switched on are not sent.
+            const auto record = recordAt(newest_);
+            cursor_ = PublishCursor{newest_, record ? instantOfRecord(record->date, record->time) : 0};
+            cursorDirty_ = true;
+            saveCursor();
+        }
+        sentUpTo_ = cursor_.slot;
+        ready_ = true;
+        publishStatus();
+    }
+
+    // Hands the records after the last one sent to the broker, oldest first, at most kWindow
+    // unacknowledged at a time.
+    void pump() {
+        if (ready_ && connected_) {
+            while (sent_.size() < kWindow && sentUpTo_ != newest_) {
+                const int32_t from = sentUpTo_ % kRingSize + 1;
+                int32_t to = from <= newest_ ? newest_ : kRingSize;
+                to = std::min<int32_t>(to, from + int32_t(kWindow - sent_.size()) - 1);
+                auto rows = store_->selectWindow(from - 1, to, to - from + 1);
+                if (!rows) {
+                    if (!store_->isOpen()) ready_ = false;
+                    retryTimer_->start();
+                    break;
+                }
+                std::sort(rows->begin(), rows->end(),
+                          [](const StoredRecord& a, const StoredRecord& b) { return a.id < b.id; });
+                for (const StoredRecord& r : *rows) {
+                    Sent sent{0, PublishCursor{r.id, instantOfRecord(r.date, r.time)}, false};
+                    if (!send(QStringLiteral("record"), recordMessage(r), false, &sent.mid)) {
+                        publishStatus();
+                        return;
+                    }
+                    sent_.push_back(sent);
+                    sentUpTo_ = r.id;
+                }
+                sentUpTo_ = to;
+            }
+        }
+        publishStatus();
+    }
+
+    void setState(PublisherStatus::State state, const QString& reason) {
+        status_.state = state;
+        status_.reason = reason;
+        publishStatus();
+    }
+
+    void publishStatus() {
+        status_.backlog = ready_ ? (newest_ - cursor_.slot + kRingSize) % kRingSize : 0;
+        owner_.setStatus(status_);
+    }
+
+    Publisher& owner_;
+    MqttSettings settings_;
+    QString cursorPath_;
+    QTimer* cursorTimer_;
+    QTimer* retryTimer_;
+    mosquitto* mosq_ = nullptr;
+    std::unique_ptr<SqliteRecordStore> store_;
+    bool ready_ = false;
+    bool connected_ = false;
+    PublishCursor cursor_;
+    bool cursorDirty_ = false;
+    int32_t sentUpTo_ = 0;
+    int32_t newest_ = 0;
+    std::deque<Sent> sent_;
+    std::optional<ProgramState> programState_;
+    std::array<std::optional<bool>, kAlarmStates> alarms_{};
+    std::deque<QByteArray> heldEvents_;
+    PublisherStatus status_;
+    std::atomic<int> finalMid_{-1};
+    std::atomic<bool> finalAcked_{false};
+};
+
+Publisher::Publisher(const MqttSettings& settings)
+    : settings_(settings), thread_(std::make_unique<QThread>()) {
+    status_.broker = settings_.brokerText();
+    worker_ = new PublisherWorker(*this, settings_);
+    worker_->moveToThread(thread_.get());
+    thread_->setObjectName(QStringLiteral("mqtt-publisher"));
+    thread_->start();
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_] { w->begin(); }, Qt::QueuedConnection);
+}
+
+Publisher::~Publisher() {
+    QMetaObject::invokeMethod(
+        worker_,
+        [w = worker_] {
+            w->finish();
+            delete w;
+        },
+        Qt::BlockingQueuedConnection);
+    thread_->quit();
+    thread_->wait();
+}
+
+void Publisher::noteRecord(const StoredRecord& record, WriteOutcome outcome) {
+    if (outcome == WriteOutcome::Failed) return;
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, slot = record.id] { w->noteRecord(slot); }, Qt::QueuedConnection);
+}
+
+void Publisher::setProgramState(const ProgramState& state) {
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, state] { w->setProgramState(state); }, Qt::QueuedConnection);
+}
+
+void Publisher::setAlarmStates(const std::array<bool, kAlarmStates>& states) {
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, states] { w->setAlarmStates(states); }, Qt::QueuedConnection);
+}
+
+void Publisher::publishEvent(const QDateTime& at, const QString& kind, const QString& text) {
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, m = eventMessage(at, kind, text)] { w->publishEvent(m); },
+        Qt::QueuedConnection);
+}
+
+PublisherStatus Publisher::status() const {
+    std::lock_guard lock(statusMutex_);
+    return status_;
+}
+
+void Publisher::setStatus(const PublisherStatus& status) {
+    std::lock_guard lock(statusMutex_);
+    status_ = status;
+}
+
+} // namespace hx

@@ -1,0 +1,83 @@
+#pragma once
+// The publisher: every stored record, the program's state, the alarm states and the journal's
+// events to a plant's MQTT broker, nothing lost across outages of the broker, the network or
+// the program.
+//
+// All its work runs on a thread of its own (reading the backlog from the ring, the cursor
+// file) and libmosquitto's network thread beneath it; every call here only hands a message
+// over and returns at once, so a broker that is down, slow or refusing never holds the
+// windows.
+//
+// Records are read from the ring, not kept in memory: after the last record the broker
+// acknowledged (the cursor) come, oldest first, every record the ring still holds, then the
+// live ones as the recorder stores them. A record may be sent twice after a crash (the
+// cursor is written at most twice a second), never lost while an outage is shorter than
+// the ring.
+#include <QDateTime>
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <mutex>
+
+#include "logging/RecordStore.h"
+#include "publish/Messages.h"
+#include "publish/MqttSettings.h"
+
+class QThread;
+
+namespace hx {
+
+// What the status line shows about the broker.
+struct PublisherStatus {
+    enum class State { Connecting, Connected, Retrying, Refused };
+    State state = State::Connecting;
+    QString broker;                  // host:port
+    QString reason;                  // why it is retrying or was refused
+    int32_t backlog = 0;             // records stored but not yet handed to the broker
+    quint64 acknowledged = 0;        // records the broker acknowledged since the start
+    bool recordsOverwritten = false; // the outage outlasted the ring: some records were lost
+};
+
+// "MQTT: 已连接 host:1883" / "MQTT: 连接中断, 正在重试 host:1883: reason" / "MQTT: 代理拒绝登录 ..."
+QString publisherStatusText(const PublisherStatus& status);
+bool publisherHealthy(const PublisherStatus& status);
+
+class PublisherWorker;
+
+class Publisher {
+  public:
+    // Starts the thread and the first connection attempt.
+    explicit Publisher(const MqttSettings& settings);
+    // Sends "offline" (retained) when connected, then disconnects; waits at most a second.
+    ~Publisher();
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    // The recorder stored a record (connect to mscom::recordWritten); failed ones are ignored.
+    void noteRecord(const StoredRecord& record, WriteOutcome outcome);
+    // The port and instrument as the status line sees them; "status" is sent when it changed.
+    void setProgramState(const ProgramState& state);
+    // Status_Bit 0..25 as they are now; each state that changed is sent (retained).
+    void setAlarmStates(const std::array<bool, kAlarmStates>& states);
+    // One event of the journal, QoS 1. Held in memory while the broker is away (at most
+    // kHeldEvents, the oldest dropped first).
+    void publishEvent(const QDateTime& at, const QString& kind, const QString& text);
+
+    PublisherStatus status() const;
+    const MqttSettings& settings() const { return settings_; }
+
+    static constexpr int kHeldEvents = 1000;
+
+  private:
+    friend class PublisherWorker;
+    void setStatus(const PublisherStatus& status);
+
+    MqttSettings settings_;
+    mutable std::mutex statusMutex_;
+    PublisherStatus status_;
+    std::unique_ptr<QThread> thread_;
+    PublisherWorker* worker_ = nullptr; // lives on thread_, deleted there
+};
+
+} // namespace hx

@@ -1,0 +1,152 @@
+// The publisher alone against a real broker: what it sends after its cursor, what it does
+// when the ring went round since, the journal's events across an outage, a broker that is
+// not there.
+#include "MqttTestSupport.h"
+
+#include "core/Clock.h"
+#include "logging/DatabaseSetup.h"
+#include "logging/SqliteRecordStore.h"
+#include "publish/PublishCursor.h"
+#include "publish/Publisher.h"
+
+#include <QtTest>
+
+using namespace hx;
+using namespace hx::test;
+
+namespace {
+
+const QString kPrefix = QStringLiteral("hx5800/bench-line");
+
+// A database with records in slots 1..count, one a second from 08:00.
+QString databaseWith(const QTemporaryDir& dir, int count) {
+    const QString path = dir.filePath("Rdatabj.db");
+    QString error;
+    if (!createRecordDatabase(path, false, &error)) return {};
+    SqliteRecordStore store(path);
+    for (int slot = 1; slot <= count; ++slot)
+        store.writeRecord(StoredRecord{
+            slot, dayNumberOf(QDate(2026, 12, 8)), dayFractionOf(QTime(8, 0).addSecs(slot)), {float(slot)}});
+    return path;
+}
+
+MqttSettings settingsFor(const BrokerProcess& broker, const QString& database) {
+    MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = broker.port();
+    settings.topicPrefix = kPrefix;
+    settings.databasePath = database;
+    return settings;
+}
+
+std::vector<int> slotsOf(const std::vector<std::pair<int, QString>>& records) {
+    std::vector<int> ids;
+    for (const auto& r : records)
+        ids.push_back(r.first);
+    return ids;
+}
+
+std::vector<int> range(int first, int last) {
+    std::vector<int> ids;
+    for (int s = first; s <= last; ++s)
+        ids.push_back(s);
+    return ids;
+}
+
+} // namespace
+
+class PublisherTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void theRecordsAfterTheCursorGoOutOldestFirstThenTheLiveOnes_data() {
+        QTest::addColumn<bool>("cursorStillInRing");
+        QTest::addColumn<int>("firstSent");
+        QTest::addColumn<bool>("overwritten");
+        QTest::newRow("the ring still holds the cursor's record") << true << 21 << false;
+        // The slot holds another record now: what followed the cursor is gone; everything the
+        // ring holds goes out, and the status line says records were lost.
+        QTest::newRow("the ring went round since") << false << 1 << true;
+    }
+    void theRecordsAfterTheCursorGoOutOldestFirstThenTheLiveOnes() {
+        QFETCH(bool, cursorStillInRing);
+        QFETCH(int, firstSent);
+        QFETCH(bool, overwritten);
+        QTemporaryDir dir;
+        const QString database = databaseWith(dir, 50);
+        QVERIFY(!database.isEmpty());
+        const RecordInstant at20 = *instantOfIsoText("2026-12-08T08:00:20");
+        QString error;
+        QVERIFY(writePublishCursor(cursorPathFor(database),
+                                   PublishCursor{20, cursorStillInRing ? at20 : at20 - 86400}, &error));
+        BrokerProcess broker;
+        QVERIFY(broker.start());
+        Subscriber subscriber(broker.port(), kPrefix + "/#");
+        QVERIFY(subscriber.waitConnected(5000));
+
+        Publisher publisher(settingsFor(broker, database));
+        QTRY_COMPARE_WITH_TIMEOUT(subscriber.records().size(), size_t(50 - firstSent + 1), 10000);
+        QCOMPARE(slotsOf(subscriber.records()), range(firstSent, 50));
+        QCOMPARE(publisher.status().recordsOverwritten, overwritten);
+        QVERIFY(publisherStatusText(publisher.status()).contains(QStringLiteral("已连接")));
+
+        // Live: the recorder's next record goes out, and the cursor follows the acknowledgements.
+        StoredRecord next{51, dayNumberOf(QDate(2026, 12, 8)), dayFractionOf(QTime(8, 0, 51)), {51}};
+        QCOMPARE(SqliteRecordStore(database).writeRecord(next), WriteOutcome::Committed);
+        publisher.noteRecord(next, WriteOutcome::Committed);
+        QTRY_COMPARE_WITH_TIMEOUT(subscriber.records().back().first, 51, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(readPublishCursor(cursorPathFor(database))->slot, 51, 5000);
+        QCOMPARE(subscriber.records().size(), size_t(50 - firstSent + 2)); // none twice
+    }
+
+    void eventsGoOutAndWaitForTheBrokerWhileItIsAway() {
+        QTemporaryDir dir;
+        const QString database = databaseWith(dir, 1);
+        BrokerProcess broker;
+        QVERIFY(broker.start());
+        Subscriber subscriber(broker.port(), kPrefix + "/event");
+        QVERIFY(subscriber.waitConnected(5000));
+        Publisher publisher(settingsFor(broker, database));
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Connected, 5000);
+
+        const QDateTime at(QDate(2026, 12, 8), QTime(9, 30, 5));
+        publisher.publishEvent(at, "alarm", QStringLiteral("CH 3 开路报警"));
+        QTRY_COMPARE_WITH_TIMEOUT(subscriber.messages().size(), size_t(1), 5000);
+        const QJsonObject first = subscriber.messages()[0].json();
+        QCOMPARE(first.value("kind").toString(), QStringLiteral("alarm"));
+        QCOMPARE(first.value("text").toString(), QStringLiteral("CH 3 开路报警"));
+        QCOMPARE(QDateTime::fromString(first.value("time").toString(), Qt::ISODate), at);
+
+        broker.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Retrying, 5000);
+        publisher.publishEvent(at.addSecs(1), "write", QStringLiteral("4097 = 2"));
+        QVERIFY(broker.start());
+        QTRY_COMPARE_WITH_TIMEOUT(subscriber.messages().size(), size_t(2), 20000);
+        QCOMPARE(subscriber.messages()[1].json().value("text").toString(), QStringLiteral("4097 = 2"));
+    }
+
+    void aBrokerThatIsNotThereIsTriedAgainAndHoldsNothingUp() {
+        QTemporaryDir dir;
+        const QString database = databaseWith(dir, 1);
+        MqttSettings settings;
+        settings.host = "127.0.0.1";
+        settings.port = 1; // nothing listens there
+        settings.topicPrefix = kPrefix;
+        settings.databasePath = database;
+        QElapsedTimer clock;
+        clock.start();
+        {
+            Publisher publisher(settings);
+            QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Retrying, 5000);
+            QVERIFY2(publisherStatusText(publisher.status()).contains(QStringLiteral("无法连接")),
+                     qPrintable(publisherStatusText(publisher.status())));
+            QTest::qWait(2500); // into the network thread's waits between attempts
+            clock.restart();
+        }
+        // The program ends promptly although the broker never answered.
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    }
+};
+
+QTEST_GUILESS_MAIN(PublisherTest)
+#include "test_publisher.moc"
