@@ -187,7 +187,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
     }
     const SimOptions& o = result.options;
     const int lines = int(!o.ptyPath.empty()) + int(!o.devicePath.empty()) + int(o.tcp());
-    if (!o.help && lines != 1) result.error = "give one of --pty PATH, --device PATH or --tcp PORT";
+    if (!o.help && lines != 1) result.error = "give either --pty PATH, --device PATH or --tcp PORT";
     return result;
 }
 
