@@ -32,8 +32,8 @@ constexpr std::chrono::milliseconds kAdapterLatency{20};
 // instrument's turnaround, plus the network. About 191 ms.
 LineTiming gatewayTiming();
 // A connection to the gateway must be made within this, or the call fails (and is retried with
-// the back-off): with the wait for an answer it stays below the window thread's 300 ms.
-constexpr std::chrono::milliseconds kGatewayConnectTimeout{50};
+// the back-off): with the longest answered exchange it stays within a quarter second.
+constexpr std::chrono::milliseconds kGatewayConnectTimeout{30};
 // What the network adds to an answer's wait (a LAN, a VPN, the gateway's own scheduling).
 constexpr std::chrono::milliseconds kNetworkAllowance{20};
 
