@@ -3,10 +3,25 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace hx::test {
+
+quint16 unusedTcpPort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
 
 SimProcess::SimProcess(QStringList extraArgs) : extraArgs_(std::move(extraArgs)) {
     // Standard error goes straight to the test's log: nothing to read, nothing to block on.

@@ -12,6 +12,9 @@
 
 namespace hx::test {
 
+// A TCP port on 127.0.0.1 that nobody listens on now (bound, read and given back).
+quint16 unusedTcpPort();
+
 class SimProcess {
   public:
     explicit SimProcess(QStringList extraArgs = {}); // e.g. {"--static", "--refuse-first-write"}
