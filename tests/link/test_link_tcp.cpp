@@ -112,6 +112,21 @@ class LinkTcpTest : public QObject {
         QCOMPARE(link.lastFailure()->kind, LinkFailure::BackOff);
     }
 
+    // Gateways close connections that stay idle for a while; the next call connects again
+    // and goes through, with no failure for the operator to see.
+    void aConnectionClosedWhileIdleIsMadeAgainAtOnce() {
+        SimProcess first({"--static"});
+        ModbusLink link;
+        QVERIFY(startAndOpen(first, link));
+        first.stop();
+        SimProcess second({"--static"});
+        second.useTcp(first.tcpPort());
+        QVERIFY2(second.start(), qPrintable(second.errorText()));
+        int32_t buffer[8];
+        QCOMPARE(readFirst(link, buffer), 0);
+        QCOMPARE(buffer[0], 2500);
+    }
+
     void anAnswerWithAnotherTransactionIdIsRefused() {
         SimProcess sim({"--static"});
         ModbusLink link;
