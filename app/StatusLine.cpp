@@ -40,6 +40,9 @@ QString linkStatusText(const LinkStats& stats, int64_t nowMs) {
                 .arg(stats.exceptions)
                 .arg(stats.refused)
                 .arg(stats.ioErrors);
+    if (stats.connectionError != 0)
+        text +=
+            QStringLiteral("  网关: ") + QString::fromStdString(connectionErrorText(stats.connectionError));
     if (stats.backingOff) text += QStringLiteral("  无应答, 每秒探测一次");
     return text;
 }

@@ -4,7 +4,9 @@
 // waits for late answers; one poll cycle against an instrument that answers at a real line's
 // speed, next to the wire time of its four transactions; and the window thread's longest
 // stall while the poll runs against a silent instrument, with the time polling takes to
-// resume once it answers again.
+// resume once it answers again; and the poll cycle through a Modbus TCP gateway on 127.0.0.1
+// (the simulator with --tcp) next to the same over a pseudo-terminal, with a call to a silent
+// gateway.
 //
 //   bench_link [transactions]   (default 1000; the simulator from HX5800_SIM or the build)
 #include "core/SharedState.h"
@@ -152,6 +154,44 @@ SilentRun silentInstrument(QCoreApplication& app, int silentSeconds) {
 
 } // namespace
 
+// The poll cycle over a pseudo-terminal and through a gateway on 127.0.0.1, in alternating
+// rounds so that both see the same load; then single calls to a silent gateway.
+std::vector<Figures> tcpAgainstPty(int cycles) {
+    hx::test::SimProcess onPty({"--static"});
+    hx::test::SimProcess onTcp({"--static"});
+    onTcp.useTcp();
+    if (!onPty.start() || !onTcp.start()) return {};
+    constexpr int32_t kPtyPort = 8, kTcpPort = 9;
+    qputenv("HX5800_COM8", onPty.devicePath().toLocal8Bit());
+    qputenv("HX5800_COM9", onTcp.devicePath().toLocal8Bit());
+    hx::ModbusLink link;
+    if (link.OpenPort_Modbus(kPtyPort, 1, 0) != 0 || link.OpenPort_Modbus(kTcpPort, 1, 0) != 0) return {};
+    hx::Com_Param[3] = 1;
+    hx::Met1 met1(link);
+    const auto cycleOn = [&](int32_t port) {
+        hx::Com_Param[0] = port;
+        return timedMs([&] { met1.Timer1_Timer(); });
+    };
+    for (int i = 0; i < 20; ++i)
+        cycleOn(kPtyPort), cycleOn(kTcpPort);
+    std::vector<double> ptyMs, tcpMs, silentMs;
+    for (int round = 0; round < 10; ++round) {
+        for (int i = 0; i < cycles / 10; ++i)
+            ptyMs.push_back(cycleOn(kPtyPort));
+        for (int i = 0; i < cycles / 10; ++i)
+            tcpMs.push_back(cycleOn(kTcpPort));
+    }
+    onTcp.command("silent on");
+    int32_t buffer[8];
+    for (int i = 0; i < 20; ++i) {
+        link.OpenPort_Modbus(kTcpPort, 1, 0); // afresh, so the back-off does not set in
+        silentMs.push_back(timedMs([&] { link.Get_3X_D8(kTcpPort, 1, 1, {buffer, 8}); }));
+    }
+    return {figuresOf("poll cycle over a pseudo-terminal", ptyMs),
+            figuresOf("poll cycle through a gateway (TCP, 127.0.0.1)", tcpMs),
+            figuresOf("silent gateway, one call", silentMs)};
+}
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("HX5800_SIM")) qputenv("HX5800_SIM", HX5800_SIM_BUILT);
@@ -241,6 +281,7 @@ int main(int argc, char** argv) {
     const PacedCycle paced9600 = pacedPollCycle(9600, 50);
     const PacedCycle paced19200 = pacedPollCycle(19200, 50);
     const SilentRun silent = silentInstrument(app, 10);
+    const std::vector<Figures> gateway = tcpAgainstPty(transactions / 4);
 
     const Figures linkF = figuresOf("link Get_3X_D8 (8 input registers)", linkMs);
     const Figures plainF = figuresOf("plain modbus_read_input_registers (8)", plainMs);
@@ -258,5 +299,14 @@ int main(int argc, char** argv) {
     std::printf("silent instrument for 10 s under the 500 ms poll: longest window-thread stall %.0f ms; "
                 "polling resumed %.0f ms after the instrument answered again\n",
                 silent.longestStallMs, silent.resumeMs);
+    if (gateway.size() == 3) {
+        std::printf("\n");
+        print(gateway);
+        std::printf("gateway / pseudo-terminal poll cycle: median %.2fx; gateway response timeout %.1f ms\n",
+                    gateway[1].median / gateway[0].median,
+                    hx::gatewayTiming().responseTimeout.count() / 1000.0);
+    } else {
+        std::fprintf(stderr, "bench_link: the gateway comparison could not start\n");
+    }
     return 0;
 }

@@ -26,6 +26,8 @@ QString failureReason(const std::optional<CallFailure>& failure) {
         return QStringLiteral("serial device error");
     case LinkFailure::BackOff:
         return QStringLiteral("not sent (instrument silent)");
+    case LinkFailure::Connection:
+        return QStringLiteral("gateway connection failed (error %1)").arg(failure->systemError);
     }
     return {};
 }

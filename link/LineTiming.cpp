@@ -17,4 +17,11 @@ LineTiming lineTimingFor(int32_t baud, bool parity) {
     return LineTiming{character, response, byteGap, longest};
 }
 
+LineTiming gatewayTiming() {
+    const LineTiming slowest = lineTimingFor(4800, true);
+    const auto frames = slowest.character * (kRequestBytes + kLongestAnswerBytes) + slowest.character * 7 / 2;
+    const auto response = frames + kInstrumentTurnaround + kNetworkAllowance;
+    return LineTiming{slowest.character, response, kAdapterLatency, response + kAdapterLatency};
+}
+
 } // namespace hx

@@ -26,4 +26,15 @@ constexpr std::chrono::milliseconds kInstrumentTurnaround{60};
 // USB serial adapters hand bytes over in bursts (latency timer, typically 16 ms).
 constexpr std::chrono::milliseconds kAdapterLatency{20};
 
+// Behind a Modbus TCP gateway the serial side runs at the gateway's own setting, unknown here:
+// the limits cover the slowest line (4800 baud with parity). The gateway forwards an answer
+// once it has the whole frame, so the first byte comes after both frames' wire time and the
+// instrument's turnaround, plus the network. About 191 ms.
+LineTiming gatewayTiming();
+// A connection to the gateway must be made within this, or the call fails (and is retried with
+// the back-off): with the longest answered exchange it stays within a quarter second.
+constexpr std::chrono::milliseconds kGatewayConnectTimeout{30};
+// What the network adds to an answer's wait (a LAN, a VPN, the gateway's own scheduling).
+constexpr std::chrono::milliseconds kNetworkAllowance{20};
+
 } // namespace hx

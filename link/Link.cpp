@@ -1,5 +1,7 @@
 #include "link/Link.h"
 
+#include <cerrno>
+
 namespace hx {
 
 std::string failureText(const CallFailure& failure) {
@@ -16,8 +18,31 @@ std::string failureText(const CallFailure& failure) {
         return "串口设备错误";
     case LinkFailure::BackOff:
         return "未发送: 仪表无应答, 等待下次探测";
+    case LinkFailure::Connection:
+        return connectionErrorText(failure.systemError);
     }
     return {};
+}
+
+std::string connectionErrorText(int systemError) {
+    switch (systemError) {
+    case ECONNREFUSED:
+        return "网关拒绝连接";
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+        return "网关不可达";
+    case ETIMEDOUT:
+        return "网关连接超时";
+    case ECONNRESET:
+    case ECONNABORTED:
+    case EPIPE:
+    case ENOTCONN:
+        return "网关断开了连接";
+    default:
+        return "网关连接失败 (错误码 " + std::to_string(systemError) + ")";
+    }
 }
 
 std::string openErrorText(const PortStatus& status) {
@@ -32,6 +57,12 @@ std::string openErrorText(const PortStatus& status) {
         return "端口被另一个程序占用";
     case OpenError::BadSetting:
         return "波特率或校验设置无效";
+    case OpenError::BadAddress:
+        return "网关地址无效 (应为 tcp://主机:端口)";
+    case OpenError::UnknownHost:
+        return "网关主机名无法解析";
+    case OpenError::Connection:
+        return connectionErrorText(status.errnoValue);
     case OpenError::Other:
         break;
     }

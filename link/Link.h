@@ -19,24 +19,28 @@ constexpr int32_t kWriteRefused = -7777;
 constexpr int32_t kCallFailed = -1;
 
 enum class LinkFailure {
-    Timeout,   // no (complete) answer within the time limits
-    Framing,   // CRC or framing error, answer from another slave, malformed answer
-    Exception, // the instrument answered with a Modbus exception
-    Refused,   // not sent: port not open, bad argument, value out of range
-    Io,        // the device failed (adapter unplugged, ...)
-    BackOff,   // not sent: the instrument is silent and the link waits before probing again
+    Timeout,    // no (complete) answer within the time limits
+    Framing,    // CRC or framing error, answer from another slave, malformed answer
+    Exception,  // the instrument answered with a Modbus exception
+    Refused,    // not sent: port not open, bad argument, value out of range
+    Io,         // the device failed (adapter unplugged, ...)
+    BackOff,    // not sent: the instrument is silent and the link waits before probing again
+    Connection, // the gateway refused, could not be reached, or dropped the connection
 };
 
 // Why one call failed: its kind and, for an exception answer, the instrument's code.
 struct CallFailure {
     LinkFailure kind = LinkFailure::Refused;
     int exceptionCode = 0; // 1 illegal function, 2 illegal address, 3 illegal value, ...
+    int systemError = 0;   // for a failed gateway connection: the system's error number
 
     bool operator==(const CallFailure&) const = default;
 };
 
 // A short text for the operator (status line, tooltip of a field whose write failed).
 std::string failureText(const CallFailure& failure);
+// Why a gateway connection failed, in Chinese, from the system's error number.
+std::string connectionErrorText(int systemError);
 
 struct LinkStats {
     uint64_t transactions = 0; // requests sent
@@ -51,6 +55,8 @@ struct LinkStats {
     bool backingOff = false;
     // wall-clock time of the last good answer (ms since the epoch), 0 before the first
     int64_t lastGoodAnswerMs = 0;
+    // The system's error number of the last failed gateway connection; 0 once connected again.
+    int connectionError = 0;
 };
 
 // Why an open failed, for the operator's text; the system's own message is in PortStatus::error.
@@ -60,6 +66,9 @@ enum class OpenError {
     NoPermission, // the account may not open it (not in the group dialout)
     Busy,         // held by another program, or by another link of this one
     BadSetting,   // a baud rate or parity the line does not know
+    BadAddress,   // tcp://... that names no gateway (no host, or no port number)
+    UnknownHost,  // the gateway's host name does not resolve
+    Connection,   // the gateway refused, could not be reached or did not answer (errnoValue says which)
     Other,
 };
 

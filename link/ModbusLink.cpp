@@ -4,13 +4,21 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include <QDateTime>
 
@@ -59,10 +67,119 @@ bool isDeviceError(int err) {
 
 // Discards whatever waits in the line: an answer that arrived after its request timed out
 // would otherwise be taken for the answer to the next request.
-void discardInput(modbus_t* ctx) {
+void discardInput(modbus_t* ctx, bool network) {
     const int fd = modbus_get_socket(ctx);
-    if (fd >= 0) ::tcflush(fd, TCIOFLUSH);
+    if (fd < 0) return;
+    if (network)
+        modbus_flush(ctx);
+    else
+        ::tcflush(fd, TCIOFLUSH);
 }
+
+bool isConnectionError(int err) {
+    return err == ECONNRESET || err == EPIPE || err == ENOTCONN || err == ECONNABORTED ||
+           err == ECONNREFUSED || err == EBADF || err == EHOSTUNREACH || err == ENETUNREACH ||
+           err == ENETDOWN;
+}
+
+// True when the gateway closed the connection (or it broke) while the port was idle.
+bool connectionClosed(modbus_t* ctx) {
+    pollfd pfd{modbus_get_socket(ctx), POLLIN | POLLRDHUP, 0};
+    return pfd.fd < 0 ||
+           (::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)));
+}
+
+struct Endpoint {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+};
+
+int lookUp(const GatewayAddress& gateway, int flags, std::vector<Endpoint>& out) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    addrinfo* list = nullptr;
+    const int rc = ::getaddrinfo(gateway.host.c_str(), gateway.service.c_str(), &hints, &list);
+    if (rc != 0) return rc;
+    for (const addrinfo* a = list; a; a = a->ai_next) {
+        Endpoint e;
+        std::memcpy(&e.address, a->ai_addr, a->ai_addrlen);
+        e.length = a->ai_addrlen;
+        out.push_back(e);
+    }
+    ::freeaddrinfo(list);
+    return 0;
+}
+
+// The gateway's addresses: a numeric one at once; a host name on a thread of its own, given
+// up after `limit`, since a lookup can hang on a name server that does not answer.
+int resolveWithin(const GatewayAddress& gateway, std::chrono::milliseconds limit,
+                  std::vector<Endpoint>& out) {
+    if (lookUp(gateway, AI_NUMERICHOST | AI_NUMERICSERV, out) == 0) return 0;
+    struct Lookup {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        int rc = EAI_AGAIN;
+        std::vector<Endpoint> endpoints;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, gateway] {
+        std::vector<Endpoint> found;
+        const int rc = lookUp(gateway, AI_NUMERICSERV, found);
+        const std::lock_guard lock(lookup->mutex);
+        lookup->rc = rc;
+        lookup->endpoints = std::move(found);
+        lookup->done = true;
+        lookup->finished.notify_all();
+    }).detach();
+    std::unique_lock lock(lookup->mutex);
+    if (!lookup->finished.wait_for(lock, limit, [&] { return lookup->done; })) return EAI_AGAIN;
+    out = std::move(lookup->endpoints);
+    return lookup->rc;
+}
+
+// Connects to the first of the addresses that accepts within `limit` in all (libmodbus's own
+// connect waits a whole response timeout per address and reports every failure as refused).
+// The socket, or -1 with errno saying why the last address failed.
+int connectWithin(const std::vector<Endpoint>& endpoints, std::chrono::milliseconds limit) {
+    const auto deadline = SteadyClock::now() + limit;
+    int err = EHOSTUNREACH;
+    for (const Endpoint& e : endpoints) {
+        const int s = ::socket(e.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (s < 0) {
+            err = errno;
+            continue;
+        }
+        const int one = 1;
+        ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        int rc = ::connect(s, reinterpret_cast<const sockaddr*>(&e.address), e.length);
+        if (rc != 0 && errno == EINPROGRESS) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+            pollfd pfd{s, POLLOUT, 0};
+            if (left > 0 && ::poll(&pfd, 1, int(left)) > 0) {
+                int soError = 0;
+                socklen_t length = sizeof soError;
+                ::getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &length);
+                rc = soError == 0 ? 0 : -1;
+                errno = soError;
+            } else {
+                errno = ETIMEDOUT;
+            }
+        }
+        if (rc == 0) return s;
+        err = errno;
+        ::close(s);
+        if (SteadyClock::now() >= deadline) break;
+    }
+    errno = err;
+    return -1;
+}
+
+// A host name lookup may take this long, at the open only.
+constexpr std::chrono::milliseconds kLookupTimeout{200};
 
 // True when more bytes arrive within `wait`.
 bool moreBytesFollow(modbus_t* ctx, std::chrono::microseconds wait) {
@@ -76,6 +193,14 @@ bool moreBytesFollow(modbus_t* ctx, std::chrono::microseconds wait) {
 struct ModbusLink::Port {
     modbus_t* ctx = nullptr;
     std::string device;
+    std::optional<GatewayAddress> gateway; // a tcp:// port
+    std::vector<Endpoint> endpoints;       // the gateway's addresses, resolved at the open
+    // A gateway's connection is made afresh before the next request (after a timeout or a
+    // broken answer: whatever comes late then goes to the closed one).
+    bool reconnect = false;
+    // The transaction id of the last request on the gateway's connection; libmodbus counts
+    // from 0 on a new context and adds one per request, and so does the traffic log.
+    uint16_t transactionId = 0;
     int32_t baud = 9600;
     char parity = 'N';
     int lockFd = -1; // holds the device's advisory lock while the port is open
@@ -93,7 +218,7 @@ struct ModbusLink::Port {
     void close() {
         if (ctx) {
             // The terminal's exclusive mode outlives the descriptor on some drivers.
-            ::ioctl(modbus_get_socket(ctx), TIOCNXCL);
+            if (!gateway) ::ioctl(modbus_get_socket(ctx), TIOCNXCL);
             modbus_close(ctx);
             modbus_free(ctx);
             ctx = nullptr;
@@ -153,8 +278,51 @@ int lockDevice(const std::string& device, PortStatus& status) {
 
 } // namespace
 
+bool ModbusLink::prepareGateway(Port& port, PortStatus& status) {
+    port.gateway = gatewayOf(port.device);
+    if (!port.gateway) {
+        status.cause = OpenError::BadAddress;
+        status.error = "not a gateway address: " + port.device;
+        return false;
+    }
+    if (const int rc = resolveWithin(*port.gateway, kLookupTimeout, port.endpoints);
+        rc != 0 || port.endpoints.empty()) {
+        status.cause = OpenError::UnknownHost;
+        status.error = rc == EAI_AGAIN ? "host name lookup timed out" : ::gai_strerror(rc);
+        return false;
+    }
+    return true;
+}
+
+// Connects within kGatewayConnectTimeout and hands the socket to libmodbus's TCP back end.
+bool ModbusLink::openGateway(Port& port, PortStatus& status) {
+    const int s = connectWithin(port.endpoints, kGatewayConnectTimeout);
+    if (s < 0) {
+        const int err = errno;
+        status.cause = OpenError::Connection;
+        status.errnoValue = err;
+        status.error = std::strerror(err);
+        return false;
+    }
+    modbus_t* ctx = modbus_new_tcp_pi(port.gateway->host.c_str(), port.gateway->service.c_str());
+    if (!ctx) {
+        noteOpenFailure(status, errno);
+        ::close(s);
+        return false;
+    }
+    modbus_set_socket(ctx, s);
+    port.ctx = ctx;
+    port.transactionId = 0;
+    const LineTiming timing = gatewayTiming();
+    setTimeout(ctx, modbus_set_response_timeout, timing.responseTimeout);
+    setTimeout(ctx, modbus_set_byte_timeout, timing.byteTimeout);
+    modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_NONE);
+    return true;
+}
+
 // Opens the device with the line settings for this link alone; the status tells why not.
 bool ModbusLink::openContext(Port& port, PortStatus& status) {
+    if (port.gateway) return openGateway(port, status);
     port.lockFd = lockDevice(port.device, status);
     if (port.lockFd < 0) return false;
     modbus_t* ctx = modbus_new_rtu(port.device.c_str(), port.baud, port.parity, 8, 1);
@@ -183,7 +351,7 @@ bool ModbusLink::openContext(Port& port, PortStatus& status) {
     // libmodbus does not flush on connect; a stale answer waiting in the line was seen to
     // be read as fresh, plausible values.
     modbus_flush(ctx);
-    discardInput(ctx);
+    discardInput(ctx, false);
     return true;
 }
 
@@ -192,20 +360,29 @@ int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t pa
     PortStatus& status = lastOpen_[port];
     status = PortStatus{};
     status.device = devicePathForPort(port);
-    const int32_t baud = baudOfChoice(baudChoice);
-    const char parity = parityOfChoice(parityChoice);
-    if (status.device.empty() || baud == 0 || parity == 0) {
-        status.error = status.device.empty() ? "no device for this port number" : "unknown line setting";
-        status.cause = status.device.empty() ? OpenError::NoDevice : OpenError::BadSetting;
-        fail(LinkFailure::Refused);
-        return kCallFailed;
-    }
     auto p = std::make_unique<Port>();
     p->device = status.device;
-    p->baud = baud;
-    p->parity = parity;
+    // Behind a gateway the line settings are the gateway's: the choices do not apply.
+    if (namesGateway(status.device)) {
+        if (!prepareGateway(*p, status)) {
+            fail(LinkFailure::Refused);
+            return kCallFailed;
+        }
+    } else {
+        p->baud = baudOfChoice(baudChoice);
+        p->parity = parityOfChoice(parityChoice);
+        if (status.device.empty() || p->baud == 0 || p->parity == 0) {
+            status.error = status.device.empty() ? "no device for this port number" : "unknown line setting";
+            status.cause = status.device.empty() ? OpenError::NoDevice : OpenError::BadSetting;
+            fail(LinkFailure::Refused);
+            return kCallFailed;
+        }
+    }
     if (!openContext(*p, status)) {
-        fail(LinkFailure::Io);
+        if (status.cause == OpenError::Connection)
+            fail(LinkFailure::Connection, 0, status.errnoValue);
+        else
+            fail(LinkFailure::Io);
         return kCallFailed;
     }
     status.open = true;
@@ -234,10 +411,22 @@ SteadyClock::time_point ModbusLink::now() const {
     return now_ ? now_() : SteadyClock::now();
 }
 
-bool ModbusLink::reopen(Port& port) {
+bool ModbusLink::reopen(Port& port, PortStatus& status) {
     port.close();
-    PortStatus status;
     return openContext(port, status);
+}
+
+void ModbusLink::lose(Port& port, int err) {
+    ++stats_.ioErrors;
+    if (port.gateway) {
+        fail(LinkFailure::Connection, 0, err);
+        stats_.connectionError = err;
+    } else {
+        fail(LinkFailure::Io);
+    }
+    port.deviceLost = true;
+    port.lastProbe = now();
+    stats_.backingOff = true;
 }
 
 ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address, bool isWrite) {
@@ -257,23 +446,35 @@ ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address, bool isWrite)
             return nullptr;
         }
         p.lastProbe = t;
-        // An unplugged adapter leaves a dead descriptor behind: open the device again.
+        // An unplugged adapter leaves a dead descriptor behind, a dropped connection a dead
+        // socket: open the device or connect again.
         if (p.deviceLost) {
-            if (!reopen(p)) {
-                ++stats_.ioErrors;
-                fail(LinkFailure::Io);
+            PortStatus status;
+            if (!reopen(p, status)) {
+                lose(p, status.errnoValue);
                 return nullptr;
             }
             p.deviceLost = false;
         }
+    }
+    // A gateway that closed an idle connection (many do after a while) is connected again at
+    // once; one that cannot be reached then is probed like a silent instrument.
+    if (p.gateway && p.ctx && (p.reconnect || connectionClosed(p.ctx))) {
+        PortStatus status;
+        if (!reopen(p, status)) {
+            lose(p, status.errnoValue);
+            return nullptr;
+        }
+        p.reconnect = false;
     }
     if (!p.ctx) {
         ++stats_.refused;
         fail(LinkFailure::Refused);
         return nullptr;
     }
-    discardInput(p.ctx);
+    discardInput(p.ctx, p.gateway.has_value());
     modbus_set_slave(p.ctx, address);
+    if (p.gateway) p.transactionId = p.transactionId < 0xFFFF ? p.transactionId + 1 : 0;
     p.sentAt = SteadyClock::now();
     ++stats_.transactions;
     return &p;
@@ -297,7 +498,8 @@ bool ModbusLink::settle(Port& port, int rc, int expected) {
     // well-formed answer may be the late one of that request (an answer carries no register
     // number). The instrument then takes up ours only now and answers it as late again: bytes
     // that arrive within that delay (plus a byte gap) unmask it.
-    if (rc == expected && port.lateAnswerPossible && port.ctx && lateAnswerFollows(port)) {
+    // Through a gateway the transaction id tells the answers apart (libmodbus checks it).
+    if (rc == expected && !port.gateway && port.lateAnswerPossible && port.ctx && lateAnswerFollows(port)) {
         rc = -1;
         errno = EMBBADDATA;
     }
@@ -307,6 +509,7 @@ bool ModbusLink::settle(Port& port, int rc, int expected) {
         port.consecutiveTimeouts = 0;
         port.lateAnswerPossible = false;
         port.backingOff = false;
+        stats_.connectionError = 0;
         lastFailure_.reset();
     } else {
         const int err = errno;
@@ -315,6 +518,7 @@ bool ModbusLink::settle(Port& port, int rc, int expected) {
             fail(LinkFailure::Timeout);
             port.lateAnswerPossible = true;
             port.timedOutSentAt = port.sentAt;
+            port.reconnect = port.gateway.has_value();
             if (++port.consecutiveTimeouts >= kTimeoutsBeforeBackOff && !port.backingOff) {
                 port.backingOff = true;
                 port.lastProbe = now();
@@ -325,20 +529,17 @@ bool ModbusLink::settle(Port& port, int rc, int expected) {
             fail(LinkFailure::Exception, err - MODBUS_ENOBASE);
             port.consecutiveTimeouts = 0;
             port.backingOff = false;
-        } else if (err >= EMBBADCRC) {
-            ++stats_.framingErrors;
-            fail(LinkFailure::Framing);
-        } else if (isDeviceError(err)) {
-            ++stats_.ioErrors;
-            fail(LinkFailure::Io);
-            port.deviceLost = true;
-            port.lastProbe = now();
+        } else if (port.gateway ? isConnectionError(err) : isDeviceError(err)) {
+            lose(port, err);
         } else {
+            // Bad CRC, wrong length or transaction id: on a connection the rest of the stream
+            // is out of step, so the next request goes out on a fresh one.
             ++stats_.framingErrors;
             fail(LinkFailure::Framing);
+            port.reconnect = port.gateway.has_value();
         }
         // Drop the rest of a broken or late answer so it cannot pass for the next one.
-        if (port.ctx) discardInput(port.ctx);
+        if (port.ctx) discardInput(port.ctx, port.gateway.has_value());
     }
     stats_.consecutiveTimeouts = port.consecutiveTimeouts;
     stats_.backingOff = port.backingOff || port.deviceLost;
@@ -388,7 +589,7 @@ int32_t ModbusLink::readRegisters(Kind kind, int32_t port, int32_t address, int3
                 answer.push_back(uint8_t(words[i]));
             }
         }
-        trace(uint8_t(address), request, answer, good, started);
+        trace(*p, uint8_t(address), request, answer, good, started);
     }
     if (!good) return kCallFailed;
     if (kind == Kind::DiscreteInputs) {
@@ -437,29 +638,35 @@ int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_
         const uint8_t request[] = {0x06, uint8_t((reg - 1) >> 8), uint8_t(reg - 1), uint8_t(value >> 8),
                                    uint8_t(value)};
         // The answer to a write echoes the request; libmodbus checks the echoed address.
-        trace(uint8_t(address), request, request, good, started);
+        trace(*p, uint8_t(address), request, request, good, started);
     }
     return good ? 0 : kWriteFailed;
 }
 
-void ModbusLink::trace(uint8_t slave, std::span<const uint8_t> requestPdu, std::span<const uint8_t> answerPdu,
-                       bool good, SteadyClock::time_point started) {
+void ModbusLink::trace(const Port& port, uint8_t slave, std::span<const uint8_t> requestPdu,
+                       std::span<const uint8_t> answerPdu, bool good, SteadyClock::time_point started) {
     const auto took = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - started);
-    const std::vector<uint8_t> request = rtuFrame(slave, requestPdu);
+    // A gateway's frames carry the MBAP header (the answer has the request's transaction id)
+    // instead of the CRC.
+    const auto frame = [&](std::span<const uint8_t> pdu) {
+        return port.gateway ? mbapFrame(port.transactionId, slave, pdu) : rtuFrame(slave, pdu);
+    };
+    const std::vector<uint8_t> request = frame(requestPdu);
     if (good) {
-        trace_->transaction(request, TraceLog::Answer::Frame, rtuFrame(slave, answerPdu), "ok", took);
+        trace_->transaction(request, TraceLog::Answer::Frame, frame(answerPdu), "ok", took);
         return;
     }
     switch (lastFailure_ ? lastFailure_->kind : LinkFailure::Framing) {
     case LinkFailure::Exception: {
         const uint8_t exception[] = {uint8_t(requestPdu[0] | 0x80), uint8_t(lastFailure_->exceptionCode)};
-        trace_->transaction(request, TraceLog::Answer::Frame, rtuFrame(slave, exception), "exception", took);
+        trace_->transaction(request, TraceLog::Answer::Frame, frame(exception), "exception", took);
         return;
     }
     case LinkFailure::Timeout:
         trace_->transaction(request, TraceLog::Answer::None, {}, "timeout", took);
         return;
     case LinkFailure::Io:
+    case LinkFailure::Connection:
         trace_->transaction(request, TraceLog::Answer::None, {}, "io-error", took);
         return;
     default:

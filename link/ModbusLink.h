@@ -1,5 +1,6 @@
 #pragma once
-// The link over libmodbus: Modbus RTU on a serial device, one context per open port.
+// The link over libmodbus: Modbus RTU on a serial device, or Modbus TCP to a serial-to-Ethernet
+// gateway (a port mapped to tcp://HOST:PORT), one context per open port.
 #include "link/LineTiming.h"
 #include "link/Link.h"
 #include "link/TraceLog.h"
@@ -50,19 +51,27 @@ class ModbusLink final : public Link {
     // as the probe); the port when a request may go out.
     Port* admit(int32_t port, int32_t address, bool isWrite);
     std::chrono::steady_clock::time_point now() const;
-    void fail(LinkFailure kind, int exceptionCode = 0) { lastFailure_ = CallFailure{kind, exceptionCode}; }
+    void fail(LinkFailure kind, int exceptionCode = 0, int systemError = 0) {
+        lastFailure_ = CallFailure{kind, exceptionCode, systemError};
+    }
+    // The device or the gateway's connection is gone (err: the system's reason): the call
+    // fails, and the first call after the back-off's probe interval opens it again.
+    void lose(Port& port, int err);
     // Counts the outcome of one transaction; true when the answer is the one asked for.
     bool settle(Port& port, int rc, int expected);
     // After a timeout: whether the answer just read was the late one of the timed-out request.
     bool lateAnswerFollows(const Port& port);
-    bool reopen(Port& port);
+    bool reopen(Port& port, PortStatus& status);
     // Opens port.device for this link alone (an advisory lock and the terminal's exclusive
-    // mode); false with the reason in status when it cannot.
+    // mode), or connects to the port's gateway; false with the reason in status when it cannot.
     static bool openContext(Port& port, PortStatus& status);
+    static bool openGateway(Port& port, PortStatus& status);
+    // Parses and resolves a tcp:// port name once, at the open; false with the reason in status.
+    static bool prepareGateway(Port& port, PortStatus& status);
     // One line in the traffic log: the request rebuilt from the call, the answer rebuilt from
     // what libmodbus accepted (answerPdu, for a good answer) or from the failure.
-    void trace(uint8_t slave, std::span<const uint8_t> requestPdu, std::span<const uint8_t> answerPdu,
-               bool good, std::chrono::steady_clock::time_point started);
+    void trace(const Port& port, uint8_t slave, std::span<const uint8_t> requestPdu,
+               std::span<const uint8_t> answerPdu, bool good, std::chrono::steady_clock::time_point started);
 
     std::map<int32_t, std::unique_ptr<Port>> ports_;
     std::map<int32_t, PortStatus> lastOpen_;

@@ -29,6 +29,14 @@ std::vector<uint8_t> rtuFrame(uint8_t slave, std::span<const uint8_t> pdu) {
     return frame;
 }
 
+std::vector<uint8_t> mbapFrame(uint16_t transactionId, uint8_t unit, std::span<const uint8_t> pdu) {
+    const size_t length = pdu.size() + 1; // the unit and the pdu
+    std::vector<uint8_t> frame{uint8_t(transactionId >> 8), uint8_t(transactionId), 0,   0,
+                               uint8_t(length >> 8),        uint8_t(length),        unit};
+    frame.insert(frame.end(), pdu.begin(), pdu.end());
+    return frame;
+}
+
 std::string hexText(std::span<const uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;

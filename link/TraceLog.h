@@ -18,6 +18,8 @@ namespace hx {
 uint16_t modbusCrc(std::span<const uint8_t> bytes);
 // slave, pdu, CRC: the frame as it travels on the line.
 std::vector<uint8_t> rtuFrame(uint8_t slave, std::span<const uint8_t> pdu);
+// transaction id, protocol 0, length, unit, pdu: the frame as it travels to a Modbus TCP gateway.
+std::vector<uint8_t> mbapFrame(uint16_t transactionId, uint8_t unit, std::span<const uint8_t> pdu);
 // "01 04 00 00": bytes as two upper-case hex digits, separated by blanks.
 std::string hexText(std::span<const uint8_t> bytes);
 

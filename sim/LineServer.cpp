@@ -7,8 +7,11 @@
 #include <ctime>
 #include <fcntl.h>
 #include <modbus/modbus.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -42,6 +45,20 @@ std::string errnoText(const std::string& what) {
 constexpr int kStaleAnswerBytes = 2048;
 constexpr int kIdleTickMs = 100;
 
+// The answer as a gateway sends it for the instrument's frame `rtu` (slave, PDU, CRC): the
+// request's transaction id, protocol 0, the length, the unit and the PDU. An instrument's frame
+// with a bad CRC (the corrupt-every fault) goes out with a wrong transaction id instead.
+std::vector<uint8_t> gatewayFrame(const uint8_t* request, const std::vector<uint8_t>& rtu) {
+    const std::span<const uint8_t> body(rtu.data(), rtu.size() - 2);
+    const uint16_t crc = modbusCrc(body);
+    const bool corrupt = rtu[rtu.size() - 2] != uint8_t(crc & 0xFF) || rtu.back() != uint8_t(crc >> 8);
+    const auto id = static_cast<uint16_t>(((request[0] << 8) | request[1]) + (corrupt ? 1 : 0));
+    const size_t length = body.size();
+    std::vector<uint8_t> out{uint8_t(id >> 8), uint8_t(id), 0, 0, uint8_t(length >> 8), uint8_t(length)};
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
 } // namespace
 
 LineServer::LineServer(SimOptions options)
@@ -55,6 +72,9 @@ LineServer::LineServer(SimOptions options)
 }
 
 LineServer::~LineServer() {
+    for (int fd : clients_)
+        ::close(fd);
+    if (listenFd_ >= 0) ::close(listenFd_);
     if (ctx_) {
         if (!options_.devicePath.empty()) modbus_close(ctx_);
         modbus_free(ctx_);
@@ -72,7 +92,48 @@ LineServer::~LineServer() {
 
 bool LineServer::open(std::string& error) {
     installSignalHandlers();
+    if (options_.tcp()) return openTcp(error);
+    servedName_ = options_.ptyPath.empty() ? options_.devicePath : options_.ptyPath;
     return options_.ptyPath.empty() ? openDevice(error) : openPty(error);
+}
+
+bool LineServer::openTcp(std::string& error) {
+    const std::string service = std::to_string(options_.tcpPort);
+    ctx_ = modbus_new_tcp_pi(options_.bindAddress.c_str(), service.c_str());
+    if (!ctx_) {
+        error = errnoText("modbus_new_tcp_pi");
+        return false;
+    }
+    listenFd_ = modbus_tcp_pi_listen(ctx_, 8);
+    if (listenFd_ < 0) {
+        error = errnoText("listening on " + options_.bindAddress + " port " + service);
+        return false;
+    }
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
+    const bool v6 = address.ss_family == AF_INET6;
+    const uint16_t port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                   : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    servedName_ = "tcp://" + (v6 ? "[" + options_.bindAddress + "]" : options_.bindAddress) + ":" +
+                  std::to_string(port);
+    return true;
+}
+
+void LineServer::acceptClient() {
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    clients_.push_back(fd);
+    log("connection accepted");
+}
+
+void LineServer::closeClient(int fd) {
+    ::close(fd);
+    std::erase(clients_, fd);
+    if (client_ == fd) client_ = -1;
+    log("connection closed");
 }
 
 bool LineServer::newContext(std::string& error) {
@@ -148,12 +209,14 @@ void LineServer::log(const std::string& text) const {
 }
 
 int LineServer::run() {
-    std::printf("ready %s\n",
-                options_.ptyPath.empty() ? options_.devicePath.c_str() : options_.ptyPath.c_str());
+    std::printf("ready %s\n", servedName_.c_str());
     std::fflush(stdout);
     while (!quit_ && !g_stopRequested) {
-        pollfd fds[2] = {{lineFd_, POLLIN, 0}, {stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0}};
-        const int rc = ::poll(fds, 2, kIdleTickMs);
+        std::vector<pollfd> fds{{options_.tcp() ? listenFd_ : lineFd_, POLLIN, 0},
+                                {stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0}};
+        for (int fd : clients_)
+            fds.push_back({fd, POLLIN, 0});
+        const int rc = ::poll(fds.data(), fds.size(), kIdleTickMs);
         instrument_.update(seconds()); // the instrument scans whether or not it is asked
         if (rc < 0) {
             if (errno == EINTR) continue;
@@ -161,7 +224,15 @@ int LineServer::run() {
             return 1;
         }
         if (fds[1].revents) readCommands();
-        if (fds[0].revents & POLLIN)
+        if (options_.tcp()) {
+            if (fds[0].revents & POLLIN) acceptClient();
+            for (size_t i = 2; i < fds.size() && !quit_; ++i) {
+                if (!fds[i].revents) continue;
+                client_ = fds[i].fd;
+                modbus_set_socket(ctx_, client_);
+                serveRequest();
+            }
+        } else if (fds[0].revents & POLLIN)
             serveRequest();
         else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
             std::fprintf(stderr, "hx5800-sim: the line is gone\n");
@@ -172,11 +243,15 @@ int LineServer::run() {
 }
 
 void LineServer::serveRequest() {
-    uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
+    uint8_t request[MODBUS_TCP_MAX_ADU_LENGTH];
     const int length = modbus_receive(ctx_, request);
     if (length < 0) {
         log(std::string("bad request: ") + modbus_strerror(errno));
-        modbus_flush(ctx_);
+        // A connection that ended or sent a broken frame is closed, as a gateway does.
+        if (options_.tcp())
+            closeClient(client_);
+        else
+            modbus_flush(ctx_);
         return;
     }
     if (length == 0) {
@@ -188,12 +263,16 @@ void LineServer::serveRequest() {
         return;
     }
     const auto received = std::chrono::steady_clock::now();
-    const std::span<const uint8_t> frame(request, static_cast<size_t>(length));
+    const std::span<const uint8_t> adu(request, static_cast<size_t>(length));
+    // Over TCP the instrument behind the gateway gets the unit, the PDU and a CRC.
+    const std::vector<uint8_t> carried = options_.tcp() ? withCrc({request + 6, request + length})
+                                                        : std::vector<uint8_t>(adu.begin(), adu.end());
+    const std::span<const uint8_t> frame(carried);
     if (options_.faults.silent) {
-        log("silent, dropped " + hexOf(frame));
+        log("silent, dropped " + hexOf(adu));
         return;
     }
-    log("rx " + hexOf(frame));
+    log("rx " + hexOf(adu));
     instrument_.update(seconds());
     const auto answer = responder_.respond(frame);
     if (!answer) {
@@ -208,7 +287,7 @@ void LineServer::serveRequest() {
         log("silenced while delaying, answer dropped");
         return;
     }
-    send(*answer);
+    send(options_.tcp() ? gatewayFrame(request, *answer) : *answer);
     if (options_.faults.silentAfter > 0 && --options_.faults.silentAfter == 0) {
         options_.faults.silent = true;
         log("silent from now on");
@@ -224,9 +303,10 @@ void LineServer::send(const std::vector<uint8_t>& frame) {
         }
     }
     log("tx " + hexOf(frame));
+    const int fd = options_.tcp() ? client_ : lineFd_;
     size_t done = 0;
-    while (done < frame.size()) {
-        const ssize_t n = ::write(lineFd_, frame.data() + done, frame.size() - done);
+    while (fd >= 0 && done < frame.size()) {
+        const ssize_t n = ::write(fd, frame.data() + done, frame.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             log(errnoText("write"));

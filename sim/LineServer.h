@@ -1,7 +1,8 @@
 #pragma once
-// The serial side of the simulator: owns the line (a new pseudo-terminal or an existing
-// device), receives requests with libmodbus, lets the Responder answer them, and reads
-// run-time commands from standard input between requests.
+// The serving side of the simulator: owns the line (a new pseudo-terminal or an existing
+// device) or, as a Modbus TCP gateway would, a listening socket and its connections; receives
+// requests with libmodbus, lets the Responder answer them, and reads run-time commands from
+// standard input between requests.
 #include "sim/Console.h"
 #include "sim/Instrument.h"
 #include "sim/Responder.h"
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 typedef struct _modbus modbus_t;
 
@@ -29,6 +31,9 @@ class LineServer {
   private:
     bool openPty(std::string& error);
     bool openDevice(std::string& error);
+    bool openTcp(std::string& error);
+    void acceptClient();
+    void closeClient(int fd);
     bool newContext(std::string& error);
     double seconds() const;
     void serveRequest();
@@ -45,8 +50,12 @@ class LineServer {
     Responder responder_;
     Console console_;
     modbus_t* ctx_ = nullptr;
-    int lineFd_ = -1;      // what libmodbus reads: the pty master or the device
-    int clientEndFd_ = -1; // our own hold on the pty's client end, so the master never sees hang-up
+    int lineFd_ = -1;          // what libmodbus reads: the pty master or the device
+    int clientEndFd_ = -1;     // our own hold on the pty's client end, so the master never sees hang-up
+    int listenFd_ = -1;        // --tcp: the listening socket
+    std::vector<int> clients_; // --tcp: the open connections
+    int client_ = -1;          // --tcp: the connection whose request is being served
+    std::string servedName_;   // what the ready line names
     std::string clientEndName_;
     bool linkMade_ = false;
     bool stdinOpen_ = true;

@@ -49,6 +49,15 @@ const std::vector<OptionRow>& optionTable() {
              o.devicePath = v;
              return std::string{};
          }},
+        {"--tcp", "PORT",
+         "serve Modbus TCP on PORT as a serial-to-Ethernet gateway would, the unit identifier being the "
+         "slave address (0: a free port, named in the ready line)",
+         number(&SimOptions::tcpPort, 0, 65535)},
+        {"--bind", "ADDRESS", "the address --tcp listens on, IPv4 or IPv6 (default 127.0.0.1)",
+         [](SimOptions& o, std::string_view v) {
+             o.bindAddress = v;
+             return std::string{};
+         }},
         {"--slave", "N",
          "slave address to answer, 1..247 (default 1, shown in 4105); other addresses are ignored",
          number(&SimOptions::slave, 1, 247)},
@@ -100,7 +109,8 @@ const std::vector<OptionRow>& optionTable() {
          }},
         {"--drop-every", "N", "do not send every Nth answer (0 = off)",
          fault(&FaultSettings::dropEvery, 1000000)},
-        {"--corrupt-every", "N", "send every Nth answer with a bad CRC (0 = off)",
+        {"--corrupt-every", "N",
+         "send every Nth answer with a bad CRC (over --tcp: with a wrong transaction id) (0 = off)",
          fault(&FaultSettings::corruptEvery, 1000000)},
         {"--exception-every", "N", "answer every Nth request with exception 06, slave device busy (0 = off)",
          fault(&FaultSettings::exceptionEvery, 1000000)},
@@ -176,14 +186,14 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         }
     }
     const SimOptions& o = result.options;
-    if (!o.help && o.ptyPath.empty() == o.devicePath.empty())
-        result.error = "give either --pty PATH or --device PATH";
+    const int lines = int(!o.ptyPath.empty()) + int(!o.devicePath.empty()) + int(o.tcp());
+    if (!o.help && lines != 1) result.error = "give either --pty PATH, --device PATH or --tcp PORT";
     return result;
 }
 
 std::string helpText() {
     std::string text =
-        "Usage: hx5800-sim (--pty PATH | --device PATH) [options]\n"
+        "Usage: hx5800-sim (--pty PATH | --device PATH | --tcp PORT) [options]\n"
         "The HX5800 instrument on a Modbus RTU line, for demonstrations and tests.\n\nOptions:\n";
     for (const OptionRow& row : optionTable()) {
         std::string head =
@@ -212,7 +222,7 @@ value for get, "ok", or "error <why>":
   set di N 0|1 set open-circuit (1..8) or short-circuit (9..16) input N
   get ir N | get hr N | get di N
   quit
-"ready <path>" is printed once the line is served.
+"ready <path>" is printed once the line is served ("ready tcp://ADDRESS:PORT" over --tcp).
 )";
     return text;
 }

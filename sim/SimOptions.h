@@ -14,6 +14,8 @@ namespace hx::sim {
 struct SimOptions {
     std::string ptyPath;    // --pty: serve a new pseudo-terminal, this path links to its client end
     std::string devicePath; // --device: serve an existing serial device
+    int tcpPort = -1;       // --tcp: serve Modbus TCP on this port, as a gateway would (0: any free port)
+    std::string bindAddress = "127.0.0.1"; // --bind: the address it listens on
     int slave = 1;
     int baud = 9600;
     char parity = 'N';   // 'N', 'O', 'E'
@@ -28,6 +30,7 @@ struct SimOptions {
 
     int baudCode() const { return baud == 4800 ? 0 : baud == 19200 ? 2 : 1; }
     int parityCode() const { return parity == 'O' ? 1 : parity == 'E' ? 2 : 0; }
+    bool tcp() const { return tcpPort >= 0; }
 };
 
 // How long an answer takes on a real line from the moment its request starts: the request's

@@ -114,6 +114,29 @@ class PortMapTest : public QObject {
                                                     : QStringLiteral("/dev/ttyS0"));
     }
 
+    void gatewayNamesAreRead_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("read"); // "host port"; empty: not a gateway's name
+        QTest::newRow("IPv4 and port") << "tcp://192.168.1.50:502"
+                                       << "192.168.1.50 502";
+        QTest::newRow("host name, 502 implied") << "tcp://gw-hall3"
+                                                << "gw-hall3 502";
+        QTest::newRow("IPv6 in brackets") << "tcp://[::1]:1502"
+                                          << "::1 1502";
+        QTest::newRow("IPv6 without brackets") << "tcp://::1:1502"
+                                               << "";
+        QTest::newRow("port not a number") << "tcp://gw:modbus"
+                                           << "";
+        QTest::newRow("port above 65535") << "tcp://gw:65536"
+                                          << "";
+    }
+    void gatewayNamesAreRead() {
+        QFETCH(QString, name);
+        QFETCH(QString, read);
+        const auto gateway = hx::gatewayOf(name.toStdString());
+        QCOMPARE(gateway ? QString::fromStdString(gateway->host + " " + gateway->service) : QString(), read);
+    }
+
     void timingFitsTheWindowThread_data() {
         QTest::addColumn<int>("baud");
         QTest::addColumn<bool>("parity");

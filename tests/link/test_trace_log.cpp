@@ -30,15 +30,19 @@ const QRegularExpression kLine(QStringLiteral(
 // hx5800-sim with --verbose: what it received and sent, from its standard error.
 class VerboseSim {
   public:
-    bool start(const QString& pty) {
-        process_.start(qEnvironmentVariable("HX5800_SIM"), {"--pty", pty, "--verbose"});
+    bool start(const QString& pty) { return start(QStringList{"--pty", pty}); }
+    // The line as options; served_ is what the ready line names.
+    bool start(const QStringList& line) {
+        process_.start(qEnvironmentVariable("HX5800_SIM"), line + QStringList{"--verbose"});
         QDeadlineTimer deadline(10000);
         while (!process_.canReadLine()) {
             if (process_.state() == QProcess::NotRunning || deadline.hasExpired()) return false;
             process_.waitForReadyRead(100);
         }
-        return process_.readLine().startsWith("ready");
+        served_ = QString::fromUtf8(process_.readLine()).trimmed();
+        return served_.startsWith("ready ") && (served_.remove(0, 6), true);
     }
+    QString served() const { return served_; }
     bool command(const QByteArray& line) {
         process_.write(line + "\n");
         QDeadlineTimer deadline(5000);
@@ -67,6 +71,7 @@ class VerboseSim {
   private:
     QProcess process_;
     QString log_;
+    QString served_;
 };
 
 } // namespace
@@ -80,6 +85,7 @@ class TestTraceLog : public QObject {
     void lineFormat();
     void sizeIsBoundedByRotation();
     void linkTracesWhatTheLineCarried();
+    void linkTracesWhatTheGatewayCarried();
 };
 
 void TestTraceLog::frames_data() {
@@ -210,6 +216,44 @@ void TestTraceLog::linkTracesWhatTheLineCarried() {
     seen.removeAt(11);
     traced.removeLast();
     QCOMPARE(traced, seen);
+}
+
+// Through a Modbus TCP gateway the frames carry the MBAP header (transaction id, protocol,
+// length, unit) instead of the CRC; the transaction ids count afresh on a new connection.
+void TestTraceLog::linkTracesWhatTheGatewayCarried() {
+    QTemporaryDir dir;
+    const QString tracePath = dir.filePath("trace.log");
+    VerboseSim sim;
+    QVERIFY(sim.start(QStringList{"--tcp", "0"}));
+    qputenv("HX5800_COM7", sim.served().toLocal8Bit());
+    qputenv("HX5800_TRACE", tracePath.toLocal8Bit());
+    hx::ModbusLink link;
+    qunsetenv("HX5800_TRACE");
+    QCOMPARE(link.OpenPort_Modbus(7, 1, 0), 0);
+
+    std::array<int32_t, 16> buffer{};
+    QCOMPARE(link.Get_3X_D8(7, 1, 1, buffer), 0);
+    QCOMPARE(link.Set_4X_D1(7, 1, 257, -5), 0);
+    QCOMPARE(link.Get_4X_D8(7, 1, 1, buffer), hx::kCallFailed); // exception 02
+    QVERIFY(sim.command("silent on"));
+    QCOMPARE(link.Get_3X_D8(7, 1, 1, buffer), hx::kCallFailed);
+    QVERIFY(sim.command("silent off"));
+    QCOMPARE(link.Get_1X_B16(7, 1, 17, buffer), 0); // on a new connection
+    link.ClosePort_Modbus(7);
+
+    QStringList traced;
+    QStringList outcomes;
+    for (const QString& line : linesOf(tracePath)) {
+        const auto m = kLine.match(line);
+        QVERIFY2(m.hasMatch(), qPrintable(line));
+        traced << "rx " + m.captured(1);
+        if (m.captured(2) != "-") traced << "tx " + m.captured(2);
+        outcomes << m.captured(3);
+    }
+    QCOMPARE(outcomes, (QStringList{"ok", "ok", "exception", "timeout", "ok"}));
+    QVERIFY2(traced[0].startsWith("rx 00 01 00 00 00 06 01 04 00 00 00 08"), qPrintable(traced[0]));
+    QVERIFY2(traced.last().startsWith("tx 00 01 00 00 00 05 01 02 02"), qPrintable(traced.last()));
+    QTRY_COMPARE(sim.frames(), traced);
 }
 
 QTEST_GUILESS_MAIN(TestTraceLog)

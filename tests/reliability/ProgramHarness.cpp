@@ -62,22 +62,30 @@ ProgramHarness::~ProgramHarness() {
     qunsetenv("HX5800_COM1");
 }
 
+std::unique_ptr<SimProcess> ProgramHarness::newSim() const {
+    auto sim = std::make_unique<SimProcess>(simArgs_);
+    if (tcp_) sim->useTcp(sim_ ? sim_->tcpPort() : 0);
+    return sim;
+}
+
 bool ProgramHarness::relink() {
+    // A gateway keeps its address: the port's name stays tcp://127.0.0.1:PORT.
+    if (tcp_) return qputenv("HX5800_COM1", sim_->devicePath().toUtf8());
     const QString stable = dir_.filePath(QStringLiteral("ttyHX"));
+    qputenv("HX5800_COM1", stable.toUtf8());
     QFile::remove(stable);
     return QFile::link(sim_->devicePath(), stable);
 }
 
 bool ProgramHarness::start() {
     resetSharedState();
-    sim_ = std::make_unique<SimProcess>(simArgs_);
+    sim_ = newSim();
     if (!sim_->start()) return why_ = sim_->errorText(), false;
     if (!relink()) return why_ = QStringLiteral("cannot link the device"), false;
     if (withDatabase_ && !QFile::exists(databasePath()) &&
         !createRecordDatabase(databasePath(), false, &why_))
         return false;
     qputenv("HX5800_DB", databasePath().toUtf8());
-    qputenv("HX5800_COM1", dir_.filePath(QStringLiteral("ttyHX")).toUtf8());
     app_ = std::make_unique<Application>();
     app_->context().endProcess = [] {};
     app_->start();
@@ -106,7 +114,7 @@ void ProgramHarness::removeDevice() {
 
 bool ProgramHarness::replaceDevice() {
     heartbeat_.suspend();
-    sim_ = std::make_unique<SimProcess>(simArgs_);
+    sim_ = newSim();
     const bool ok = sim_->start() && relink();
     heartbeat_.resume();
     return ok;

@@ -45,6 +45,10 @@ class ProgramHarness {
                             QString databaseFolder = {});
     ~ProgramHarness();
 
+    // Port 1 reaches the simulator as a Modbus TCP gateway on 127.0.0.1 (a new simulator comes
+    // back on the same TCP port). Call before start().
+    void useTcp() { tcp_ = true; }
+
     // Simulator, database, program, "打开", and the first polled values. False with the
     // reason in why().
     bool start();
@@ -78,6 +82,7 @@ class ProgramHarness {
 
   private:
     bool relink();
+    std::unique_ptr<SimProcess> newSim() const;
 
     QStringList simArgs_;
     bool withDatabase_;
@@ -90,6 +95,7 @@ class ProgramHarness {
     bool insane_ = false;
     QString firstInsane_;
     QTimer watch_;
+    bool tcp_ = false;
 };
 
 } // namespace hx::test

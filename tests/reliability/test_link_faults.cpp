@@ -13,6 +13,8 @@
 
 #include <functional>
 
+#include <sqlite3.h>
+
 using namespace hx;
 using namespace hx::test;
 
@@ -21,6 +23,19 @@ namespace {
 // The program's limits: a call to a silent instrument costs about 0.1 s of the window thread.
 constexpr qint64 kLongestStallMs = 300;
 constexpr qint64 kResumeMs = 2000;
+
+int recordCount(const QString& database) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* st = nullptr;
+    int n = -1;
+    if (sqlite3_open_v2(database.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "select count(*) from pv_data", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+        n = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return n;
+}
 
 } // namespace
 
@@ -77,6 +92,36 @@ class LinkFaultsTest : public QObject {
               resumeMs);
         QVERIFY2(program.valuesAreSane(),
                  qPrintable("a value from a broken or late answer was shown: " + program.firstInsane()));
+        QString slot;
+        QVERIFY2(program.recordsAreSane(&slot), qPrintable("a broken value was recorded in " + slot));
+        QVERIFY2(stallMs < kLongestStallMs, qPrintable(QString::number(stallMs)));
+        QVERIFY2(resumeMs >= 0 && resumeMs <= kResumeMs, qPrintable(QString::number(resumeMs)));
+    }
+
+    // The instrument behind a Modbus TCP gateway: the program records as on a serial line, and
+    // rides out the gateway going away (killed) and coming back on the same port.
+    void theProgramRidesOutAGatewayRestart() {
+        ProgramHarness program;
+        program.useTcp();
+        QVERIFY2(program.start(), qPrintable(program.why()));
+        QVERIFY(QTest::qWaitFor([&] { return recordCount(program.databasePath()) >= 2; }, 5000));
+        program.removeDevice();
+        QTest::qWait(3000);
+        program.window().updateStatusLine();
+        const QString status = program.window().statusLink->text();
+        QVERIFY2(status.contains(u8"网关: 网关拒绝连接") && status.contains(u8"每秒探测一次"),
+                 qPrintable(status));
+
+        QVERIFY(program.replaceDevice());
+        const qint64 resumeMs = program.msUntilFreshValues(5000);
+        QTest::qWait(1500);
+        program.window().updateStatusLine();
+        QVERIFY2(!program.window().statusLink->text().contains(u8"网关"),
+                 qPrintable(program.window().statusLink->text()));
+        const qint64 stallMs = program.heartbeat().longestStallMs();
+        qInfo("gateway restarted: longest stall %lld ms, polling resumed after %lld ms", stallMs, resumeMs);
+        QVERIFY2(program.valuesAreSane(),
+                 qPrintable("a value from a failed call was shown: " + program.firstInsane()));
         QString slot;
         QVERIFY2(program.recordsAreSane(&slot), qPrintable("a broken value was recorded in " + slot));
         QVERIFY2(stallMs < kLongestStallMs, qPrintable(QString::number(stallMs)));

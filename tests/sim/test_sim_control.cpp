@@ -128,6 +128,8 @@ void TestSimControl::badCommandLines_data() {
     QTest::addColumn<QString>("error");
     QTest::newRow("no line") << QStringList{"--static"} << "either --pty";
     QTest::newRow("two lines") << QStringList{"--pty", "a", "--device", "b"} << "either --pty";
+    QTest::newRow("a pseudo-terminal and a TCP port")
+        << QStringList{"--pty", "a", "--tcp", "1502"} << "either --pty";
     QTest::newRow("missing value") << QStringList{"--pty"} << "--pty needs PATH";
     QTest::newRow("unknown option") << QStringList{"--pty", "a", "--fast"} << "unknown option --fast";
     QTest::newRow("slave 0") << QStringList{"--pty", "a", "--slave", "0"} << "--slave expects";

@@ -3,10 +3,25 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace hx::test {
+
+quint16 unusedTcpPort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
 
 SimProcess::SimProcess(QStringList extraArgs) : extraArgs_(std::move(extraArgs)) {
     // Standard error goes straight to the test's log: nothing to read, nothing to block on.
@@ -32,14 +47,21 @@ bool SimProcess::start(int timeoutMs) {
         return false;
     }
     devicePath_ = dir_->filePath(QStringLiteral("ttySIM"));
-    process_.start(program, QStringList{QStringLiteral("--pty"), devicePath_} + extraArgs_);
+    const QStringList line = tcp_ ? QStringList{QStringLiteral("--tcp"), QString::number(tcpPort_)}
+                                  : QStringList{QStringLiteral("--pty"), devicePath_};
+    process_.start(program, line + extraArgs_);
     if (!process_.waitForStarted(timeoutMs)) {
         error_ = QStringLiteral("simulator did not start: %1").arg(process_.errorString());
         return false;
     }
-    const auto line = nextLine(timeoutMs);
-    if (!line || *line != QStringLiteral("ready ") + devicePath_) {
-        error_ = QStringLiteral("simulator not ready (first line \"%1\")").arg(line.value_or(QString()));
+    const auto ready = nextLine(timeoutMs);
+    if (tcp_ && ready && ready->startsWith(QStringLiteral("ready tcp://127.0.0.1:"))) {
+        devicePath_ = ready->mid(6);
+        tcpPort_ = quint16(devicePath_.section(QLatin1Char(':'), -1).toUInt());
+        if (tcpPort_ != 0) return true;
+    }
+    if (!ready || *ready != QStringLiteral("ready ") + devicePath_) {
+        error_ = QStringLiteral("simulator not ready (first line \"%1\")").arg(ready.value_or(QString()));
         stop();
         return false;
     }

@@ -12,6 +12,9 @@
 
 namespace hx::test {
 
+// A TCP port on 127.0.0.1 that nobody listens on now (bound, read and given back).
+quint16 unusedTcpPort();
+
 class SimProcess {
   public:
     explicit SimProcess(QStringList extraArgs = {}); // e.g. {"--static", "--refuse-first-write"}
@@ -19,10 +22,16 @@ class SimProcess {
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
+    // Serves Modbus TCP on 127.0.0.1 instead of a pseudo-terminal, on `port` (0: a free one,
+    // chosen by the simulator; tcpPort() names it after start()). Call before start().
+    void useTcp(quint16 port = 0) { tcpPort_ = port, tcp_ = true; }
+    quint16 tcpPort() const { return tcpPort_; }
+
     // Runs $HX5800_SIM --pty <tmp>/ttySIM <extra args> and waits for its "ready" line.
     // False (with the reason in errorText()) when it does not come up in time.
     bool start(int timeoutMs = 5000);
-    QString devicePath() const; // the pseudo-terminal link the program under test opens
+    // The pseudo-terminal link the program under test opens, or tcp://127.0.0.1:PORT.
+    QString devicePath() const;
 
     // One run-time command; true when the simulator answered "ok". Synchronous: when it
     // returns, the simulator has carried the command out.
@@ -48,6 +57,8 @@ class SimProcess {
     QProcess process_;
     QString devicePath_;
     QString error_;
+    bool tcp_ = false;
+    quint16 tcpPort_ = 0;
 };
 
 } // namespace hx::test
