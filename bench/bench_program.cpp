@@ -4,7 +4,9 @@
 // core, and its peak resident memory; then the same with the configuration window open on
 // top.
 //
-//   bench_program [SECONDS]   (default 120; the simulator from HX5800_SIM or the build)
+//   bench_program [SECONDS [SIMULATOR OPTIONS...]]   (default 120; the simulator from
+//   HX5800_SIM or the build; --demo keeps alarms, and so the event journal, busy; with
+//   HX5800_MQTT set the program publishes too)
 #include "app/Application.h"
 #include "app/ssqx.h"
 #include "logging/DatabaseSetup.h"
@@ -58,7 +60,10 @@ int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
     const int seconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 120;
 
-    hx::test::SimProcess sim(QStringList{});
+    QStringList simOptions; // after SECONDS: options for the simulator, e.g. --demo
+    for (int i = 2; i < argc; ++i)
+        simOptions << QString::fromLocal8Bit(argv[i]);
+    hx::test::SimProcess sim(simOptions);
     if (!sim.start()) {
         std::fprintf(stderr, "bench_program: %s\n", qPrintable(sim.errorText()));
         return 1;
