@@ -1,5 +1,5 @@
 // Settings files without a device: what a saved file reads back as, which files are refused,
-// and what a restore would write, skip or refuse.
+// and which values a restore refuses.
 #include "config/ParameterMap.h"
 #include "config/SettingsFile.h"
 
@@ -19,19 +19,6 @@ RegisterValues someValues() {
         values[r.reg] = p && p->list ? optionList(p->list)->items.back().value : int32_t(r.reg % 97) - 40;
     }
     return values;
-}
-
-int32_t firstOfRole(SettingsRole role) {
-    for (const SettingsRegister& r : settingsRegisters())
-        if (r.role == role) return r.reg;
-    return 0;
-}
-
-std::vector<int32_t> registersOf(const std::vector<Difference>& differences) {
-    std::vector<int32_t> regs;
-    for (const Difference& d : differences)
-        regs.push_back(d.reg);
-    return regs;
 }
 
 // A coded parameter whose list names its items (the list does not take every number).
@@ -101,37 +88,6 @@ class SettingsFileTest : public QObject {
         QString error;
         QVERIFY(!parseSettings(text, &error));
         QVERIFY2(error.startsWith(reason), qPrintable(error));
-    }
-
-    void aRestoreWritesSettingsFirstThePasswordAndTheLineSettingsLast() {
-        const RegisterValues file = someValues();
-        RegisterValues instrument;
-        for (const auto& [reg, value] : file)
-            instrument[reg] = value + 1;
-
-        const RestorePlan guarded = planRestore(file, instrument, {});
-        const RestorePlan all = planRestore(file, instrument, {true, true});
-        std::vector<int32_t> expected;
-        for (SettingsRole role : {SettingsRole::Setting, SettingsRole::Password, SettingsRole::LineSetting})
-            for (const SettingsRegister& r : settingsRegisters())
-                if (r.role == role) expected.push_back(r.reg);
-        QVERIFY(registersOf(all.writes) == expected);
-        QVERIFY(all.skipped.empty());
-        // Without the flags the same order, less what they guard; those are reported as skipped.
-        std::vector<int32_t> skipped;
-        for (const SettingsRegister& r : settingsRegisters())
-            if (r.role == SettingsRole::Password || r.role == SettingsRole::LineSetting)
-                skipped.push_back(r.reg);
-        QCOMPARE(registersOf(guarded.skipped), skipped);
-        QCOMPARE(guarded.writes.size() + skipped.size(), all.writes.size());
-        QVERIFY(std::equal(guarded.writes.begin(), guarded.writes.end(), all.writes.begin(),
-                           [](const Difference& a, const Difference& b) { return a.reg == b.reg; }));
-        // Calibration and unused registers are never planned, only shown.
-        const int32_t reference = firstOfRole(SettingsRole::Reference);
-        QVERIFY(std::none_of(all.writes.begin(), all.writes.end(), [&](const Difference& d) {
-            return settingsRegister(d.reg)->role == SettingsRole::Reference;
-        }));
-        QCOMPARE(registersOf(referenceDifferences(file, instrument)).front(), reference);
     }
 
     void aValueOutsideItsListIsRefused_data() {
