@@ -8,11 +8,13 @@
 #include <QTimer>
 
 #include <mosquitto.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -53,8 +55,10 @@ namespace {
 
 // Records handed to the broker and not yet acknowledged, at most.
 constexpr size_t kWindow = 200;
-// The cursor file is written at most this often while acknowledgements come in.
-constexpr int kCursorWriteMs = 500;
+// The cursor file is written at most this often while acknowledgements come in (a crash
+// sends the records of at most this span again; writing it every second cost more than
+// everything else the publisher does).
+constexpr int kCursorWriteMs = 5000;
 // A database that could not be opened or read is tried again this often.
 constexpr int kRetryMs = 2000;
 
@@ -75,9 +79,41 @@ QString connackReason(int rc) {
     }
 }
 
-QString errorReason(int rc) {
-    if (rc == MOSQ_ERR_ERRNO) return QString::fromLocal8Bit(std::strerror(errno));
-    return QString::fromUtf8(mosquitto_strerror(rc));
+// Why a connection failed or broke, in the operator's words. Called on the network thread
+// right after the failing call (errno is that thread's). detail: libmosquitto's last error
+// message (its TLS errors say there what went wrong).
+QString errorReason(int rc, const QString& detail = {}) {
+    switch (rc) {
+    case MOSQ_ERR_ERRNO:
+        switch (errno) {
+        case ECONNREFUSED:
+            return QStringLiteral("连接被拒绝 (代理未运行?)");
+        case ETIMEDOUT:
+            return QStringLiteral("连接超时");
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+            return QStringLiteral("网络不可达");
+        case ECONNRESET:
+        case EPIPE:
+            return QStringLiteral("连接被对方断开");
+        default:
+            return QString::fromLocal8Bit(std::strerror(errno));
+        }
+    case MOSQ_ERR_CONN_LOST:
+        return QStringLiteral("连接丢失");
+    case MOSQ_ERR_KEEPALIVE:
+        return QStringLiteral("代理无应答");
+    case MOSQ_ERR_EAI:
+        return QStringLiteral("无法解析主机名");
+    case MOSQ_ERR_PROTOCOL:
+        return QStringLiteral("协议错误");
+    case MOSQ_ERR_TLS:
+        if (detail.contains(QLatin1String("certificate verify failed")))
+            return QStringLiteral("代理的证书未通过验证 (颁发机构应与 HX5800_MQTT_CA 一致)");
+        return QStringLiteral("TLS 错误") + (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail);
+    default:
+        return QString::fromUtf8(mosquitto_strerror(rc));
+    }
 }
 
 std::once_flag libraryInit;
@@ -116,10 +152,11 @@ class PublisherWorker : public QObject {
         if (!mosq_) return setState(PublisherStatus::State::Retrying, QStringLiteral("无法创建客户端"));
         mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
         mosquitto_max_inflight_messages_set(mosq_, kWindow);
-        mosquitto_reconnect_delay_set(mosq_, 1, 10, true);
+        mosquitto_threaded_set(mosq_, true); // messages are handed over from this thread
         mosquitto_connect_callback_set(mosq_, &PublisherWorker::onConnect);
         mosquitto_disconnect_callback_set(mosq_, &PublisherWorker::onDisconnect);
         mosquitto_publish_callback_set(mosq_, &PublisherWorker::onPublish);
+        mosquitto_log_callback_set(mosq_, &PublisherWorker::onLog);
         const QByteArray will = offlineMessage();
         const QByteArray statusTopic = topic(QStringLiteral("status"));
         mosquitto_will_set(mosq_, statusTopic.constData(), will.size(), will.constData(), 1, true);
@@ -137,13 +174,12 @@ class PublisherWorker : public QObject {
                                 QStringLiteral("TLS 设置失败: ") + errorReason(rc));
         }
         prepareRing();
-        // The first attempt may wait for a name lookup: this thread, never the windows'. The
-        // network thread retries by itself (1 s, doubling up to 10 s) whatever became of it.
+        // The first attempt may wait for a name lookup: this thread, never the windows'.
         const int rc =
             mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(), settings_.port, 15);
         if (rc != MOSQ_ERR_SUCCESS)
             setState(PublisherStatus::State::Retrying, QStringLiteral("无法连接: ") + errorReason(rc));
-        mosquitto_loop_start(mosq_);
+        network_ = std::thread([this] { networkLoop(); });
     }
 
     void finish() {
@@ -161,13 +197,22 @@ class PublisherWorker : public QObject {
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         }
-        mosquitto_disconnect(mosq_);
-        mosquitto_loop_stop(mosq_, false);
+        {
+            std::lock_guard lock(networkMutex_);
+            stopping_ = true;
+        }
+        networkWake_.notify_all();
+        mosquitto_disconnect(mosq_); // wakes the network thread out of its wait for the socket
+        if (network_.joinable()) network_.join();
         saveCursor();
     }
 
-    void noteRecord(int32_t slot) {
-        newest_ = slot;
+    void noteRecord(const StoredRecord& record) {
+        newest_ = record.id;
+        // The usual case, the record after the last one sent: as the recorder stored it, without
+        // reading it back from the ring.
+        if (ready_ && connected_ && sent_.size() < kWindow && record.id == sentUpTo_ % kRingSize + 1)
+            sendRecord(record);
         pump();
     }
 
@@ -205,8 +250,51 @@ class PublisherWorker : public QObject {
     }
     static void onDisconnect(mosquitto*, void* obj, int rc) {
         auto* self = static_cast<PublisherWorker*>(obj);
+        const QString reason = rc == 0 ? QString() : errorReason(rc, self->lastError_);
         QMetaObject::invokeMethod(
-            self, [self, rc] { self->disconnected(rc); }, Qt::QueuedConnection);
+            self, [self, rc, reason] { self->disconnected(rc, reason); }, Qt::QueuedConnection);
+    }
+
+    // The network thread: libmosquitto's loop, and after any failure, the fatal ones included
+    // (a broker certificate that does not verify ends libmosquitto's own threaded loop for
+    // good), the reason told and the connection tried again after 1 s, doubling up to 10 s.
+    void networkLoop() {
+        pthread_setname_np(pthread_self(), "mqtt-network");
+        int delaySeconds = 1;
+        for (;;) {
+            lastError_.clear();
+            const int rc = mosquitto_loop(mosq_, 1000, 1);
+            if (stopping_) return;
+            if (rc == MOSQ_ERR_SUCCESS) {
+                if (connected_) delaySeconds = 1;
+                continue;
+            }
+            // Not connected: the failed attempt was told already.
+            if (rc != MOSQ_ERR_NO_CONN) {
+                const QString reason = (connected_ ? QString() : QStringLiteral("无法连接: ")) +
+                                       errorReason(rc, lastError_);
+                QMetaObject::invokeMethod(
+                    this, [this, rc, reason] { disconnected(rc, reason); }, Qt::QueuedConnection);
+            }
+            {
+                std::unique_lock lock(networkMutex_);
+                if (networkWake_.wait_for(lock, std::chrono::seconds(delaySeconds), [this] { return stopping_.load(); }))
+                    return;
+            }
+            delaySeconds = std::min(delaySeconds * 2, 10);
+            lastError_.clear();
+            const int again = mosquitto_reconnect_async(mosq_);
+            if (again != MOSQ_ERR_SUCCESS) {
+                const QString reason = QStringLiteral("无法连接: ") + errorReason(again, lastError_);
+                QMetaObject::invokeMethod(
+                    this, [this, reason] { disconnected(-1, reason); }, Qt::QueuedConnection);
+            }
+        }
+    }
+    static void onLog(mosquitto*, void* obj, int level, const char* text) {
+        if (level != MOSQ_LOG_ERR) return;
+        auto* self = static_cast<PublisherWorker*>(obj);
+        self->lastError_ = QString::fromUtf8(text); // the network thread's own
     }
     static void onPublish(mosquitto*, void* obj, int mid) {
         auto* self = static_cast<PublisherWorker*>(obj);
@@ -253,12 +341,13 @@ class PublisherWorker : public QObject {
         pump();
     }
 
-    void disconnected(int rc) {
+    // rc 0: we disconnected; -1: an attempt failed; else why the connection broke.
+    void disconnected(int rc, const QString& reason) {
         connected_ = false;
         sent_.clear();
-        if (status_.state != PublisherStatus::State::Refused || rc == 0)
-            setState(PublisherStatus::State::Retrying,
-                     rc == 0 ? QString() : QStringLiteral("连接中断: ") + errorReason(rc));
+        // A refused login stays shown; the broken connection after it says nothing new.
+        if (status_.state == PublisherStatus::State::Refused && rc > 0) return;
+        setState(PublisherStatus::State::Retrying, reason);
     }
 
     void acknowledged(int mid) {
@@ -351,19 +440,23 @@ class PublisherWorker : public QObject {
                 }
                 std::sort(rows->begin(), rows->end(),
                           [](const StoredRecord& a, const StoredRecord& b) { return a.id < b.id; });
-                for (const StoredRecord& r : *rows) {
-                    Sent sent{0, PublishCursor{r.id, instantOfRecord(r.date, r.time)}, false};
-                    if (!send(QStringLiteral("record"), recordMessage(r), false, &sent.mid)) {
+                for (const StoredRecord& r : *rows)
+                    if (!sendRecord(r)) {
                         publishStatus();
                         return;
                     }
-                    sent_.push_back(sent);
-                    sentUpTo_ = r.id;
-                }
                 sentUpTo_ = to;
             }
         }
         publishStatus();
+    }
+
+    bool sendRecord(const StoredRecord& r) {
+        Sent sent{0, PublishCursor{r.id, instantOfRecord(r.date, r.time)}, false};
+        if (!send(QStringLiteral("record"), recordMessage(r), false, &sent.mid)) return false;
+        sent_.push_back(sent);
+        sentUpTo_ = r.id;
+        return true;
     }
 
     void setState(PublisherStatus::State state, const QString& reason) {
@@ -385,7 +478,7 @@ class PublisherWorker : public QObject {
     mosquitto* mosq_ = nullptr;
     std::unique_ptr<SqliteRecordStore> store_;
     bool ready_ = false;
-    bool connected_ = false;
+    std::atomic<bool> connected_{false};
     PublishCursor cursor_;
     bool cursorDirty_ = false;
     int32_t sentUpTo_ = 0;
@@ -395,6 +488,11 @@ class PublisherWorker : public QObject {
     std::array<std::optional<bool>, kAlarmStates> alarms_{};
     std::deque<QByteArray> heldEvents_;
     PublisherStatus status_;
+    std::thread network_;
+    std::mutex networkMutex_;
+    std::condition_variable networkWake_;
+    std::atomic<bool> stopping_{false};
+    QString lastError_; // libmosquitto's last error message, on the network thread
     std::atomic<int> finalMid_{-1};
     std::atomic<bool> finalAcked_{false};
 };
@@ -425,15 +523,19 @@ Publisher::~Publisher() {
 void Publisher::noteRecord(const StoredRecord& record, WriteOutcome outcome) {
     if (outcome == WriteOutcome::Failed) return;
     QMetaObject::invokeMethod(
-        worker_, [w = worker_, slot = record.id] { w->noteRecord(slot); }, Qt::QueuedConnection);
+        worker_, [w = worker_, record] { w->noteRecord(record); }, Qt::QueuedConnection);
 }
 
 void Publisher::setProgramState(const ProgramState& state) {
+    if (handedState_ == state) return;
+    handedState_ = state;
     QMetaObject::invokeMethod(
         worker_, [w = worker_, state] { w->setProgramState(state); }, Qt::QueuedConnection);
 }
 
 void Publisher::setAlarmStates(const std::array<bool, kAlarmStates>& states) {
+    if (handedAlarms_ == states) return;
+    handedAlarms_ = states;
     QMetaObject::invokeMethod(
         worker_, [w = worker_, states] { w->setAlarmStates(states); }, Qt::QueuedConnection);
 }

@@ -11,7 +11,7 @@
 // Records are read from the ring, not kept in memory: after the last record the broker
 // acknowledged (the cursor) come, oldest first, every record the ring still holds, then the
 // live ones as the recorder stores them. A record may be sent twice after a crash (the
-// cursor is written at most twice a second), never lost while an outage is shorter than
+// cursor is written at most every five seconds), never lost while an outage is shorter than
 // the ring.
 #include <QDateTime>
 #include <QString>
@@ -19,6 +19,7 @@
 #include <array>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "logging/RecordStore.h"
 #include "publish/Messages.h"
@@ -57,6 +58,8 @@ class Publisher {
     // The recorder stored a record (connect to mscom::recordWritten); failed ones are ignored.
     void noteRecord(const StoredRecord& record, WriteOutcome outcome);
     // The port and instrument as the status line sees them; "status" is sent when it changed.
+    // Both are meant to be called often from one thread (the windows'); only a change wakes
+    // the publisher's thread.
     void setProgramState(const ProgramState& state);
     // Status_Bit 0..25 as they are now; each state that changed is sent (retained).
     void setAlarmStates(const std::array<bool, kAlarmStates>& states);
@@ -76,6 +79,8 @@ class Publisher {
     MqttSettings settings_;
     mutable std::mutex statusMutex_;
     PublisherStatus status_;
+    std::optional<ProgramState> handedState_;                  // the callers' thread only
+    std::optional<std::array<bool, kAlarmStates>> handedAlarms_; // likewise
     std::unique_ptr<QThread> thread_;
     PublisherWorker* worker_ = nullptr; // lives on thread_, deleted there
 };

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libmodbus-dev libsqlite3-dev sqlite3
-          qt6-serialbus-dev qt6-serialport-dev libmosquitto-dev mosquitto mosquitto-clients socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth fonts-wqy-zenhei
+          qt6-serialbus-dev qt6-serialport-dev libmosquitto-dev mosquitto mosquitto-clients openssl socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth fonts-wqy-zenhei
           clang-14 libfuzzer-14-dev)
 missing=()
 for p in "${packages[@]}"; do

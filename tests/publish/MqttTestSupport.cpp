@@ -3,6 +3,7 @@
 #include "logging/SqliteRecordStore.h"
 #include "publish/Messages.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTcpServer>
@@ -27,18 +28,57 @@ BrokerProcess::~BrokerProcess() {
     stop();
 }
 
+namespace {
+
+int freePort() {
+    QTcpServer probe; // a free port: the system's choice for a listener that closes again
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+} // namespace
+
+bool makeTestCertificates(const QString& folder) {
+    const auto openssl = [&](const QStringList& arguments) {
+        QProcess process;
+        process.setWorkingDirectory(folder);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("openssl"), arguments);
+        if (process.waitForFinished(30000) && process.exitCode() == 0) return true;
+        qWarning("openssl %s: %s", qPrintable(arguments.join(' ')), process.readAll().constData());
+        return false;
+    };
+    const QStringList key{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                          QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    QFile names(QDir(folder).filePath(QStringLiteral("server.ext")));
+    if (!names.open(QIODevice::WriteOnly) || names.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n") < 0)
+        return false;
+    names.close();
+    return openssl(QStringList{"req", "-x509"} + key +
+                   QStringList{"-keyout", "ca.key", "-out", "ca.crt", "-days", "2", "-subj", "/CN=hx5800 test authority"}) &&
+           openssl(QStringList{"req"} + key +
+                   QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"}) &&
+           openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
+                    "-out", "server.crt", "-days", "2", "-extfile", "server.ext"});
+}
+
+bool BrokerProcess::useTls() {
+    tlsPort_ = freePort();
+    return makeTestCertificates(dir_.path());
+}
+
 bool BrokerProcess::start() {
-    if (port_ == 0) {
-        QTcpServer probe; // a free port: the system's choice for a listener that closes again
-        probe.listen(QHostAddress::LocalHost);
-        port_ = probe.serverPort();
-    }
+    if (port_ == 0) port_ = freePort();
     // "user root": a broker started by root keeps its rights (it would become the user
     // mosquitto, which cannot reach the test's folder); no effect for anyone else.
     QString config =
         QStringLiteral("user root\nlistener %1 127.0.0.1\npersistence true\npersistence_location %2/\n")
             .arg(port_)
             .arg(dir_.path());
+    if (tlsPort_ != 0)
+        config += QStringLiteral("listener %1 127.0.0.1\ncafile %2/ca.crt\ncertfile %2/server.crt\nkeyfile %2/server.key\n")
+                      .arg(tlsPort_)
+                      .arg(dir_.path());
     if (user_.isEmpty()) {
         config += QStringLiteral("allow_anonymous true\n");
     } else {
@@ -60,6 +100,11 @@ bool BrokerProcess::start() {
             return socket.waitForConnected(100);
         },
         5000);
+}
+
+void BrokerProcess::quiet() {
+    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    process_.setStandardErrorFile(QProcess::nullDevice());
 }
 
 void BrokerProcess::stop() {

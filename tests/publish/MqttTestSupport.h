@@ -22,11 +22,17 @@ class BrokerProcess {
     // user/password non-empty: the broker takes that login only.
     explicit BrokerProcess(const QString& user = {}, const QString& password = {});
     ~BrokerProcess();
+    // A second listener for mqtts:// on tlsPort(), with a server certificate for 127.0.0.1 and
+    // localhost signed by an authority of the test's own (caFile()). Call before start().
+    bool useTls();
     bool start();  // on the same port as before, once a port was chosen
     void stop();   // SIGTERM: the broker saves its persistence and ends
     void pause();  // SIGSTOP: connections stay open, nothing is answered
     void resume(); // SIGCONT
+    void quiet(); // the broker's log not on stderr (benches)
     int port() const { return port_; }
+    int tlsPort() const { return tlsPort_; }
+    QString caFile() const { return dir_.filePath(QStringLiteral("ca.crt")); }
     QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port_); }
     QString folder() const { return dir_.path(); }
     qint64 processId() const { return process_.processId(); }
@@ -35,8 +41,13 @@ class BrokerProcess {
     QTemporaryDir dir_;
     QProcess process_;
     int port_ = 0;
+    int tlsPort_ = 0;
     QString user_, password_;
 };
+
+// In folder: ca.crt and ca.key, an authority made for the test, and server.crt and server.key,
+// a certificate it signed for 127.0.0.1 and localhost; made with the openssl command.
+bool makeTestCertificates(const QString& folder);
 
 struct ReceivedMessage {
     QString topic;
