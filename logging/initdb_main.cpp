@@ -7,6 +7,9 @@
 
 #include "logging/DatabaseSetup.h"
 #include "logging/RecordStore.h"
+#include "logging/RecorderLock.h"
+
+#include <QFileInfo>
 
 namespace {
 
@@ -20,7 +23,8 @@ void printUsage(std::FILE* to) {
                      "  --force  delete an existing file at PATH and create it anew\n"
                      "  --help   show this text\n"
                      "\n"
-                     "An existing file is left untouched unless --force is given (exit status 1).\n");
+                     "An existing file is left untouched unless --force is given (exit status 1),\n"
+                     "and --force is refused while a running program records into it.\n");
 }
 
 } // namespace
@@ -47,6 +51,20 @@ int main(int argc, char* argv[]) {
     }
     if (path.isEmpty()) path = hx::defaultDatabasePath();
 
+    // Not under a running recorder: its records would go on into a file deleted beneath it.
+    // Held while the file is made anew, so no program starts recording into the old one.
+    hx::RecorderLock lock(path);
+    if (force && QFileInfo(path).isFile() && !lock.tryTake()) {
+        if (lock.claim() == hx::RecorderClaim::OtherProgram)
+            std::fprintf(stderr, "hx5800-initdb: a running program (process %lld%s) records into %s; end it first\n",
+                         static_cast<long long>(lock.otherPid()),
+                         lock.otherHost().isEmpty() ? "" : qPrintable(QStringLiteral(" on ") + lock.otherHost()),
+                         qPrintable(QDir::toNativeSeparators(path)));
+        else
+            std::fprintf(stderr, "hx5800-initdb: cannot make sure no program records into %s: %s\n",
+                         qPrintable(QDir::toNativeSeparators(path)), qPrintable(lock.error()));
+        return 1;
+    }
     QString error;
     if (!hx::createRecordDatabase(path, force, &error)) {
         std::fprintf(stderr, "hx5800-initdb: %s\n", qPrintable(error));

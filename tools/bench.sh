@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs every benchmark once, one after the other, and prints their figures (about 8 minutes;
-# the whole-program run takes 2 x SECONDS). Not a test: nothing fails on a slow machine.
+# Runs every benchmark once, one after the other, and prints their figures (about 11 minutes;
+# the whole-program run takes 2 x SECONDS, publishing on against off about 3). Not a test: nothing fails on a slow machine.
 #   tools/bench.sh [SECONDS]   (the whole-program measurement time, default 120)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,3 +15,6 @@ for bench in bench_link bench_qt_modbus bench_recorder bench_chart bench_journal
 done
 echo "== bench_program"
 build/bench/bench_program "${1:-120}"
+echo
+echo "== bench_publish_cpu (2 pairs of 30 s; more pairs: build/bench/bench_publish_cpu PAIRS SECONDS)"
+build/bench/bench_publish_cpu 2 30

@@ -6,6 +6,7 @@
 
 #include "LoggingTestSupport.h"
 #include "logging/RecordStore.h"
+#include "logging/RecorderLock.h"
 
 using namespace hx;
 using namespace hx::testing;
@@ -36,6 +37,8 @@ void TestInitDb::run_data() {
         << "text" << QStringList{"@"} << false << 1 << false << "already exists";
     QTest::newRow("--force recreates a database with records")
         << "recording" << QStringList{"--force", "@"} << false << 0 << true << "created";
+    QTest::newRow("--force is refused while a program records there")
+        << "recording, lock held" << QStringList{"--force", "@"} << false << 1 << false << "records into";
     QTest::newRow("--force after the path")
         << "text" << QStringList{"@", "--force"} << false << 0 << true << "created";
     QTest::newRow("a folder is refused even with --force")
@@ -59,13 +62,15 @@ void TestInitDb::run() {
     QTemporaryDir dir;
     const QString path = dir.filePath("Trendlog/sub/Rdatabj.db");
     QByteArray contentBefore;
-    if (before == "recording") {
+    RecorderLock recorder(path); // taken below as a running program takes it
+    if (before.startsWith("recording")) {
         QVERIFY(QDir().mkpath(dir.filePath("Trendlog/sub")));
         QString error;
         QVERIFY2(createRecordDatabase(path, false, &error), qPrintable(error));
         Db db(path);
         QVERIFY(db.fillRing(100, 60, QDateTime(QDate(2024, 3, 14), QTime(9, 0))));
         QVERIFY(db.exec("pragma wal_checkpoint(truncate)"));
+        if (before.endsWith("lock held")) QVERIFY(recorder.tryTake());
     } else if (before == "text") {
         QVERIFY(QDir().mkpath(dir.filePath("Trendlog/sub")));
         QFile f(path);
