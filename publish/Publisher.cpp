@@ -79,13 +79,13 @@ QString connackReason(int rc) {
     }
 }
 
-// Why a connection failed or broke, in the operator's words. Called on the network thread
-// right after the failing call (errno is that thread's). detail: libmosquitto's last error
-// message (its TLS errors say there what went wrong).
-QString errorReason(int rc, const QString& detail = {}) {
+// Why a connection failed or broke, in the operator's words. error: errno right after the
+// failing call, on the thread that made it; detail: libmosquitto's last error message (its
+// TLS errors say there what went wrong).
+QString errorReason(int rc, int error, const QString& detail = {}) {
     switch (rc) {
     case MOSQ_ERR_ERRNO:
-        switch (errno) {
+        switch (error) {
         case ECONNREFUSED:
             return QStringLiteral("连接被拒绝 (代理未运行?)");
         case ETIMEDOUT:
@@ -97,7 +97,7 @@ QString errorReason(int rc, const QString& detail = {}) {
         case EPIPE:
             return QStringLiteral("连接被对方断开");
         default:
-            return QString::fromLocal8Bit(std::strerror(errno));
+            return QString::fromLocal8Bit(std::strerror(error));
         }
     case MOSQ_ERR_CONN_LOST:
         return QStringLiteral("连接丢失");
@@ -171,14 +171,15 @@ class PublisherWorker : public QObject {
                                   ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
             if (rc != MOSQ_ERR_SUCCESS)
                 return setState(PublisherStatus::State::Retrying,
-                                QStringLiteral("TLS 设置失败: ") + errorReason(rc));
+                                QStringLiteral("TLS 设置失败: ") + errorReason(rc, errno));
         }
         prepareRing();
         // The first attempt may wait for a name lookup: this thread, never the windows'.
         const int rc =
             mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(), settings_.port, 15);
+        const int error = errno;
         if (rc != MOSQ_ERR_SUCCESS)
-            setState(PublisherStatus::State::Retrying, QStringLiteral("无法连接: ") + errorReason(rc));
+            setState(PublisherStatus::State::Retrying, QStringLiteral("无法连接: ") + errorReason(rc, error));
         network_ = std::thread([this] { networkLoop(); });
     }
 
@@ -250,7 +251,8 @@ class PublisherWorker : public QObject {
     }
     static void onDisconnect(mosquitto*, void* obj, int rc) {
         auto* self = static_cast<PublisherWorker*>(obj);
-        const QString reason = rc == 0 ? QString() : errorReason(rc, self->lastError_);
+        const int error = errno;
+        const QString reason = rc == 0 ? QString() : errorReason(rc, error, self->lastError());
         QMetaObject::invokeMethod(
             self, [self, rc, reason] { self->disconnected(rc, reason); }, Qt::QueuedConnection);
     }
@@ -262,8 +264,9 @@ class PublisherWorker : public QObject {
         pthread_setname_np(pthread_self(), "mqtt-network");
         int delaySeconds = 1;
         for (;;) {
-            lastError_.clear();
+            setLastError({});
             const int rc = mosquitto_loop(mosq_, 1000, 1);
+            const int error = errno;
             if (stopping_) return;
             if (rc == MOSQ_ERR_SUCCESS) {
                 if (connected_) delaySeconds = 1;
@@ -272,7 +275,7 @@ class PublisherWorker : public QObject {
             // Not connected: the failed attempt was told already.
             if (rc != MOSQ_ERR_NO_CONN) {
                 const QString reason = (connected_ ? QString() : QStringLiteral("无法连接: ")) +
-                                       errorReason(rc, lastError_);
+                                       errorReason(rc, error, lastError());
                 QMetaObject::invokeMethod(
                     this, [this, rc, reason] { disconnected(rc, reason); }, Qt::QueuedConnection);
             }
@@ -282,10 +285,11 @@ class PublisherWorker : public QObject {
                     return;
             }
             delaySeconds = std::min(delaySeconds * 2, 10);
-            lastError_.clear();
+            setLastError({});
             const int again = mosquitto_reconnect_async(mosq_);
+            const int againError = errno;
             if (again != MOSQ_ERR_SUCCESS) {
-                const QString reason = QStringLiteral("无法连接: ") + errorReason(again, lastError_);
+                const QString reason = QStringLiteral("无法连接: ") + errorReason(again, againError, lastError());
                 QMetaObject::invokeMethod(
                     this, [this, reason] { disconnected(-1, reason); }, Qt::QueuedConnection);
             }
@@ -294,7 +298,7 @@ class PublisherWorker : public QObject {
     static void onLog(mosquitto*, void* obj, int level, const char* text) {
         if (level != MOSQ_LOG_ERR) return;
         auto* self = static_cast<PublisherWorker*>(obj);
-        self->lastError_ = QString::fromUtf8(text); // the network thread's own
+        self->setLastError(QString::fromUtf8(text));
     }
     static void onPublish(mosquitto*, void* obj, int mid) {
         auto* self = static_cast<PublisherWorker*>(obj);
@@ -492,7 +496,17 @@ class PublisherWorker : public QObject {
     std::mutex networkMutex_;
     std::condition_variable networkWake_;
     std::atomic<bool> stopping_{false};
-    QString lastError_; // libmosquitto's last error message, on the network thread
+    // libmosquitto's last error message (logged on whichever thread called into it).
+    QString lastError() const {
+        std::lock_guard lock(errorMutex_);
+        return lastError_;
+    }
+    void setLastError(const QString& text) {
+        std::lock_guard lock(errorMutex_);
+        lastError_ = text;
+    }
+    mutable std::mutex errorMutex_;
+    QString lastError_;
     std::atomic<int> finalMid_{-1};
     std::atomic<bool> finalAcked_{false};
 };
