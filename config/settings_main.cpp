@@ -11,6 +11,7 @@
 #include "config/SettingsFile.h"
 #include "config/SettingsTransfer.h"
 #include "link/ModbusLink.h"
+#include "link/PortMap.h"
 
 using namespace hx::config;
 
@@ -355,10 +356,14 @@ int main(int argc, char* argv[]) {
                           .arg(line.port)
                           .arg(QString::fromStdString(status.device), QString::fromStdString(status.error)));
     }
+    // Behind a gateway the address is the unit identifier; the baud rate and parity are the
+    // gateway's own business, not this line's.
+    const std::string device = link.portStatus(line.port).device;
     const QString lineDescription =
         QStringLiteral("port %1 (%2), %3")
             .arg(line.port)
-            .arg(QString::fromStdString(link.portStatus(line.port).device), lineText(line));
+            .arg(QString::fromStdString(device),
+                 hx::namesGateway(device) ? QStringLiteral("unit identifier %1").arg(line.address) : lineText(line));
     if (command->action == QLatin1String("save")) return save(link, *command, lineDescription);
 
     const std::optional<RegisterValues> instrument = readSettings(link, line, &why);

@@ -114,6 +114,20 @@ class SettingsToolTest : public QObject {
         QVERIFY(calibrationBefore != 1);
     }
 
+    // Behind a Modbus TCP gateway the file names the gateway and the unit identifier, not a
+    // baud rate the line does not have.
+    void aFileSavedThroughAGatewayNamesItsUnit() {
+        SimProcess sim({"--static"});
+        sim.useTcp();
+        QVERIFY(startAndSave(sim));
+        QFile saved(file());
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(saved.readAll());
+        QVERIFY2(text.contains(QStringLiteral("(tcp://127.0.0.1:%1), unit identifier 1\n").arg(sim.tcpPort())),
+                 qPrintable(text.left(300)));
+        QVERIFY(!text.contains(QStringLiteral("baud")));
+    }
+
     void lineSettingsAndThePasswordNeedTheirFlagsAndTheLineGoesLast() {
         SimProcess sim({"--static"});
         QVERIFY(startAndSave(sim));
