@@ -99,10 +99,12 @@ class PublishProgramTest : public QObject {
         QTest::qWait(3000);
         broker.resume();
         broker.stop();
+        QElapsedTimer stopped;
+        stopped.start();
         const size_t beforeOutage = recordsInDatabase(program.databasePath()).size();
         QTRY_VERIFY_WITH_TIMEOUT(
             program.window().statusRecording->text().contains(QStringLiteral("正在重试")), 5000);
-        QTest::qWait(15000);
+        QTest::qWait(int(std::max<qint64>(0, 20000 - stopped.elapsed()))); // gone for 20 s
         const qint64 stall = program.heartbeat().longestStallMs();
         QVERIFY(program.window().statusRecording->text().contains(QStringLiteral("待发记录")));
         QVERIFY(broker.start());
