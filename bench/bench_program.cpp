@@ -16,8 +16,8 @@
 #include "support/SimProcess.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -50,7 +50,8 @@ double peakResidentMiB() {
 // Nanoseconds each thread of this process ran, by thread name (threads of one name summed).
 std::map<QByteArray, double> threadRunTimes() {
     std::map<QByteArray, double> times;
-    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
         QFile schedstat(QStringLiteral("/proc/self/task/%1/schedstat").arg(task));
         if (!comm.open(QIODevice::ReadOnly) || !schedstat.open(QIODevice::ReadOnly)) continue;
@@ -73,7 +74,8 @@ double cpuShareOver(int seconds, std::map<QByteArray, double>* perThread = nullp
     if (perThread) {
         for (const auto& [name, ns] : threadRunTimes()) {
             const auto before = threads0.find(name);
-            (*perThread)[name] = 100.0 * (ns - (before == threads0.end() ? 0 : before->second)) / 1e9 / wallSeconds;
+            (*perThread)[name] =
+                100.0 * (ns - (before == threads0.end() ? 0 : before->second)) / 1e9 / wallSeconds;
         }
     }
     return 100.0 * (cpuSeconds() - cpu0) / wallSeconds;

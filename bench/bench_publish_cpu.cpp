@@ -28,7 +28,8 @@ double median(std::vector<double> values) {
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-std::optional<Run> runProgram(bool publishing, const QString& brokerUrl, int seconds, const QStringList& simOptions) {
+std::optional<Run> runProgram(bool publishing, const QString& brokerUrl, int seconds,
+                              const QStringList& simOptions) {
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("HX5800_MQTT"));
@@ -42,7 +43,8 @@ std::optional<Run> runProgram(bool publishing, const QString& brokerUrl, int sec
     Run run;
     bool found = false;
     const QRegularExpression share(QStringLiteral("\\s([0-9.]+)\\s+[0-9.]+$"));
-    for (const QString& line : QString::fromLocal8Bit(program.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+    for (const QString& line :
+         QString::fromLocal8Bit(program.readAllStandardOutput()).split(QLatin1Char('\n'))) {
         if (line.startsWith(QLatin1String("main window live"))) {
             const auto m = share.match(line);
             if (m.hasMatch()) run.total = m.captured(1).toDouble(), found = true;
@@ -85,7 +87,8 @@ int main(int argc, char** argv) {
         }
     }
     const double offMedian = median(off), onMedian = median(on);
-    std::printf("\nmedian off %.2f %%, on %.2f %% of one core: on/off %.3f x; the publisher's threads %.2f %%\n",
-                offMedian, onMedian, onMedian / offMedian, median(publisher));
+    std::printf(
+        "\nmedian off %.2f %%, on %.2f %% of one core: on/off %.3f x; the publisher's threads %.2f %%\n",
+        offMedian, onMedian, onMedian / offMedian, median(publisher));
     return 0;
 }

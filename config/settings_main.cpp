@@ -362,8 +362,9 @@ int main(int argc, char* argv[]) {
     const QString lineDescription =
         QStringLiteral("port %1 (%2), %3")
             .arg(line.port)
-            .arg(QString::fromStdString(device),
-                 hx::namesGateway(device) ? QStringLiteral("unit identifier %1").arg(line.address) : lineText(line));
+            .arg(QString::fromStdString(device), hx::namesGateway(device)
+                                                     ? QStringLiteral("unit identifier %1").arg(line.address)
+                                                     : lineText(line));
     if (command->action == QLatin1String("save")) return save(link, *command, lineDescription);
 
     const std::optional<RegisterValues> instrument = readSettings(link, line, &why);

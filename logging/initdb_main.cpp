@@ -56,10 +56,11 @@ int main(int argc, char* argv[]) {
     hx::RecorderLock lock(path);
     if (force && QFileInfo(path).isFile() && !lock.tryTake()) {
         if (lock.claim() == hx::RecorderClaim::OtherProgram)
-            std::fprintf(stderr, "hx5800-initdb: a running program (process %lld%s) records into %s; end it first\n",
-                         static_cast<long long>(lock.otherPid()),
-                         lock.otherHost().isEmpty() ? "" : qPrintable(QStringLiteral(" on ") + lock.otherHost()),
-                         qPrintable(QDir::toNativeSeparators(path)));
+            std::fprintf(
+                stderr, "hx5800-initdb: a running program (process %lld%s) records into %s; end it first\n",
+                static_cast<long long>(lock.otherPid()),
+                lock.otherHost().isEmpty() ? "" : qPrintable(QStringLiteral(" on ") + lock.otherHost()),
+                qPrintable(QDir::toNativeSeparators(path)));
         else
             std::fprintf(stderr, "hx5800-initdb: cannot make sure no program records into %s: %s\n",
                          qPrintable(QDir::toNativeSeparators(path)), qPrintable(lock.error()));

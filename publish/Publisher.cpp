@@ -281,7 +281,8 @@ class PublisherWorker : public QObject {
             }
             {
                 std::unique_lock lock(networkMutex_);
-                if (networkWake_.wait_for(lock, std::chrono::seconds(delaySeconds), [this] { return stopping_.load(); }))
+                if (networkWake_.wait_for(lock, std::chrono::seconds(delaySeconds),
+                                          [this] { return stopping_.load(); }))
                     return;
             }
             delaySeconds = std::min(delaySeconds * 2, 10);
@@ -289,7 +290,8 @@ class PublisherWorker : public QObject {
             const int again = mosquitto_reconnect_async(mosq_);
             const int againError = errno;
             if (again != MOSQ_ERR_SUCCESS) {
-                const QString reason = QStringLiteral("无法连接: ") + errorReason(again, againError, lastError());
+                const QString reason =
+                    QStringLiteral("无法连接: ") + errorReason(again, againError, lastError());
                 QMetaObject::invokeMethod(
                     this, [this, reason] { disconnected(-1, reason); }, Qt::QueuedConnection);
             }

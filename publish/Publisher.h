@@ -79,7 +79,7 @@ class Publisher {
     MqttSettings settings_;
     mutable std::mutex statusMutex_;
     PublisherStatus status_;
-    std::optional<ProgramState> handedState_;                  // the callers' thread only
+    std::optional<ProgramState> handedState_;                    // the callers' thread only
     std::optional<std::array<bool, kAlarmStates>> handedAlarms_; // likewise
     std::unique_ptr<QThread> thread_;
     PublisherWorker* worker_ = nullptr; // lives on thread_, deleted there

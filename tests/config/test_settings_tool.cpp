@@ -123,8 +123,9 @@ class SettingsToolTest : public QObject {
         QFile saved(file());
         QVERIFY(saved.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(saved.readAll());
-        QVERIFY2(text.contains(QStringLiteral("(tcp://127.0.0.1:%1), unit identifier 1\n").arg(sim.tcpPort())),
-                 qPrintable(text.left(300)));
+        QVERIFY2(
+            text.contains(QStringLiteral("(tcp://127.0.0.1:%1), unit identifier 1\n").arg(sim.tcpPort())),
+            qPrintable(text.left(300)));
         QVERIFY(!text.contains(QStringLiteral("baud")));
     }
 

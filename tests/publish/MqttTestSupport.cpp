@@ -55,11 +55,12 @@ bool makeTestCertificates(const QString& folder) {
         return false;
     names.close();
     return openssl(QStringList{"req", "-x509"} + key +
-                   QStringList{"-keyout", "ca.key", "-out", "ca.crt", "-days", "2", "-subj", "/CN=hx5800 test authority"}) &&
+                   QStringList{"-keyout", "ca.key", "-out", "ca.crt", "-days", "2", "-subj",
+                               "/CN=hx5800 test authority"}) &&
            openssl(QStringList{"req"} + key +
                    QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"}) &&
-           openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
-                    "-out", "server.crt", "-days", "2", "-extfile", "server.ext"});
+           openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+                    "-CAcreateserial", "-out", "server.crt", "-days", "2", "-extfile", "server.ext"});
 }
 
 bool BrokerProcess::useTls() {
@@ -76,9 +77,11 @@ bool BrokerProcess::start() {
             .arg(port_)
             .arg(dir_.path());
     if (tlsPort_ != 0)
-        config += QStringLiteral("listener %1 127.0.0.1\ncafile %2/ca.crt\ncertfile %2/server.crt\nkeyfile %2/server.key\n")
-                      .arg(tlsPort_)
-                      .arg(dir_.path());
+        config +=
+            QStringLiteral(
+                "listener %1 127.0.0.1\ncafile %2/ca.crt\ncertfile %2/server.crt\nkeyfile %2/server.key\n")
+                .arg(tlsPort_)
+                .arg(dir_.path());
     if (user_.isEmpty()) {
         config += QStringLiteral("allow_anonymous true\n");
     } else {
