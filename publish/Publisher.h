@@ -4,7 +4,7 @@
 // the program.
 //
 // All its work runs on a thread of its own (reading the backlog from the ring, the cursor
-// file) and libmosquitto's network thread beneath it; every call here only hands a message
+// file) and a network thread beneath it running libmosquitto's loop; every call here only hands a message
 // over and returns at once, so a broker that is down, slow or refusing never holds the
 // windows.
 //
