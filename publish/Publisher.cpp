@@ -264,7 +264,9 @@ class PublisherWorker : public QObject {
         pthread_setname_np(pthread_self(), "mqtt-network");
         int delaySeconds = 1;
         for (;;) {
-            setLastError({});
+            // An error is logged in the call that met it, which may still return success (a
+            // TLS handshake that failed shows in the next call's result): its message is kept
+            // until the failure has been told.
             const int rc = mosquitto_loop(mosq_, 1000, 1);
             const int error = errno;
             if (stopping_) return;
@@ -278,6 +280,7 @@ class PublisherWorker : public QObject {
                                        errorReason(rc, error, lastError());
                 QMetaObject::invokeMethod(
                     this, [this, rc, reason] { disconnected(rc, reason); }, Qt::QueuedConnection);
+                setLastError({});
             }
             {
                 std::unique_lock lock(networkMutex_);
