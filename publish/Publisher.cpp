@@ -178,8 +178,11 @@ class PublisherWorker : public QObject {
         const int rc =
             mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(), settings_.port, 15);
         const int error = errno;
+        // On the loopback a TLS handshake may already fail here, with its message logged.
         if (rc != MOSQ_ERR_SUCCESS)
-            setState(PublisherStatus::State::Retrying, QStringLiteral("无法连接: ") + errorReason(rc, error));
+            setState(PublisherStatus::State::Retrying,
+                     QStringLiteral("无法连接: ") + errorReason(rc, error, lastError()));
+        setLastError({});
         network_ = std::thread([this] { networkLoop(); });
     }
 
