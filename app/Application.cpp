@@ -46,7 +46,7 @@ Application::Application() : link_(std::make_unique<ModbusLink>()) {
 
 Application::~Application() {
     // The publisher goes before the journal: nothing is told to it any more.
-    if (journal_) journal_->onRecorded = nullptr;
+    if (journal_) journal_->onStored = nullptr;
 }
 
 void Application::startPublishing() {
@@ -60,10 +60,7 @@ void Application::startPublishing() {
         return;
     }
     publisher_ = std::make_unique<Publisher>(*settings);
-    journal_->onRecorded = [p = publisher_.get()](const JournalEvent& event) {
-        p->publishEvent(dateTimeOfEventInstant(event.at), QString::fromLatin1(kindKey(event.kind)),
-                        event.text);
-    };
+    journal_->onStored = [p = publisher_.get()](int64_t) { p->noteEvents(); };
     QObject::connect(recorder_.get(), &mscom::recordWritten,
                      [p = publisher_.get()](const StoredRecord& record, WriteOutcome outcome) {
                          p->noteRecord(record, outcome);

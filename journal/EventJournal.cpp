@@ -42,6 +42,9 @@ QString textColumn(sqlite3_stmt* st, int column) {
     return text ? QString::fromUtf8(text) : QString();
 }
 
+std::optional<std::vector<JournalEvent>> queryEvents(sqlite3* db, const QString& sql, int64_t bound,
+                                                     int limit);
+
 } // namespace
 
 EventJournal::EventJournal(QString path, Clock& clock, Limits limits)
@@ -127,7 +130,6 @@ bool EventJournal::record(std::vector<JournalEvent> events) {
     for (JournalEvent& event : events) {
         event.at = now;
         event.id = 0;
-        if (onRecorded) onRecorded(event);
         pending_.push_back(std::move(event));
     }
     const bool written = (db_ || !lastFailedOpen_ || now - *lastFailedOpen_ >= kRetrySeconds) && flush();
@@ -193,6 +195,7 @@ bool EventJournal::flush() {
     count_ = count - dropped;
     if (!ids.empty()) newestId_ = ids.back();
     pending_.clear();
+    if (onStored && !ids.empty()) onStored(newestId_);
     return true;
 }
 
@@ -206,13 +209,22 @@ QString EventJournal::categoryClause(const EventFilter& filter) {
 }
 
 std::vector<JournalEvent> EventJournal::query(const QString& sql, int64_t bound, int limit) {
+    return db_ ? queryEvents(db_, sql, bound, limit).value_or(std::vector<JournalEvent>{})
+               : std::vector<JournalEvent>{};
+}
+
+namespace {
+
+// The events a query of kColumns with ?1 and ?2 selects; nullopt when it could not run.
+std::optional<std::vector<JournalEvent>> queryEvents(sqlite3* db, const QString& sql, int64_t bound,
+                                                     int limit) {
     std::vector<JournalEvent> events;
-    if (!db_) return events;
-    Statement st(db_, sql);
-    if (!st) return events;
+    Statement st(db, sql);
+    if (!st) return std::nullopt;
     sqlite3_bind_int64(st.st, 1, bound);
     sqlite3_bind_int(st.st, 2, limit);
-    while (sqlite3_step(st.st) == SQLITE_ROW) {
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(st.st)) == SQLITE_ROW) {
         const int kind = sqlite3_column_int(st.st, 2);
         if (!isKnownKind(kind)) continue;
         JournalEvent e;
@@ -225,7 +237,45 @@ std::vector<JournalEvent> EventJournal::query(const QString& sql, int64_t bound,
         if (sqlite3_column_type(st.st, 6) != SQLITE_NULL) e.acknowledgedAt = sqlite3_column_int64(st.st, 6);
         events.push_back(std::move(e));
     }
+    if (step != SQLITE_DONE) return std::nullopt;
     return events;
+}
+
+} // namespace
+
+namespace {
+
+// The journal opened read-only for one query; closed when it goes.
+struct ReadOnlyFile {
+    sqlite3* db = nullptr;
+    explicit ReadOnlyFile(const QString& path) {
+        if (!QFile::exists(path)) return;
+        if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            sqlite3_close(db);
+            db = nullptr;
+            return;
+        }
+        sqlite3_busy_timeout(db, 200);
+    }
+    ~ReadOnlyFile() { sqlite3_close(db); }
+};
+
+} // namespace
+
+std::optional<std::vector<JournalEvent>> JournalReader::after(int64_t afterId, int limit) const {
+    const ReadOnlyFile file(path_);
+    if (!file.db) return std::nullopt;
+    return queryEvents(file.db,
+                       QLatin1String(kColumns) + QStringLiteral(" where id > ?1 order by id limit ?2"),
+                       afterId, limit);
+}
+
+std::optional<int64_t> JournalReader::newestId() const {
+    const ReadOnlyFile file(path_);
+    if (!file.db) return std::nullopt;
+    Statement st(file.db, QStringLiteral("select coalesce(max(id), 0) from events"));
+    if (!st || sqlite3_step(st.st) != SQLITE_ROW) return std::nullopt;
+    return sqlite3_column_int64(st.st, 0);
 }
 
 std::vector<JournalEvent> EventJournal::page(const EventFilter& filter, std::optional<int64_t> beforeId,

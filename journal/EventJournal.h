@@ -59,8 +59,9 @@ class EventJournal {
     // file cannot be written they wait in memory. True when they (and any waiting before them)
     // are in the file.
     bool record(std::vector<JournalEvent> events);
-    // Told every event as it is recorded, with its instant (the publisher sends them on).
-    std::function<void(const JournalEvent&)> onRecorded;
+    // Told when events reached the file, with the newest id stored (the publisher reads them
+    // from the file then).
+    std::function<void(int64_t newestId)> onStored;
     bool record(JournalEvent event) { return record(std::vector<JournalEvent>{std::move(event)}); }
     // Writes the waiting events once the retry interval has passed; true when none waits.
     bool retry();
@@ -111,6 +112,24 @@ class EventJournal {
     QString lastError_;
     QString damagedCopy_;
     EventInstant lastAcknowledgement_ = 0;
+};
+
+// The journal as another thread or program reads it: read-only, never creating, changing or
+// moving the file (that is the EventJournal's business). Each call opens the file afresh, so a
+// journal begun anew is read as it is now.
+class JournalReader {
+  public:
+    explicit JournalReader(QString path) : path_(std::move(path)) {}
+
+    // Oldest first: up to limit events with an id above afterId; nullopt when the file cannot
+    // be read (not there yet, or not a journal).
+    std::optional<std::vector<JournalEvent>> after(int64_t afterId, int limit) const;
+    // The newest id stored (0 for an empty journal); nullopt when the file cannot be read.
+    std::optional<int64_t> newestId() const;
+    QString path() const { return path_; }
+
+  private:
+    QString path_;
 };
 
 } // namespace hx

@@ -72,8 +72,9 @@ QByteArray offlineMessage() {
     return compact({{QStringLiteral("state"), QStringLiteral("offline")}});
 }
 
-QByteArray eventMessage(const QDateTime& at, const QString& kind, const QString& text) {
-    return compact({{QStringLiteral("time"), isoTextWithOffset(at.toLocalTime())},
+QByteArray eventMessage(int64_t id, const QDateTime& at, const QString& kind, const QString& text) {
+    return compact({{QStringLiteral("id"), qint64(id)},
+                    {QStringLiteral("time"), isoTextWithOffset(at.toLocalTime())},
                     {QStringLiteral("kind"), kind},
                     {QStringLiteral("text"), text}});
 }

@@ -42,7 +42,8 @@ QByteArray onlineMessage(const ProgramState& state, const QDateTime& at);
 // {"state":"offline"}: the broker's last will, and what a program that ends cleanly sends.
 QByteArray offlineMessage();
 
-// {"time":"...","kind":"...","text":"..."}
-QByteArray eventMessage(const QDateTime& at, const QString& kind, const QString& text);
+// {"id":812,"time":"...","kind":"...","text":"..."}: id is the journal's, by which consumers
+// drop an event they already have (one may come twice after a crash).
+QByteArray eventMessage(int64_t id, const QDateTime& at, const QString& kind, const QString& text);
 
 } // namespace hx

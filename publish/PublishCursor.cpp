@@ -23,16 +23,41 @@ std::optional<PublishCursor> readPublishCursor(const QString& path) {
     return PublishCursor{slot, *instant};
 }
 
-bool writePublishCursor(const QString& path, const PublishCursor& cursor, QString* error) {
+namespace {
+
+// One line, replaced in one rename.
+bool writeLine(const QString& path, const QString& text, QString* error) {
     QSaveFile file(path);
-    const QByteArray line = (QString::number(cursor.slot) + QLatin1Char(' ') +
-                             isoTextOfInstant(cursor.instant) + QLatin1Char('\n'))
-                                .toUtf8();
+    const QByteArray line = (text + QLatin1Char('\n')).toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(line) != line.size() || !file.commit()) {
         *error = QStringLiteral("无法写入 %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool writePublishCursor(const QString& path, const PublishCursor& cursor, QString* error) {
+    return writeLine(path, QString::number(cursor.slot) + QLatin1Char(' ') + isoTextOfInstant(cursor.instant),
+                     error);
+}
+
+QString eventCursorPathFor(const QString& journalPath) {
+    return journalPath + QStringLiteral(".mqtt-cursor");
+}
+
+std::optional<int64_t> readEventCursor(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    bool ok = false;
+    const qint64 id = QString::fromUtf8(file.readLine(100)).trimmed().toLongLong(&ok);
+    if (!ok || id < 0) return std::nullopt;
+    return id;
+}
+
+bool writeEventCursor(const QString& path, int64_t id, QString* error) {
+    return writeLine(path, QString::number(id), error);
 }
 
 } // namespace hx

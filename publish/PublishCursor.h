@@ -23,4 +23,10 @@ QString cursorPathFor(const QString& databasePath);
 std::optional<PublishCursor> readPublishCursor(const QString& path);
 bool writePublishCursor(const QString& path, const PublishCursor& cursor, QString* error);
 
+// The newest journal event the broker acknowledged, by its id, in a file beside the journal
+// (Events.db.mqtt-cursor), written the same way.
+QString eventCursorPathFor(const QString& journalPath);
+std::optional<int64_t> readEventCursor(const QString& path);
+bool writeEventCursor(const QString& path, int64_t id, QString* error);
+
 } // namespace hx

@@ -1,7 +1,10 @@
 #include "Publisher.h"
 
+#include "journal/EventJournal.h"
 #include "logging/SqliteRecordStore.h"
 #include "publish/PublishCursor.h"
+
+#include <QFile>
 
 #include <QCoreApplication>
 #include <QThread>
@@ -125,7 +128,9 @@ class PublisherWorker : public QObject {
   public:
     PublisherWorker(Publisher& owner, MqttSettings settings)
         : owner_(owner), settings_(std::move(settings)), cursorPath_(cursorPathFor(settings_.databasePath)),
-          cursorTimer_(new QTimer(this)), retryTimer_(new QTimer(this)) {
+          cursorTimer_(new QTimer(this)), retryTimer_(new QTimer(this)),
+          journal_(EventJournal::pathBeside(settings_.databasePath)),
+          eventCursorPath_(eventCursorPathFor(journal_.path())) {
         cursorTimer_->setSingleShot(true);
         cursorTimer_->setInterval(kCursorWriteMs);
         QObject::connect(cursorTimer_, &QTimer::timeout, this, [this] { saveCursor(); });
@@ -174,6 +179,7 @@ class PublisherWorker : public QObject {
                                 QStringLiteral("TLS 设置失败: ") + errorReason(rc, errno));
         }
         prepareRing();
+        prepareEvents();
         // The first attempt may wait for a name lookup: this thread, never the windows'.
         const int rc =
             mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(), settings_.port, 15);
@@ -234,16 +240,18 @@ class PublisherWorker : public QObject {
         }
     }
 
-    void publishEvent(const QByteArray& message) {
-        if (connected_ && send(QStringLiteral("event"), message, false)) return;
-        heldEvents_.push_back(message);
-        if (heldEvents_.size() > size_t(Publisher::kHeldEvents)) heldEvents_.pop_front();
-    }
+    // The journal stored events: those after the last one sent go out.
+    void noteEvents() { pumpEvents(); }
 
   private:
     struct Sent {
         int mid = 0;
         PublishCursor record;
+        bool acked = false;
+    };
+    struct SentEvent {
+        int mid = 0;
+        int64_t id = 0;
         bool acked = false;
     };
 
@@ -348,8 +356,9 @@ class PublisherWorker : public QObject {
         sendStatus();
         for (int i = 0; i < kAlarmStates; ++i)
             sendAlarm(i);
-        while (!heldEvents_.empty() && send(QStringLiteral("event"), heldEvents_.front(), false))
-            heldEvents_.pop_front();
+        sentEvents_.clear();
+        if (eventCursor_) eventsSentUpTo_ = *eventCursor_;
+        pumpEvents();
         pump();
     }
 
@@ -357,6 +366,7 @@ class PublisherWorker : public QObject {
     void disconnected(int rc, const QString& reason) {
         connected_ = false;
         sent_.clear();
+        sentEvents_.clear();
         // A refused login stays shown; the broken connection after it says nothing new.
         if (status_.state == PublisherStatus::State::Refused && rc > 0) return;
         setState(PublisherStatus::State::Retrying, reason);
@@ -365,7 +375,7 @@ class PublisherWorker : public QObject {
     void acknowledged(int mid) {
         const auto it =
             std::find_if(sent_.begin(), sent_.end(), [mid](const Sent& s) { return s.mid == mid; });
-        if (it == sent_.end()) return;
+        if (it == sent_.end()) return eventAcknowledged(mid);
         it->acked = true;
         bool moved = false;
         while (!sent_.empty() && sent_.front().acked) {
@@ -381,10 +391,74 @@ class PublisherWorker : public QObject {
         pump();
     }
 
+    void eventAcknowledged(int mid) {
+        const auto it = std::find_if(sentEvents_.begin(), sentEvents_.end(),
+                                     [mid](const SentEvent& s) { return s.mid == mid; });
+        if (it == sentEvents_.end()) return;
+        it->acked = true;
+        while (!sentEvents_.empty() && sentEvents_.front().acked) {
+            eventCursor_ = sentEvents_.front().id;
+            sentEvents_.pop_front();
+            eventCursorDirty_ = true;
+        }
+        if (eventCursorDirty_ && !cursorTimer_->isActive()) cursorTimer_->start();
+        pumpEvents();
+    }
+
     void saveCursor() {
-        if (!cursorDirty_) return;
         QString error;
-        if (writePublishCursor(cursorPath_, cursor_, &error)) cursorDirty_ = false;
+        if (cursorDirty_ && writePublishCursor(cursorPath_, cursor_, &error)) cursorDirty_ = false;
+        if (eventCursorDirty_ && eventCursor_ && writeEventCursor(eventCursorPath_, *eventCursor_, &error))
+            eventCursorDirty_ = false;
+    }
+
+  public:
+    // Where the journal's events go on: after the saved cursor; without one (publishing just
+    // switched on), after the newest event now, or from the first when there is no journal yet.
+    bool prepareEvents() {
+        if (eventCursor_) return true;
+        if (const auto saved = readEventCursor(eventCursorPath_)) {
+            eventCursor_ = *saved;
+        } else {
+            const auto newest =
+                QFile::exists(journal_.path()) ? journal_.newestId() : std::optional<int64_t>(0);
+            if (!newest) return false; // tried again at the next events
+            eventCursor_ = *newest;
+            eventCursorDirty_ = true;
+            saveCursor();
+        }
+        eventsSentUpTo_ = *eventCursor_;
+        return true;
+    }
+
+  private:
+    // Hands the journal's events after the last one sent to the broker, oldest first, at most
+    // kWindow unacknowledged at a time.
+    void pumpEvents() {
+        if (!prepareEvents() || !connected_) return;
+        while (sentEvents_.size() < kWindow) {
+            const auto events = journal_.after(eventsSentUpTo_, int(kWindow - sentEvents_.size()));
+            if (!events) return;
+            if (events->empty()) {
+                // A journal begun anew (the old one was damaged) counts from 1 again.
+                const auto newest = journal_.newestId();
+                if (!newest || *newest >= eventsSentUpTo_ || !sentEvents_.empty()) return;
+                eventsSentUpTo_ = 0;
+                eventCursor_ = 0;
+                eventCursorDirty_ = true;
+                continue;
+            }
+            for (const JournalEvent& e : *events) {
+                SentEvent sent{0, e.id, false};
+                if (!send(QStringLiteral("event"),
+                          eventMessage(e.id, dateTimeOfEventInstant(e.at),
+                                       QString::fromLatin1(kindKey(e.kind)), e.text),
+                          false, &sent.mid))
+                    return;
+                sentEvents_.push_back(sent);
+                eventsSentUpTo_ = e.id;
+            }
+        }
     }
 
     std::optional<StoredRecord> recordAt(int32_t slot) {
@@ -498,7 +572,12 @@ class PublisherWorker : public QObject {
     std::deque<Sent> sent_;
     std::optional<ProgramState> programState_;
     std::array<std::optional<bool>, kAlarmStates> alarms_{};
-    std::deque<QByteArray> heldEvents_;
+    JournalReader journal_;
+    QString eventCursorPath_;
+    std::optional<int64_t> eventCursor_; // the newest event the broker acknowledged
+    bool eventCursorDirty_ = false;
+    int64_t eventsSentUpTo_ = 0;
+    std::deque<SentEvent> sentEvents_;
     PublisherStatus status_;
     std::thread network_;
     std::mutex networkMutex_;
@@ -523,6 +602,8 @@ Publisher::Publisher(const MqttSettings& settings)
     : settings_(settings), thread_(std::make_unique<QThread>()) {
     status_.broker = settings_.brokerText();
     worker_ = new PublisherWorker(*this, settings_);
+    // Before the thread runs: an event the journal stores from now on goes out.
+    worker_->prepareEvents();
     worker_->moveToThread(thread_.get());
     thread_->setObjectName(QStringLiteral("mqtt-publisher"));
     thread_->start();
@@ -562,10 +643,9 @@ void Publisher::setAlarmStates(const std::array<bool, kAlarmStates>& states) {
         worker_, [w = worker_, states] { w->setAlarmStates(states); }, Qt::QueuedConnection);
 }
 
-void Publisher::publishEvent(const QDateTime& at, const QString& kind, const QString& text) {
+void Publisher::noteEvents() {
     QMetaObject::invokeMethod(
-        worker_, [w = worker_, m = eventMessage(at, kind, text)] { w->publishEvent(m); },
-        Qt::QueuedConnection);
+        worker_, [w = worker_] { w->noteEvents(); }, Qt::QueuedConnection);
 }
 
 PublisherStatus Publisher::status() const {

@@ -63,14 +63,13 @@ class Publisher {
     void setProgramState(const ProgramState& state);
     // Status_Bit 0..25 as they are now; each state that changed is sent (retained).
     void setAlarmStates(const std::array<bool, kAlarmStates>& states);
-    // One event of the journal, QoS 1. Held in memory while the broker is away (at most
-    // kHeldEvents, the oldest dropped first).
-    void publishEvent(const QDateTime& at, const QString& kind, const QString& text);
+    // The journal stored events (connect to EventJournal::onStored): they go out, QoS 1, read
+    // from the journal after the last event the broker acknowledged, so none is lost across an
+    // outage or a restart while the journal still holds it.
+    void noteEvents();
 
     PublisherStatus status() const;
     const MqttSettings& settings() const { return settings_; }
-
-    static constexpr int kHeldEvents = 1000;
 
   private:
     friend class PublisherWorker;

@@ -4,12 +4,15 @@
 #include "MqttTestSupport.h"
 
 #include "core/Clock.h"
+#include "journal/EventJournal.h"
 #include "logging/DatabaseSetup.h"
 #include "logging/SqliteRecordStore.h"
 #include "publish/PublishCursor.h"
 #include "publish/Publisher.h"
 
 #include <QtTest>
+
+#include <set>
 
 using namespace hx;
 using namespace hx::test;
@@ -99,30 +102,47 @@ class PublisherTest : public QObject {
         QCOMPARE(subscriber.records().size(), size_t(50 - firstSent + 2)); // none twice
     }
 
-    void eventsGoOutAndWaitForTheBrokerWhileItIsAway() {
+    // The journal's events go out from the journal itself, after the last one the broker
+    // acknowledged: those of a broker outage, and those recorded while no publisher ran, come
+    // afterwards in order; those from before publishing was first switched on do not.
+    void journalEventsComeAfterAnOutageAndARestart() {
         QTemporaryDir dir;
         const QString database = databaseWith(dir, 1);
+        EventJournal journal(EventJournal::pathBeside(database));
+        const auto note = [&](const char* text) {
+            QVERIFY(journal.record(
+                JournalEvent{0, 0, EventKind::AlarmRaised, "CH3", QString::fromUtf8(text), 3, {}}));
+        };
+        note("before publishing");
         BrokerProcess broker;
         QVERIFY(broker.start());
         Subscriber subscriber(broker.port(), kPrefix + "/event");
         QVERIFY(subscriber.waitConnected(5000));
-        Publisher publisher(settingsFor(broker, database));
-        QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Connected, 5000);
-
-        const QDateTime at(QDate(2026, 12, 8), QTime(9, 30, 5));
-        publisher.publishEvent(at, "alarm", QStringLiteral("CH 3 开路报警"));
-        QTRY_COMPARE_WITH_TIMEOUT(subscriber.messages().size(), size_t(1), 5000);
-        const QJsonObject first = subscriber.messages()[0].json();
-        QCOMPARE(first.value("kind").toString(), QStringLiteral("alarm"));
-        QCOMPARE(first.value("text").toString(), QStringLiteral("CH 3 开路报警"));
-        QCOMPARE(QDateTime::fromString(first.value("time").toString(), Qt::ISODate), at);
-
-        broker.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Retrying, 5000);
-        publisher.publishEvent(at.addSecs(1), "write", QStringLiteral("4097 = 2"));
+        const auto texts = [&] {
+            QStringList seen; // each once, as a consumer keeps them by id
+            std::set<int> ids;
+            for (const ReceivedMessage& m : subscriber.messages())
+                if (ids.insert(m.json().value("id").toInt()).second)
+                    seen << m.json().value("text").toString();
+            return seen;
+        };
+        {
+            Publisher publisher(settingsFor(broker, database));
+            journal.onStored = [&](int64_t) { publisher.noteEvents(); };
+            QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Connected, 5000);
+            note("A");
+            QTRY_COMPARE_WITH_TIMEOUT(texts(), QStringList{"A"}, 5000);
+            QCOMPARE(subscriber.messages()[0].json().value("kind").toString(),
+                     QStringLiteral("alarm-raised"));
+            broker.stop();
+            QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Retrying, 5000);
+            note("B");
+            journal.onStored = nullptr;
+        }
+        note("C"); // no publisher runs
         QVERIFY(broker.start());
-        QTRY_COMPARE_WITH_TIMEOUT(subscriber.messages().size(), size_t(2), 20000);
-        QCOMPARE(subscriber.messages()[1].json().value("text").toString(), QStringLiteral("4097 = 2"));
+        Publisher publisher(settingsFor(broker, database));
+        QTRY_COMPARE_WITH_TIMEOUT(texts(), (QStringList{"A", "B", "C"}), 20000);
     }
 
     // mqtts://: the broker's certificate must come from the authority in HX5800_MQTT_CA. One
@@ -150,7 +170,13 @@ class PublisherTest : public QObject {
         settings.port = broker.tlsPort();
         settings.caFile = brokersAuthority ? broker.caFile() : other.filePath("ca.crt");
         Publisher publisher(settings);
-        publisher.publishEvent(QDateTime::currentDateTime(), "note", QStringLiteral("经 TLS"));
+        // No journal yet when publishing begins: its first event goes out.
+        const QString journalPath = EventJournal::pathBeside(database);
+        QTRY_VERIFY(QFile::exists(eventCursorPathFor(journalPath)));
+        EventJournal journal(journalPath);
+        QVERIFY(journal.record(
+            JournalEvent{0, 0, EventKind::PortOpened, "端口1", QStringLiteral("经 TLS"), 0, {}}));
+        publisher.noteEvents();
         if (brokersAuthority) {
             QTRY_COMPARE_WITH_TIMEOUT(subscriber.messages().size(), size_t(1), 10000);
             QCOMPARE(subscriber.messages()[0].json().value("text").toString(), QStringLiteral("经 TLS"));
@@ -159,7 +185,8 @@ class PublisherTest : public QObject {
         }
         QTRY_VERIFY_WITH_TIMEOUT(!publisher.status().reason.isEmpty(), 10000);
         const QString text = publisherStatusText(publisher.status());
-        QVERIFY2(publisher.status().state == PublisherStatus::State::Retrying && text.contains(QStringLiteral("证书")),
+        QVERIFY2(publisher.status().state == PublisherStatus::State::Retrying &&
+                     text.contains(QStringLiteral("证书")),
                  qPrintable(text));
         QTest::qWait(4000); // attempts go on, none gets through
         QCOMPARE(publisher.status().state, PublisherStatus::State::Retrying);
