@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace hx {
 
@@ -243,38 +244,40 @@ std::optional<std::vector<JournalEvent>> queryEvents(sqlite3* db, const QString&
 
 } // namespace
 
-namespace {
-
-// The journal opened read-only for one query; closed when it goes.
-struct ReadOnlyFile {
-    sqlite3* db = nullptr;
-    explicit ReadOnlyFile(const QString& path) {
-        if (!QFile::exists(path)) return;
-        if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-            sqlite3_close(db);
-            db = nullptr;
-            return;
-        }
-        sqlite3_busy_timeout(db, 200);
-    }
-    ~ReadOnlyFile() { sqlite3_close(db); }
-};
-
-} // namespace
-
-std::optional<std::vector<JournalEvent>> JournalReader::after(int64_t afterId, int limit) const {
-    const ReadOnlyFile file(path_);
-    if (!file.db) return std::nullopt;
-    return queryEvents(file.db,
-                       QLatin1String(kColumns) + QStringLiteral(" where id > ?1 order by id limit ?2"),
-                       afterId, limit);
+JournalReader::~JournalReader() {
+    close();
 }
 
-std::optional<int64_t> JournalReader::newestId() const {
-    const ReadOnlyFile file(path_);
-    if (!file.db) return std::nullopt;
-    Statement st(file.db, QStringLiteral("select coalesce(max(id), 0) from events"));
-    if (!st || sqlite3_step(st.st) != SQLITE_ROW) return std::nullopt;
+bool JournalReader::open() {
+    struct stat file {};
+    if (::stat(QFile::encodeName(path_).constData(), &file) != 0) return close(), false;
+    if (db_ && uint64_t(file.st_ino) == openedFile_) return true;
+    close();
+    if (sqlite3_open_v2(path_.toUtf8().constData(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        return close(), false;
+    sqlite3_busy_timeout(db_, 200);
+    openedFile_ = uint64_t(file.st_ino);
+    return true;
+}
+
+void JournalReader::close() {
+    sqlite3_close(db_);
+    db_ = nullptr;
+    openedFile_ = 0;
+}
+
+std::optional<std::vector<JournalEvent>> JournalReader::after(int64_t afterId, int limit) {
+    if (!open()) return std::nullopt;
+    auto events = queryEvents(
+        db_, QLatin1String(kColumns) + QStringLiteral(" where id > ?1 order by id limit ?2"), afterId, limit);
+    if (!events) close();
+    return events;
+}
+
+std::optional<int64_t> JournalReader::newestId() {
+    if (!open()) return std::nullopt;
+    Statement st(db_, QStringLiteral("select coalesce(max(id), 0) from events"));
+    if (!st || sqlite3_step(st.st) != SQLITE_ROW) return close(), std::nullopt;
     return sqlite3_column_int64(st.st, 0);
 }
 

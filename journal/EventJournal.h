@@ -115,21 +115,28 @@ class EventJournal {
 };
 
 // The journal as another thread or program reads it: read-only, never creating, changing or
-// moving the file (that is the EventJournal's business). Each call opens the file afresh, so a
-// journal begun anew is read as it is now.
+// moving the file (that is the EventJournal's business). The file stays open between calls;
+// one that was replaced (a journal begun anew) is opened afresh.
 class JournalReader {
   public:
     explicit JournalReader(QString path) : path_(std::move(path)) {}
+    ~JournalReader();
+    JournalReader(const JournalReader&) = delete;
+    JournalReader& operator=(const JournalReader&) = delete;
 
     // Oldest first: up to limit events with an id above afterId; nullopt when the file cannot
     // be read (not there yet, or not a journal).
-    std::optional<std::vector<JournalEvent>> after(int64_t afterId, int limit) const;
+    std::optional<std::vector<JournalEvent>> after(int64_t afterId, int limit);
     // The newest id stored (0 for an empty journal); nullopt when the file cannot be read.
-    std::optional<int64_t> newestId() const;
+    std::optional<int64_t> newestId();
     QString path() const { return path_; }
 
   private:
+    bool open();
+    void close();
     QString path_;
+    sqlite3* db_ = nullptr;
+    uint64_t openedFile_ = 0; // the inode of the file db_ reads
 };
 
 } // namespace hx

@@ -402,7 +402,8 @@ class PublisherWorker : public QObject {
             eventCursorDirty_ = true;
         }
         if (eventCursorDirty_ && !cursorTimer_->isActive()) cursorTimer_->start();
-        pumpEvents();
+        // The journal is read again only when the window held events back.
+        if (eventsHeldBack_ && sentEvents_.size() < kWindow / 2) pumpEvents();
     }
 
     void saveCursor() {
@@ -436,8 +437,10 @@ class PublisherWorker : public QObject {
     // kWindow unacknowledged at a time.
     void pumpEvents() {
         if (!prepareEvents() || !connected_) return;
+        eventsHeldBack_ = false;
         while (sentEvents_.size() < kWindow) {
-            const auto events = journal_.after(eventsSentUpTo_, int(kWindow - sentEvents_.size()));
+            const int room = int(kWindow - sentEvents_.size());
+            const auto events = journal_.after(eventsSentUpTo_, room);
             if (!events) return;
             if (events->empty()) {
                 // A journal begun anew (the old one was damaged) counts from 1 again.
@@ -458,7 +461,9 @@ class PublisherWorker : public QObject {
                 sentEvents_.push_back(sent);
                 eventsSentUpTo_ = e.id;
             }
+            if (int(events->size()) < room) return; // all there is
         }
+        eventsHeldBack_ = true; // the window is full: more may wait
     }
 
     std::optional<StoredRecord> recordAt(int32_t slot) {
@@ -578,6 +583,7 @@ class PublisherWorker : public QObject {
     bool eventCursorDirty_ = false;
     int64_t eventsSentUpTo_ = 0;
     std::deque<SentEvent> sentEvents_;
+    bool eventsHeldBack_ = false; // the window was full when the journal was last read
     PublisherStatus status_;
     std::thread network_;
     std::mutex networkMutex_;
