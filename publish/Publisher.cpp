@@ -557,7 +557,10 @@ class PublisherWorker : public QObject {
     }
 
     void publishStatus() {
-        status_.backlog = ready_ ? (newest_ - cursor_.slot + kRingSize) % kRingSize : 0;
+        // Connected, a record handed over and awaiting its acknowledgement is not waiting (the
+        // status line would show "1" for a moment after every record).
+        const int32_t from = connected_ ? sentUpTo_ : cursor_.slot;
+        status_.backlog = ready_ ? (newest_ - from + kRingSize) % kRingSize : 0;
         owner_.setStatus(status_);
     }
 
