@@ -29,7 +29,7 @@ class BrokerProcess {
     void stop();   // SIGTERM: the broker saves its persistence and ends
     void pause();  // SIGSTOP: connections stay open, nothing is answered
     void resume(); // SIGCONT
-    void quiet(); // the broker's log not on stderr (benches)
+    void quiet();  // the broker's log not on stderr (benches)
     int port() const { return port_; }
     int tlsPort() const { return tlsPort_; }
     QString caFile() const { return dir_.filePath(QStringLiteral("ca.crt")); }
