@@ -179,7 +179,6 @@ class PublisherWorker : public QObject {
                                 QStringLiteral("TLS 设置失败: ") + errorReason(rc, errno));
         }
         prepareRing();
-        prepareEvents();
         // The first attempt may wait for a name lookup: this thread, never the windows'.
         const int rc =
             mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(), settings_.port, 15);

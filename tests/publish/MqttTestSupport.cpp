@@ -1,12 +1,12 @@
 #include "MqttTestSupport.h"
 
 #include "logging/SqliteRecordStore.h"
+#include "support/SimProcess.h"
 #include "publish/Messages.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -27,16 +27,6 @@ BrokerProcess::BrokerProcess(const QString& user, const QString& password)
 BrokerProcess::~BrokerProcess() {
     stop();
 }
-
-namespace {
-
-int freePort() {
-    QTcpServer probe; // a free port: the system's choice for a listener that closes again
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
-} // namespace
 
 bool makeTestCertificates(const QString& folder) {
     const auto openssl = [&](const QStringList& arguments) {
@@ -64,12 +54,12 @@ bool makeTestCertificates(const QString& folder) {
 }
 
 bool BrokerProcess::useTls() {
-    tlsPort_ = freePort();
+    tlsPort_ = unusedTcpPort();
     return makeTestCertificates(dir_.path());
 }
 
 bool BrokerProcess::start() {
-    if (port_ == 0) port_ = freePort();
+    if (port_ == 0) port_ = unusedTcpPort();
     // "user root": a broker started by root keeps its rights (it would become the user
     // mosquitto, which cannot reach the test's folder); no effect for anyone else.
     QString config =
