@@ -1,8 +1,8 @@
 #include "MqttTestSupport.h"
 
 #include "logging/SqliteRecordStore.h"
-#include "support/SimProcess.h"
 #include "publish/Messages.h"
+#include "support/SimProcess.h"
 
 #include <QDir>
 #include <QFile>
