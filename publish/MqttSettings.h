@@ -11,12 +11,13 @@ namespace hx {
 struct MqttSettings {
     QString host;
     int port = 1883;
-    bool tls = false;     // mqtts://
-    QString caFile;       // HX5800_MQTT_CA: the authority the broker's certificate must come from
-    QString user;         // HX5800_MQTT_USER
-    QString password;     // the first line of HX5800_MQTT_PASSWORD_FILE
-    QString topicPrefix;  // HX5800_MQTT_TOPIC, or hx5800/<host name>/<module address>
-    QString databasePath; // the recording the records come from; the cursor lives beside it
+    bool tls = false;          // mqtts://
+    QString caFile;            // HX5800_MQTT_CA: the authority the broker's certificate must come from
+    QString user;              // HX5800_MQTT_USER
+    QString password;          // the first line of HX5800_MQTT_PASSWORD_FILE
+    QString topicPrefix;       // HX5800_MQTT_TOPIC, or hx5800/<host name>/<module address>
+    QString databasePath;      // the recording the records come from; the cursor lives beside it
+    int keepAliveSeconds = 15; // the broker counts the program gone after 1.5 times this in silence
 
     QString brokerText() const { return host + QLatin1Char(':') + QString::number(port); }
 };

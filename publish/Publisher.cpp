@@ -7,22 +7,19 @@
 #include <QFile>
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
 #include <mosquitto.h>
-#include <pthread.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 namespace hx {
 
@@ -64,6 +61,8 @@ constexpr size_t kWindow = 200;
 constexpr int kCursorWriteMs = 5000;
 // A database that could not be opened or read is tried again this often.
 constexpr int kRetryMs = 2000;
+// A failed connection is tried again after 1 s, doubling up to this.
+constexpr int kLongestRetrySeconds = 10;
 
 QString connackReason(int rc) {
     switch (rc) {
@@ -128,8 +127,8 @@ class PublisherWorker : public QObject {
   public:
     PublisherWorker(Publisher& owner, MqttSettings settings)
         : owner_(owner), settings_(std::move(settings)), cursorPath_(cursorPathFor(settings_.databasePath)),
-          cursorTimer_(new QTimer(this)), retryTimer_(new QTimer(this)),
-          journal_(EventJournal::pathBeside(settings_.databasePath)),
+          cursorTimer_(new QTimer(this)), retryTimer_(new QTimer(this)), reconnectTimer_(new QTimer(this)),
+          housekeepingTimer_(new QTimer(this)), journal_(EventJournal::pathBeside(settings_.databasePath)),
           eventCursorPath_(eventCursorPathFor(journal_.path())) {
         cursorTimer_->setSingleShot(true);
         cursorTimer_->setInterval(kCursorWriteMs);
@@ -140,6 +139,12 @@ class PublisherWorker : public QObject {
             if (!ready_) prepareRing();
             pump();
         });
+        reconnectTimer_->setSingleShot(true);
+        QObject::connect(reconnectTimer_, &QTimer::timeout, this, [this] { reconnect(); });
+        // Between messages the keep-alive's ping goes out at most a quarter of it late: well
+        // before the broker's patience (one and a half times it) runs out.
+        housekeepingTimer_->setInterval(settings_.keepAliveSeconds * 1000 / 4);
+        QObject::connect(housekeepingTimer_, &QTimer::timeout, this, [this] { service(); });
         status_.broker = settings_.brokerText();
     }
 
@@ -157,7 +162,6 @@ class PublisherWorker : public QObject {
         if (!mosq_) return setState(PublisherStatus::State::Retrying, QStringLiteral("无法创建客户端"));
         mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
         mosquitto_max_inflight_messages_set(mosq_, kWindow);
-        mosquitto_threaded_set(mosq_, true); // messages are handed over from this thread
         mosquitto_connect_callback_set(mosq_, &PublisherWorker::onConnect);
         mosquitto_disconnect_callback_set(mosq_, &PublisherWorker::onDisconnect);
         mosquitto_publish_callback_set(mosq_, &PublisherWorker::onPublish);
@@ -180,39 +184,34 @@ class PublisherWorker : public QObject {
         }
         prepareRing();
         // The first attempt may wait for a name lookup: this thread, never the windows'.
-        const int rc =
-            mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(), settings_.port, 15);
+        const int rc = mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(), settings_.port,
+                                               settings_.keepAliveSeconds);
         const int error = errno;
         // On the loopback a TLS handshake may already fail here, with its message logged.
-        if (rc != MOSQ_ERR_SUCCESS)
-            setState(PublisherStatus::State::Retrying,
-                     QStringLiteral("无法连接: ") + errorReason(rc, error, lastError()));
-        setLastError({});
-        network_ = std::thread([this] { networkLoop(); });
+        if (rc != MOSQ_ERR_SUCCESS) return attemptFailed(rc, error);
+        lastError_.clear();
+        watchSocket(true);
     }
 
     void finish() {
         if (!mosq_) return;
+        reconnectTimer_->stop();
         if (connected_) {
             const QByteArray message = offlineMessage();
             const QByteArray statusTopic = topic(QStringLiteral("status"));
             int mid = 0;
             if (mosquitto_publish(mosq_, &mid, statusTopic.constData(), message.size(), message.constData(),
                                   1, true) == MOSQ_ERR_SUCCESS) {
-                // Acknowledgements arrive on the network thread: wait for this one briefly.
+                // The windows wait for this: a second at most for the broker's acknowledgement.
                 finalMid_ = mid;
                 const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-                while (!finalAcked_ && std::chrono::steady_clock::now() < until)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                while (!finalAcked_ && connected_ && std::chrono::steady_clock::now() < until)
+                    if (mosquitto_loop(mosq_, 50, 1) != MOSQ_ERR_SUCCESS) break;
             }
         }
-        {
-            std::lock_guard lock(networkMutex_);
-            stopping_ = true;
-        }
-        networkWake_.notify_all();
-        mosquitto_disconnect(mosq_); // wakes the network thread out of its wait for the socket
-        if (network_.joinable()) network_.join();
+        unwatchSocket();
+        mosquitto_disconnect(mosq_);
+        mosquitto_loop(mosq_, 0, 1); // the disconnect goes out
         saveCursor();
     }
 
@@ -254,72 +253,85 @@ class PublisherWorker : public QObject {
         bool acked = false;
     };
 
+    // libmosquitto's callbacks come within its calls on this thread; what they send is queued
+    // and goes out when the socket is next writable.
     static void onConnect(mosquitto*, void* obj, int rc) {
-        auto* self = static_cast<PublisherWorker*>(obj);
-        QMetaObject::invokeMethod(
-            self, [self, rc] { self->connected(rc); }, Qt::QueuedConnection);
+        static_cast<PublisherWorker*>(obj)->connected(rc);
     }
     static void onDisconnect(mosquitto*, void* obj, int rc) {
         auto* self = static_cast<PublisherWorker*>(obj);
         const int error = errno;
-        const QString reason = rc == 0 ? QString() : errorReason(rc, error, self->lastError());
-        QMetaObject::invokeMethod(
-            self, [self, rc, reason] { self->disconnected(rc, reason); }, Qt::QueuedConnection);
-    }
-
-    // The network thread: libmosquitto's loop, and after any failure, the fatal ones included
-    // (a broker certificate that does not verify ends libmosquitto's own threaded loop for
-    // good), the reason told and the connection tried again after 1 s, doubling up to 10 s.
-    void networkLoop() {
-        pthread_setname_np(pthread_self(), "mqtt-network");
-        int delaySeconds = 1;
-        for (;;) {
-            // An error is logged in the call that met it, which may still return success (a
-            // TLS handshake that failed shows in the next call's result): its message is kept
-            // until the failure has been told.
-            const int rc = mosquitto_loop(mosq_, 1000, 1);
-            const int error = errno;
-            if (stopping_) return;
-            if (rc == MOSQ_ERR_SUCCESS) {
-                if (connected_) delaySeconds = 1;
-                continue;
-            }
-            // Not connected: the failed attempt was told already.
-            if (rc != MOSQ_ERR_NO_CONN) {
-                const QString reason = (connected_ ? QString() : QStringLiteral("无法连接: ")) +
-                                       errorReason(rc, error, lastError());
-                QMetaObject::invokeMethod(
-                    this, [this, rc, reason] { disconnected(rc, reason); }, Qt::QueuedConnection);
-                setLastError({});
-            }
-            {
-                std::unique_lock lock(networkMutex_);
-                if (networkWake_.wait_for(lock, std::chrono::seconds(delaySeconds),
-                                          [this] { return stopping_.load(); }))
-                    return;
-            }
-            delaySeconds = std::min(delaySeconds * 2, 10);
-            setLastError({});
-            const int again = mosquitto_reconnect_async(mosq_);
-            const int againError = errno;
-            if (again != MOSQ_ERR_SUCCESS) {
-                const QString reason =
-                    QStringLiteral("无法连接: ") + errorReason(again, againError, lastError());
-                QMetaObject::invokeMethod(
-                    this, [this, reason] { disconnected(-1, reason); }, Qt::QueuedConnection);
-            }
-        }
+        self->disconnected(rc, rc == 0 ? QString() : errorReason(rc, error, self->lastError_));
     }
     static void onLog(mosquitto*, void* obj, int level, const char* text) {
-        if (level != MOSQ_LOG_ERR) return;
-        auto* self = static_cast<PublisherWorker*>(obj);
-        self->setLastError(QString::fromUtf8(text));
+        if (level == MOSQ_LOG_ERR) static_cast<PublisherWorker*>(obj)->lastError_ = QString::fromUtf8(text);
     }
     static void onPublish(mosquitto*, void* obj, int mid) {
         auto* self = static_cast<PublisherWorker*>(obj);
         if (mid == self->finalMid_) self->finalAcked_ = true;
-        QMetaObject::invokeMethod(
-            self, [self, mid] { self->acknowledged(mid); }, Qt::QueuedConnection);
+        self->acknowledged(mid);
+    }
+
+    // The connection runs on this thread, driven by notifiers on libmosquitto's socket: no
+    // thread of its own, so a message costs no hand-over between threads, neither going out
+    // nor acknowledged.
+    void watchSocket(bool renewed = false) {
+        const int socket = mosquitto_socket(mosq_);
+        if (renewed || socket != socket_) {
+            unwatchSocket();
+            socket_ = socket;
+            if (socket_ < 0) return;
+            readable_ = std::make_unique<QSocketNotifier>(socket_, QSocketNotifier::Read);
+            writable_ = std::make_unique<QSocketNotifier>(socket_, QSocketNotifier::Write);
+            QObject::connect(readable_.get(), &QSocketNotifier::activated, this, [this] { service(); });
+            QObject::connect(writable_.get(), &QSocketNotifier::activated, this, [this] { service(); });
+            housekeepingTimer_->start();
+        }
+        if (writable_) writable_->setEnabled(mosquitto_want_write(mosq_));
+    }
+
+    void unwatchSocket() {
+        readable_.reset();
+        writable_.reset();
+        socket_ = -1;
+        housekeepingTimer_->stop();
+    }
+
+    // The socket is readable or writable, or it is time for the keep-alive: libmosquitto does
+    // what is due without waiting. After any failure, the fatal ones included (a broker
+    // certificate that does not verify is told by no callback), the reason is told and the
+    // connection tried again after 1 s, doubling up to 10 s.
+    void service() {
+        if (socket_ < 0) return;
+        const bool wasConnected = connected_;
+        const int rc = mosquitto_loop(mosq_, 0, 1);
+        const int error = errno;
+        if (rc == MOSQ_ERR_SUCCESS && mosquitto_socket(mosq_) >= 0) return watchSocket();
+        unwatchSocket();
+        // Not connected: the failed attempt was told already. Closed without an error (the
+        // broker ended the session): the disconnect callback told it.
+        if (rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_SUCCESS)
+            disconnected(rc, (wasConnected ? QString() : QStringLiteral("无法连接: ")) +
+                                 errorReason(rc, error, lastError_));
+        lastError_.clear();
+        reconnectTimer_->start(retryDelaySeconds_ * 1000);
+    }
+
+    void reconnect() {
+        retryDelaySeconds_ = std::min(retryDelaySeconds_ * 2, kLongestRetrySeconds);
+        lastError_.clear();
+        const int rc = mosquitto_reconnect_async(mosq_);
+        const int error = errno;
+        if (rc != MOSQ_ERR_SUCCESS) return attemptFailed(rc, error);
+        watchSocket(true);
+    }
+
+    // An attempt failed at once (a refused connection on the loopback, an unknown host name).
+    void attemptFailed(int rc, int error) {
+        unwatchSocket();
+        disconnected(-1, QStringLiteral("无法连接: ") + errorReason(rc, error, lastError_));
+        lastError_.clear();
+        reconnectTimer_->start(retryDelaySeconds_ * 1000);
     }
 
     QByteArray topic(const QString& leaf) const {
@@ -331,6 +343,8 @@ class PublisherWorker : public QObject {
         const QByteArray t = topic(leaf);
         const int rc =
             mosquitto_publish(mosq_, mid, t.constData(), message.size(), message.constData(), 1, retain);
+        // Written at once when the socket takes it; what it did not take goes when it is writable.
+        if (writable_) writable_->setEnabled(mosquitto_want_write(mosq_));
         return rc == MOSQ_ERR_SUCCESS;
     }
 
@@ -348,6 +362,7 @@ class PublisherWorker : public QObject {
     void connected(int rc) {
         if (rc != 0) return setState(PublisherStatus::State::Refused, connackReason(rc));
         connected_ = true;
+        retryDelaySeconds_ = 1;
         setState(PublisherStatus::State::Connected, {});
         // A fresh session: whatever was in flight goes again, from the last acknowledged record.
         sent_.clear();
@@ -568,10 +583,12 @@ class PublisherWorker : public QObject {
     QString cursorPath_;
     QTimer* cursorTimer_;
     QTimer* retryTimer_;
+    QTimer* reconnectTimer_;
+    QTimer* housekeepingTimer_;
     mosquitto* mosq_ = nullptr;
     std::unique_ptr<SqliteRecordStore> store_;
     bool ready_ = false;
-    std::atomic<bool> connected_{false};
+    bool connected_ = false;
     PublishCursor cursor_;
     bool cursorDirty_ = false;
     int32_t sentUpTo_ = 0;
@@ -587,23 +604,13 @@ class PublisherWorker : public QObject {
     std::deque<SentEvent> sentEvents_;
     bool eventsHeldBack_ = false; // the window was full when the journal was last read
     PublisherStatus status_;
-    std::thread network_;
-    std::mutex networkMutex_;
-    std::condition_variable networkWake_;
-    std::atomic<bool> stopping_{false};
-    // libmosquitto's last error message (logged on whichever thread called into it).
-    QString lastError() const {
-        std::lock_guard lock(errorMutex_);
-        return lastError_;
-    }
-    void setLastError(const QString& text) {
-        std::lock_guard lock(errorMutex_);
-        lastError_ = text;
-    }
-    mutable std::mutex errorMutex_;
-    QString lastError_;
-    std::atomic<int> finalMid_{-1};
-    std::atomic<bool> finalAcked_{false};
+    std::unique_ptr<QSocketNotifier> readable_;
+    std::unique_ptr<QSocketNotifier> writable_;
+    int socket_ = -1;
+    int retryDelaySeconds_ = 1;
+    QString lastError_; // libmosquitto's last error message, kept until the failure is told
+    int finalMid_ = -1;
+    bool finalAcked_ = false;
 };
 
 Publisher::Publisher(const MqttSettings& settings)

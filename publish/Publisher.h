@@ -3,10 +3,9 @@
 // events to a plant's MQTT broker, nothing lost across outages of the broker, the network or
 // the program.
 //
-// All its work runs on a thread of its own (reading the backlog from the ring, the cursor
-// file) and a network thread beneath it running libmosquitto's loop; every call here only
-// hands a message over and returns at once, so a broker that is down, slow or refusing never
-// holds the windows.
+// All its work runs on a thread of its own (the connection, reading the backlog from the
+// ring, the cursor file); every call here only hands a message over and returns at once, so a
+// broker that is down, slow or refusing never holds the windows.
 //
 // Records are read from the ring, not kept in memory: after the last record the broker
 // acknowledged (the cursor) come, oldest first, every record the ring still holds, then the

@@ -1,6 +1,6 @@
 // The publisher alone against a real broker: what it sends after its cursor, what it does
-// when the ring went round since, the journal's events across an outage, a broker that is
-// not there.
+// when the ring went round since, the journal's events across an outage, an idle connection,
+// a broker that is not there.
 #include "MqttTestSupport.h"
 
 #include "core/Clock.h"
@@ -193,6 +193,27 @@ class PublisherTest : public QObject {
         QCOMPARE(subscriber.messages().size(), size_t(0));
     }
 
+    // Nothing to send for longer than the broker's patience: the keep-alive's pings hold the
+    // connection, so the broker never announces the program gone.
+    void anIdleConnectionIsKeptAlive() {
+        QTemporaryDir dir;
+        BrokerProcess broker;
+        QVERIFY(broker.start());
+        Subscriber subscriber(broker.port(), kPrefix + "/status");
+        QVERIFY(subscriber.waitConnected(5000));
+        MqttSettings settings = settingsFor(broker, databaseWith(dir, 1));
+        settings.keepAliveSeconds = 5; // without its pings, this broker gives up after about 11 s
+        Publisher publisher(settings);
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Connected, 5000);
+        QElapsedTimer idle;
+        idle.start();
+        while (idle.elapsed() < 14000) {
+            QTest::qWait(250);
+            QCOMPARE(publisher.status().state, PublisherStatus::State::Connected);
+        }
+        QCOMPARE(subscriber.messages().size(), size_t(0)); // no "offline" will
+    }
+
     void aBrokerThatIsNotThereIsTriedAgainAndHoldsNothingUp() {
         QTemporaryDir dir;
         const QString database = databaseWith(dir, 1);
@@ -208,7 +229,7 @@ class PublisherTest : public QObject {
             QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Retrying, 5000);
             QVERIFY2(publisherStatusText(publisher.status()).contains(QStringLiteral("无法连接")),
                      qPrintable(publisherStatusText(publisher.status())));
-            QTest::qWait(2500); // into the network thread's waits between attempts
+            QTest::qWait(2500); // into the waits between attempts
             clock.restart();
         }
         // The program ends promptly although the broker never answered.
