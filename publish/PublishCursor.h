@@ -1,8 +1,8 @@
 #pragma once
 // The newest record the broker acknowledged, by ring slot and time, kept in a small file beside
 // the recording database (Rdatabj.db.mqtt-cursor). It lives outside the database: the
-// recording holds measurements only. Written by rename, so a crash leaves the old cursor or
-// the new one, never half of one.
+// recording holds measurements only. Overwritten in place, one short line in the file's first
+// sector: a crash leaves the old cursor or the new one, never half of one.
 #include <QString>
 
 #include <optional>

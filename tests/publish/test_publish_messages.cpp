@@ -52,6 +52,14 @@ class PublishMessagesTest : public QObject {
             file.close();
             QVERIFY2(!readPublishCursor(path), damaged.constData());
         }
+        // Overwritten in place: a longer leftover does not trail after the new line.
+        QFile leftover(path);
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.write(QByteArray(100, '9'));
+        leftover.close();
+        QVERIFY2(writePublishCursor(path, cursor, &error), qPrintable(error));
+        QCOMPARE(readPublishCursor(path), cursor);
+        QVERIFY(QFileInfo(path).size() < 100);
     }
 
     void settingsComeFromTheEnvironmentAndAWrongOneIsRefused() {
