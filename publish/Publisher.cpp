@@ -61,6 +61,9 @@ constexpr size_t kWindow = 200;
 constexpr int kCursorWriteMs = 5000;
 // A database that could not be opened or read is tried again this often.
 constexpr int kRetryMs = 2000;
+// Acknowledgements left unread while records go out live are read this long after the last
+// hand-over when no other follows.
+constexpr int kLateReadMs = 1500;
 // A failed connection is tried again after 1 s, doubling up to this.
 constexpr int kLongestRetrySeconds = 10;
 
@@ -128,7 +131,8 @@ class PublisherWorker : public QObject {
     PublisherWorker(Publisher& owner, MqttSettings settings)
         : owner_(owner), settings_(std::move(settings)), cursorPath_(cursorPathFor(settings_.databasePath)),
           cursorTimer_(new QTimer(this)), retryTimer_(new QTimer(this)), reconnectTimer_(new QTimer(this)),
-          housekeepingTimer_(new QTimer(this)), journal_(EventJournal::pathBeside(settings_.databasePath)),
+          housekeepingTimer_(new QTimer(this)), lateReadTimer_(new QTimer(this)),
+          journal_(EventJournal::pathBeside(settings_.databasePath)),
           eventCursorPath_(eventCursorPathFor(journal_.path())) {
         cursorTimer_->setSingleShot(true);
         cursorTimer_->setInterval(kCursorWriteMs);
@@ -138,6 +142,7 @@ class PublisherWorker : public QObject {
         QObject::connect(retryTimer_, &QTimer::timeout, this, [this] {
             if (!ready_) prepareRing();
             pump();
+            updateNotifiers();
         });
         reconnectTimer_->setSingleShot(true);
         QObject::connect(reconnectTimer_, &QTimer::timeout, this, [this] { reconnect(); });
@@ -145,6 +150,9 @@ class PublisherWorker : public QObject {
         // before the broker's patience (one and a half times it) runs out.
         housekeepingTimer_->setInterval(settings_.keepAliveSeconds * 1000 / 4);
         QObject::connect(housekeepingTimer_, &QTimer::timeout, this, [this] { service(); });
+        lateReadTimer_->setSingleShot(true);
+        lateReadTimer_->setInterval(kLateReadMs);
+        QObject::connect(lateReadTimer_, &QTimer::timeout, this, [this] { service(); });
         status_.broker = settings_.brokerText();
     }
 
@@ -216,6 +224,7 @@ class PublisherWorker : public QObject {
     }
 
     void noteRecord(const StoredRecord& record) {
+        HandOver handOver(*this);
         newest_ = record.id;
         // The usual case, the record after the last one sent: as the recorder stored it, without
         // reading it back from the ring.
@@ -226,11 +235,13 @@ class PublisherWorker : public QObject {
 
     void setProgramState(const ProgramState& state) {
         if (programState_ && *programState_ == state) return;
+        HandOver handOver(*this);
         programState_ = state;
         if (connected_) sendStatus();
     }
 
     void setAlarmStates(const std::array<bool, kAlarmStates>& states) {
+        HandOver handOver(*this);
         for (int i = 0; i < kAlarmStates; ++i) {
             if (alarms_[i] == states[i]) continue;
             alarms_[i] = states[i];
@@ -239,7 +250,10 @@ class PublisherWorker : public QObject {
     }
 
     // The journal stored events: those after the last one sent go out.
-    void noteEvents() { pumpEvents(); }
+    void noteEvents() {
+        HandOver handOver(*this);
+        pumpEvents();
+    }
 
   private:
     struct Sent {
@@ -287,6 +301,46 @@ class PublisherWorker : public QObject {
             QObject::connect(writable_.get(), &QSocketNotifier::activated, this, [this] { service(); });
             housekeepingTimer_->start();
         }
+        updateNotifiers();
+    }
+
+    // While records go out live, one a second, the broker's acknowledgements are not read as
+    // they come but with the next hand-over, or 1.5 s after the last one when none follows: a
+    // record then wakes this thread once, not twice. They are read as they come while the
+    // connection is being made, while more waits for room among the unacknowledged, for the
+    // last message, and when nothing awaits an acknowledgement (so a broker that goes away is
+    // noticed at once).
+    bool promptReads() const {
+        return !connected_ || finalMid_ >= 0 || (ready_ && sentUpTo_ != newest_) || eventsHeldBack_ ||
+               (sent_.empty() && sentEvents_.empty());
+    }
+
+    // A hand-over first reads what the broker sent meanwhile, then sets the notifiers once at
+    // its end (each change of one costs the event loop a wake-up of its own).
+    struct HandOver {
+        explicit HandOver(PublisherWorker& worker) : w(worker) {
+            w.handingOver_ = true;
+            if (w.readable_ && !w.readable_->isEnabled()) w.service();
+        }
+        ~HandOver() {
+            w.handingOver_ = false;
+            w.updateNotifiers();
+        }
+        HandOver(const HandOver&) = delete;
+        HandOver& operator=(const HandOver&) = delete;
+        PublisherWorker& w;
+    };
+
+    void updateNotifiers() {
+        if (handingOver_) return;
+        if (readable_) {
+            const bool prompt = promptReads();
+            readable_->setEnabled(prompt);
+            if (prompt)
+                lateReadTimer_->stop();
+            else
+                lateReadTimer_->start(); // again from now: it fires only when the hand-overs stop
+        }
         if (writable_) writable_->setEnabled(mosquitto_want_write(mosq_));
     }
 
@@ -295,6 +349,7 @@ class PublisherWorker : public QObject {
         writable_.reset();
         socket_ = -1;
         housekeepingTimer_->stop();
+        lateReadTimer_->stop();
     }
 
     // The socket is readable or writable, or it is time for the keep-alive: libmosquitto does
@@ -344,7 +399,7 @@ class PublisherWorker : public QObject {
         const int rc =
             mosquitto_publish(mosq_, mid, t.constData(), message.size(), message.constData(), 1, retain);
         // Written at once when the socket takes it; what it did not take goes when it is writable.
-        if (writable_) writable_->setEnabled(mosquitto_want_write(mosq_));
+        updateNotifiers();
         return rc == MOSQ_ERR_SUCCESS;
     }
 
@@ -585,6 +640,7 @@ class PublisherWorker : public QObject {
     QTimer* retryTimer_;
     QTimer* reconnectTimer_;
     QTimer* housekeepingTimer_;
+    QTimer* lateReadTimer_;
     mosquitto* mosq_ = nullptr;
     std::unique_ptr<SqliteRecordStore> store_;
     bool ready_ = false;
@@ -607,6 +663,7 @@ class PublisherWorker : public QObject {
     std::unique_ptr<QSocketNotifier> readable_;
     std::unique_ptr<QSocketNotifier> writable_;
     int socket_ = -1;
+    bool handingOver_ = false;
     int retryDelaySeconds_ = 1;
     QString lastError_; // libmosquitto's last error message, kept until the failure is told
     int finalMid_ = -1;
