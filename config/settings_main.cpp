@@ -250,8 +250,10 @@ QString outcomeText(const WriteResult& result) {
     return {};
 }
 
+// gateway: the port is a Modbus TCP gateway, whose serial side must follow the instrument's
+// line settings; this program reaches it by the unit identifier alone.
 int restore(hx::Link& link, const Command& command, const SettingsFile& settings,
-            const RegisterValues& instrument) {
+            const RegisterValues& instrument, bool gateway) {
     const RestorePlan plan = planRestore(settings.values, instrument, command.options);
     if (!plan.refusals.empty()) {
         for (const QString& why : plan.refusals)
@@ -309,19 +311,28 @@ int restore(hx::Link& link, const Command& command, const SettingsFile& settings
             const int32_t v = value != settings.values.end() ? value->second : current->second;
             (reg == 4105 ? target.address : reg == 4106 ? target.baudChoice : target.parityChoice) = v;
         }
-        const QString reach = QStringLiteral("--port %1 --address %2 --baud %3 --parity %4")
-                                  .arg(target.port)
-                                  .arg(target.address)
-                                  .arg(baudOfChoice(target.baudChoice))
-                                  .arg(parityName(target.parityChoice));
-        if (run.line.address == target.address && run.line.baudChoice == target.baudChoice &&
-            run.line.parityChoice == target.parityChoice)
+        const QString reach =
+            gateway ? QStringLiteral(
+                          "--port %1 --address %2, the gateway's serial side set to %3 baud, parity %4")
+                    : QStringLiteral("--port %1 --address %2 --baud %3 --parity %4");
+        const QString reachTarget = reach.arg(target.port)
+                                        .arg(target.address)
+                                        .arg(baudOfChoice(target.baudChoice))
+                                        .arg(parityName(target.parityChoice));
+        // Through a gateway the instrument's serial side is what it held before, not this line's.
+        LineSettings current = run.line;
+        if (gateway) {
+            current.baudChoice = instrument.at(4106);
+            current.parityChoice = instrument.at(4107);
+        }
+        if (current.address == target.address && current.baudChoice == target.baudChoice &&
+            current.parityChoice == target.parityChoice)
             say(QStringLiteral("line settings: the instrument answers at %1; reach it with %2")
-                    .arg(lineText(target), reach));
+                    .arg(lineText(target), reachTarget));
         else
             say(QStringLiteral("line settings: the instrument still answers at %1 and holds %2 for its next "
                                "start; then reach it with %3")
-                    .arg(lineText(run.line), lineText(target), reach));
+                    .arg(lineText(current), lineText(target), reachTarget));
     }
     return run.stopped || failed > 0 ? kFailed : 0;
 }
@@ -359,16 +370,16 @@ int main(int argc, char* argv[]) {
     // Behind a gateway the address is the unit identifier; the baud rate and parity are the
     // gateway's own business, not this line's.
     const std::string device = link.portStatus(line.port).device;
+    const bool gateway = hx::namesGateway(device);
     const QString lineDescription =
         QStringLiteral("port %1 (%2), %3")
             .arg(line.port)
-            .arg(QString::fromStdString(device), hx::namesGateway(device)
-                                                     ? QStringLiteral("unit identifier %1").arg(line.address)
-                                                     : lineText(line));
+            .arg(QString::fromStdString(device),
+                 gateway ? QStringLiteral("unit identifier %1").arg(line.address) : lineText(line));
     if (command->action == QLatin1String("save")) return save(link, *command, lineDescription);
 
     const std::optional<RegisterValues> instrument = readSettings(link, line, &why);
     if (!instrument) return refuse(why);
     if (command->action == QLatin1String("diff")) return diff(*settings, *instrument);
-    return restore(link, *command, *settings, *instrument);
+    return restore(link, *command, *settings, *instrument, gateway);
 }

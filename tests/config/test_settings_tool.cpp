@@ -115,7 +115,8 @@ class SettingsToolTest : public QObject {
     }
 
     // Behind a Modbus TCP gateway the file names the gateway and the unit identifier, not a
-    // baud rate the line does not have.
+    // baud rate the line does not have; after line settings are restored, the hint names the
+    // gateway's serial side, not a --baud.
     void aFileSavedThroughAGatewayNamesItsUnit() {
         SimProcess sim({"--static"});
         sim.useTcp();
@@ -127,6 +128,16 @@ class SettingsToolTest : public QObject {
             text.contains(QStringLiteral("(tcp://127.0.0.1:%1), unit identifier 1\n").arg(sim.tcpPort())),
             qPrintable(text.left(300)));
         QVERIFY(!text.contains(QStringLiteral("baud")));
+
+        QVERIFY(sim.command("set hr 4107 1"));
+        const Run restore =
+            runTool(sim, {QStringLiteral("restore"), file(), QStringLiteral("--include-line-settings")});
+        QCOMPARE(restore.exitCode, 0);
+        QVERIFY2(restore.out.contains(QStringLiteral("still answers at address 1, 9600 baud, parity odd")) &&
+                     restore.out.contains(QStringLiteral(
+                         "--address 1, the gateway's serial side set to 9600 baud, parity none")) &&
+                     !restore.out.contains(QStringLiteral("--baud")),
+                 qPrintable(restore.out));
     }
 
     void lineSettingsAndThePasswordNeedTheirFlagsAndTheLineGoesLast() {
