@@ -19,7 +19,6 @@
 
 #include <QComboBox>
 #include <QFileInfo>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -65,35 +64,38 @@ void Application::startPublishing() {
                      [p = publisher_.get()](const StoredRecord& record, WriteOutcome outcome) {
                          p->noteRecord(record, outcome);
                      });
+    // The port and the instrument as the status line shows them, handed over as it is
+    // refreshed (every second); the alarm states as each poll cycle reads them. No timer of
+    // their own: the publisher sends only what changed, and costs the windows no wake-up.
     if (mainWindow_)
         mainWindow_->publishingStatus = [this] {
+            handOverProgramState();
             const PublisherStatus status = publisher_->status();
             return std::pair{publisherStatusText(status), publisherHealthy(status)};
         };
-    // The port, the instrument and the alarm table as the main window shows them, looked at
-    // twice a second; the publisher sends only what changed.
-    publishTimer_ = std::make_unique<QTimer>();
-    publishTimer_->setInterval(500);
-    QObject::connect(publishTimer_.get(), &QTimer::timeout, [this] {
-        // Before the first "打开" the port is the one chosen in the main window, as its status line says.
-        const int32_t port = Com_Param[kComPort] != 0 || !mainWindow_
-                                 ? Com_Param[kComPort]
-                                 : numberOfText(mainWindow_->Combo1->currentText()).value_or(0);
-        const PortStatus portStatus = link_->portStatus(port);
-        ProgramState state;
-        state.portOpen = portStatus.open;
-        state.port = portStatusText(port, portStatus, Com_Param[kComPort] != 0);
-        const bool silent = freshValues().stale(0, FreshValues::steadyNowMs());
-        state.instrument = !portStatus.open ? QStringLiteral("closed")
-                           : silent         ? QStringLiteral("silent")
-                                            : QStringLiteral("answering");
-        publisher_->setProgramState(state);
-        std::array<bool, kAlarmStates> alarms{};
-        for (int i = 0; i < kAlarmStates; ++i)
-            alarms[i] = Status_Bit[i] != 0;
-        publisher_->setAlarmStates(alarms);
-    });
-    publishTimer_->start();
+    if (met1_)
+        QObject::connect(met1_.get(), &Met1::statusRead, [p = publisher_.get()] {
+            std::array<bool, kAlarmStates> alarms{};
+            for (int i = 0; i < kAlarmStates; ++i)
+                alarms[i] = Status_Bit[i] != 0;
+            p->setAlarmStates(alarms);
+        });
+}
+
+void Application::handOverProgramState() {
+    // Before the first "打开" the port is the one chosen in the main window, as its status line says.
+    const int32_t port = Com_Param[kComPort] != 0 || !mainWindow_
+                             ? Com_Param[kComPort]
+                             : numberOfText(mainWindow_->Combo1->currentText()).value_or(0);
+    const PortStatus portStatus = link_->portStatus(port);
+    ProgramState state;
+    state.portOpen = portStatus.open;
+    state.port = portStatusText(port, portStatus, Com_Param[kComPort] != 0);
+    const bool silent = freshValues().stale(0, FreshValues::steadyNowMs());
+    state.instrument = !portStatus.open ? QStringLiteral("closed")
+                       : silent         ? QStringLiteral("silent")
+                                        : QStringLiteral("answering");
+    publisher_->setProgramState(state);
 }
 
 void Application::start() {

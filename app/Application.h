@@ -6,8 +6,6 @@
 
 #include <memory>
 
-class QTimer;
-
 namespace hx {
 
 class EventFeed;
@@ -42,9 +40,9 @@ class Application {
     std::unique_ptr<Met1> met1_;
     std::unique_ptr<mscom> recorder_;
     std::unique_ptr<Publisher> publisher_;
-    std::unique_ptr<QTimer> publishTimer_;
     QString publishSettingsError_;
     void startPublishing();
+    void handOverProgramState();
 };
 
 } // namespace hx

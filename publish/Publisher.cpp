@@ -404,7 +404,7 @@ class PublisherWorker : public QObject {
     }
 
     void sendStatus() {
-        // "online" once the program said what its port and instrument are (within half a second).
+        // "online" once the program said what its port and instrument are (within a second).
         if (programState_)
             send(QStringLiteral("status"), onlineMessage(*programState_, QDateTime::currentDateTime()), true);
     }
