@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace hx;
 using namespace hx::test;
 
@@ -77,6 +79,12 @@ class PublishProgramTest : public QObject {
 
         // The simulator's frozen picture: CH2's setpoint alarm on, CH1 fine, DO1 closed.
         QTRY_VERIFY(lastOn(subscriber, "alarm/ch2-setpoint-alarm").value("on").toBool());
+        // Only states read from the instrument go out: CH2's alarm is on from its first message.
+        const auto messages = subscriber.messages();
+        const auto first = std::find_if(messages.begin(), messages.end(), [](const ReceivedMessage& m) {
+            return m.topic == kPrefix + "/alarm/ch2-setpoint-alarm";
+        });
+        QVERIFY(first != messages.end() && first->json().value("on").toBool());
         QCOMPARE(lastOn(subscriber, "alarm/ch1-open-circuit").value("on").toBool(false), false);
         QVERIFY(lastOn(subscriber, "alarm/do1").value("on").toBool());
         const QJsonObject status = lastOn(subscriber, "status");
