@@ -2,6 +2,7 @@
 // and its file stays whole: the child prints each event after record() returned, the test
 // kills it at random moments and looks for every printed event in the file.
 #include "journal/EventJournal.h"
+#include "support/ChildSignal.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -33,7 +34,7 @@ void TestJournalCrash::killedWriterKeepsEveryEventWhoseWriteReturned() {
         child.start(CRASH_WRITER_PATH, {path, QString::number(run)});
         QVERIFY(child.waitForStarted());
         QTest::qWait(50 + int(QRandomGenerator::global()->bounded(400)));
-        ::kill(pid_t(child.processId()), SIGKILL);
+        hx::test::signalChild(child, SIGKILL);
         QVERIFY(child.waitForFinished(10000));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 

@@ -14,6 +14,7 @@
 
 #include "LoggingTestSupport.h"
 #include "logging/RecordStore.h"
+#include "support/ChildSignal.h"
 
 using namespace hx;
 using namespace hx::testing;
@@ -91,7 +92,7 @@ void TestCrashSafety::killedRecorderKeepsEveryAcknowledgedRecord() {
             QTRY_VERIFY_WITH_TIMEOUT(
                 QFileInfo(acknowledgements).size() > 0 || child.state() != QProcess::Running, 10000);
         QThread::msleep(random.bounded(0, 200));
-        ::kill(pid_t(child.processId()), SIGKILL);
+        hx::test::signalChild(child, SIGKILL);
         QVERIFY(child.waitForFinished(5000));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 

@@ -2,6 +2,7 @@
 
 #include "logging/SqliteRecordStore.h"
 #include "publish/Messages.h"
+#include "support/ChildSignal.h"
 #include "support/SimProcess.h"
 
 #include <QDir>
@@ -107,10 +108,10 @@ void BrokerProcess::stop() {
 }
 
 void BrokerProcess::pause() {
-    ::kill(pid_t(process_.processId()), SIGSTOP);
+    hx::test::signalChild(process_, SIGSTOP);
 }
 void BrokerProcess::resume() {
-    ::kill(pid_t(process_.processId()), SIGCONT);
+    hx::test::signalChild(process_, SIGCONT);
 }
 
 QJsonObject ReceivedMessage::json() const {

@@ -2,6 +2,7 @@
 // mbpoll and a pymodbus script. They are the proof that the simulator speaks standard
 // Modbus RTU. Byte-level checks (stale requests, pause, delay) use a raw line.
 #include "sim/Responder.h"
+#include "support/ChildSignal.h"
 #include "support/RawLine.h"
 #include "support/SimProcess.h"
 
@@ -463,7 +464,7 @@ void TestSimEndToEnd::simulatorEndsWithAKilledTest() {
     const pid_t simPid = fields[0].toInt();
     const QString device = fields[1];
     QVERIFY(simPid > 0 && QFileInfo(device).isSymLink());
-    ::kill(static_cast<pid_t>(holder.processId()), SIGKILL);
+    QVERIFY(hx::test::signalChild(holder, SIGKILL));
     QVERIFY(holder.waitForFinished(3000));
     // the simulator gets SIGTERM, removes its link and ends
     QTRY_VERIFY_WITH_TIMEOUT(processEnded(simPid), 3000);

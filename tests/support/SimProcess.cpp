@@ -1,5 +1,7 @@
 #include "support/SimProcess.h"
 
+#include "support/ChildSignal.h"
+
 #include <QDeadlineTimer>
 #include <QFileInfo>
 
@@ -102,11 +104,11 @@ std::optional<int> SimProcess::query(const QString& line, int timeoutMs) {
 }
 
 void SimProcess::pause() {
-    if (isRunning()) ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP);
+    signalChild(process_, SIGSTOP);
 }
 
 void SimProcess::resume() {
-    if (isRunning()) ::kill(static_cast<pid_t>(process_.processId()), SIGCONT);
+    signalChild(process_, SIGCONT);
 }
 
 void SimProcess::stop() {
