@@ -1,17 +1,21 @@
 #include "logging/RecorderLock.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QFileInfo>
+#include <QFile>
 #include <QSysInfo>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace hx {
 
-RecorderLock::RecorderLock(const QString& databasePath) : path_(lockPathOf(databasePath)), file_(path_) {
-    // A recorder holds its lock for days and Qt never refreshes the file, so an age limit
-    // would hand a live recorder's lock to a second copy. A dead holder is recognised by its
-    // process id and boot instead.
-    file_.setStaleLockTime(0);
+RecorderLock::RecorderLock(const QString& databasePath) : path_(lockPathOf(databasePath)) {}
+
+RecorderLock::~RecorderLock() {
+    if (fd_ >= 0) ::close(fd_); // the kernel lets go of the lock with the file
 }
 
 QString RecorderLock::lockPathOf(const QString& databasePath) {
@@ -19,48 +23,44 @@ QString RecorderLock::lockPathOf(const QString& databasePath) {
 }
 
 bool RecorderLock::tryTake() {
-    if (file_.isLocked()) return true;
+    if (fd_ >= 0) return true;
     otherPid_ = 0;
     otherHost_.clear();
     error_.clear();
-    if (file_.tryLock(0) || takeOverLeftover()) {
-        claim_ = RecorderClaim::Held;
-        return true;
-    }
-    if (file_.error() == QLockFile::LockFailedError) {
-        claim_ = RecorderClaim::OtherProgram;
-        QString host, application;
-        file_.getLockInfo(&otherPid_, &host, &application);
-        if (host != QSysInfo::machineHostName()) otherHost_ = host;
-        error_ = QStringLiteral("another program (process %1) records into this database").arg(otherPid_);
-    } else {
+    const QByteArray name = QFile::encodeName(path_);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
         claim_ = RecorderClaim::NoLockFile;
-        error_ =
-            QStringLiteral("cannot create the lock file %1%2")
-                .arg(path_, file_.error() == QLockFile::PermissionError ? QStringLiteral(" (no permission)")
-                                                                        : QString());
+        error_ = QStringLiteral("cannot create the lock file %1%2")
+                     .arg(path_, errno == EACCES || errno == EROFS || errno == EPERM
+                                     ? QStringLiteral(" (no permission)")
+                                     : QString());
+        return false;
     }
-    return false;
-}
-
-// Qt recognises a dead holder by the process the file names. Two leftovers it cannot judge
-// are taken over here, guarded by the file's own lock, which a live holder keeps: a file naming
-// this very process (an earlier program had the same id, as in a restarted container), and a
-// file cut short before its holder was written into it (killed while taking the lock), once it
-// is older than that writing takes.
-bool RecorderLock::takeOverLeftover() {
-    if (file_.error() != QLockFile::LockFailedError) return false;
-    qint64 pid = 0;
-    QString host, application;
-    bool leftover = false;
-    if (file_.getLockInfo(&pid, &host, &application)) {
-        leftover = pid == QCoreApplication::applicationPid() &&
-                   (host.isEmpty() || host == QSysInfo::machineHostName());
-    } else {
-        const QDateTime written = QFileInfo(path_).lastModified();
-        leftover = written.isValid() && written.secsTo(QDateTime::currentDateTime()) >= kUnfinishedSeconds;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // A live holder: the file names it.
+        char buffer[256] = {};
+        const ssize_t got = ::pread(fd, buffer, sizeof buffer - 1, 0);
+        ::close(fd);
+        const QStringList lines = QString::fromUtf8(buffer, got > 0 ? int(got) : 0).split(QLatin1Char('\n'));
+        otherPid_ = lines.value(0).toLongLong();
+        const QString host = lines.value(2);
+        if (!host.isEmpty() && host != QSysInfo::machineHostName()) otherHost_ = host;
+        claim_ = RecorderClaim::OtherProgram;
+        error_ = QStringLiteral("another program (process %1) records into this database").arg(otherPid_);
+        return false;
     }
-    return leftover && file_.removeStaleLockFile() && file_.tryLock(0);
+    // Ours: say who holds it, for the program that finds it held.
+    const QByteArray holder = QByteArray::number(QCoreApplication::applicationPid()) + '\n' +
+                              QCoreApplication::applicationName().toUtf8() + '\n' +
+                              QSysInfo::machineHostName().toUtf8() + '\n';
+    if (::ftruncate(fd, 0) != 0 ||
+        ::pwrite(fd, holder.constData(), size_t(holder.size()), 0) != holder.size()) {
+        // The lock holds all the same; only the name of its holder is missing.
+    }
+    fd_ = fd;
+    claim_ = RecorderClaim::Held;
+    return true;
 }
 
 } // namespace hx

@@ -2,9 +2,13 @@
 // One recorder per database: the recorder holds a lock file beside the database
 // (Rdatabj.db.recorder-lock) for as long as it records there. A second copy of the program on
 // the same database finds the lock held and records nothing; history review, the export and
-// hx5800-initdb read without it. A lock left behind by a program that died (crash, kill,
-// power loss) is taken over: the file names its holder's process, host and boot.
-#include <QLockFile>
+// hx5800-initdb read without it.
+//
+// The lock is the kernel's (flock) on the open file, not the file's existence: it goes with
+// its holder whatever ends it (crash, kill, power loss), and a holder that died is never
+// mistaken for a live one because its process id now belongs to another program. The file
+// names its last holder's process and host, for the status line; it is never removed (a
+// removed lock file could be held twice).
 #include <QString>
 
 namespace hx {
@@ -20,6 +24,9 @@ enum class RecorderClaim {
 class RecorderLock {
   public:
     explicit RecorderLock(const QString& databasePath);
+    ~RecorderLock();
+    RecorderLock(const RecorderLock&) = delete;
+    RecorderLock& operator=(const RecorderLock&) = delete;
 
     static QString lockPathOf(const QString& databasePath);
 
@@ -38,12 +45,8 @@ class RecorderLock {
     QString error() const { return error_; }
 
   private:
-    bool takeOverLeftover();
-    // A lock file still without its holder after this long was left by a killed program.
-    static constexpr int kUnfinishedSeconds = 2;
-
     QString path_;
-    QLockFile file_;
+    int fd_ = -1; // open and locked while held
     RecorderClaim claim_ = RecorderClaim::None;
     qint64 otherPid_ = 0;
     QString otherHost_;

@@ -41,21 +41,22 @@ mscom::~mscom() = default;
 void mscom::openStore(const ClockReading& now) {
     lastOpenAttempt_ = now;
     store_.reset();
-    if (openStore_) store_ = openStore_(databasePath_);
-    // A usable database is recorded into only under its lock file; without it the store is
-    // dropped and looked at again at the next try, when the other program may have ended.
+    // The lock before the database is opened for writing: a second program never opens it so.
+    // Without the lock a usable database is not recorded into; it is looked at again at the
+    // next try, when the other program may have ended.
+    const bool held = lock_.tryTake();
+    const bool other = !held && lock_.claim() == RecorderClaim::OtherProgram;
+    if (openStore_ && !other) store_ = openStore_(databasePath_);
     const bool usable = storeAvailable();
-    const bool refused = usable && !lock_.tryTake();
-    if (refused) store_.reset();
-    const RecorderClaim claim =
-        usable || lock_.claim() == RecorderClaim::Held ? lock_.claim() : RecorderClaim::None;
+    const bool refused = other || (!held && usable);
+    const RecorderClaim claim = held || refused ? lock_.claim() : RecorderClaim::None;
     const qint64 otherPid = claim == RecorderClaim::OtherProgram ? lock_.otherPid() : 0;
     const bool claimChanged = claim != status_.claim || otherPid != status_.otherRecorderPid;
     status_.claim = claim;
     status_.otherRecorderPid = otherPid;
     status_.otherRecorderHost = claim == RecorderClaim::OtherProgram ? lock_.otherHost() : QString();
 
-    const bool available = storeAvailable();
+    const bool available = held && usable;
     if (available)
         status_.lastError.clear();
     else if (refused)
@@ -66,6 +67,7 @@ void mscom::openStore(const ClockReading& now) {
         status_.lastError = QStringLiteral("the database %1 is read-only").arg(databasePath_);
     else
         status_.lastError = store_->lastError();
+    if (!held) store_.reset(); // opened only to tell why it cannot be recorded into
     if (available != status_.databaseAvailable || claimChanged) {
         status_.databaseAvailable = available;
         emit statusChanged();

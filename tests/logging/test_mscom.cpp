@@ -654,10 +654,11 @@ void TestRecorder::theLockFileDecidesWhetherToRecord_data() {
     QTest::addColumn<QString>("lockFile");
     QTest::addColumn<int>("ageSeconds");
     QTest::addColumn<RecorderClaim>("claim");
-    // An earlier program with this process id, as in a restarted container.
-    QTest::newRow("left naming this process") << "this process" << 0 << RecorderClaim::Held;
+    // A file naming a live program of the same name (this one: an earlier program had its
+    // process id, as in a restarted container or a second line's copy): nobody holds the lock.
+    QTest::newRow("left naming a live process") << "this process" << 0 << RecorderClaim::Held;
     QTest::newRow("left empty by a kill while taking it") << "empty" << 60 << RecorderClaim::Held;
-    QTest::newRow("empty and fresh: being taken now") << "empty" << 0 << RecorderClaim::OtherProgram;
+    QTest::newRow("empty and fresh, nobody holds it") << "empty" << 0 << RecorderClaim::Held;
     QTest::newRow("cannot be made: nothing recorded") << "no folder" << 0 << RecorderClaim::NoLockFile;
 }
 
