@@ -8,6 +8,7 @@
 #include "config/CONFIG1.h"
 #include "core/FreshValues.h"
 #include "core/SharedState.h"
+#include "core/StopSignal.h"
 #include "core/TextNumber.h"
 #include "events/EventsWindow.h"
 #include "factory/FACTR.h"
@@ -32,13 +33,18 @@ Application::Application() : link_(std::make_unique<ModbusLink>()) {
     context_.openStore = [](const QString& path) { return openRecordStore(path); };
     context_.endProcess = [this] {
         // At once, as the exit command says: every committed record and event is already
-        // durable. The recorder goes first, so its lock file goes with it and another copy may
-        // record.
+        // durable. The recorder goes first, so its lock goes with it and another copy may
+        // record; the publisher then sends "offline" and saves its cursors (within a second).
         recorder_.reset();
+        if (journal_) journal_->onStored = nullptr;
+        publisher_.reset();
         std::fflush(nullptr);
         std::_Exit(0);
     };
+    // SIGTERM (systemd, a shutdown, kill) ends the program as "退出" does.
+    stopSignal_ = std::make_unique<StopSignal>([this] { context_.endProcess(); });
     journal_ = std::make_unique<EventJournal>(EventJournal::pathBeside(context_.databasePath));
+    journalNewestAtStart_ = journal_->newestId();
     feed_ = std::make_unique<EventFeed>(*journal_, link_.get());
     writes_.observer = [this](const OperatorWrite& write) { feed_->noteWrite(write); };
 }
@@ -48,45 +54,54 @@ Application::~Application() {
     if (journal_) journal_->onStored = nullptr;
 }
 
+// Only the program that records publishes: a second copy paging the same database would send
+// the same ring and journal and write the same cursor files. The topic names the line and the
+// instrument, so publishing starts with the first "打开" and starts anew when another port or
+// address is opened; it is tried again whenever the recorder's claim changes (the other
+// program ended).
 void Application::startPublishing() {
+    if (!recorder_ || Com_Param[kComPort] == 0) return;
     const int address = Com_Param[kComAddress] > 0 ? Com_Param[kComAddress] : 1;
-    auto settings = mqttSettingsFromEnvironment(context_.databasePath, address, &publishSettingsError_);
-    if (!settings) {
-        if (!publishSettingsError_.isEmpty() && mainWindow_)
-            mainWindow_->publishingStatus = [this] {
-                return std::pair{QStringLiteral("MQTT: 设置有误, 未发布: ") + publishSettingsError_, false};
-            };
-        return;
-    }
+    const QString line = QStringLiteral("com%1").arg(Com_Param[kComPort]);
+    if (publisher_ && publishedLine_ == std::pair(line, address)) return;
+    auto settings = mqttSettingsFromEnvironment(context_.databasePath, line, address, &publishSettingsError_);
+    if (!settings || recorder_->status().claim != RecorderClaim::Held) return;
+    settings->firstEventsAfter = journalNewestAtStart_; // a first start sends this run's events
+    journal_->onStored = nullptr;
+    publisher_.reset(); // the other line's "offline" goes first
     publisher_ = std::make_unique<Publisher>(*settings);
+    publishedLine_ = {line, address};
     journal_->onStored = [p = publisher_.get()](int64_t) { p->noteEvents(); };
-    QObject::connect(recorder_.get(), &mscom::recordWritten,
-                     [p = publisher_.get()](const StoredRecord& record, WriteOutcome outcome) {
-                         p->noteRecord(record, outcome);
-                     });
-    // The port and the instrument as the status line shows them, handed over as it is
-    // refreshed (every second); the alarm states as each poll cycle reads them. No timer of
-    // their own: the publisher sends only what changed, and costs the windows no wake-up.
-    if (mainWindow_)
-        mainWindow_->publishingStatus = [this] {
-            handOverProgramState();
-            const PublisherStatus status = publisher_->status();
-            return std::pair{publisherStatusText(status), publisherHealthy(status)};
-        };
-    if (met1_)
-        QObject::connect(met1_.get(), &Met1::statusRead, [p = publisher_.get()] {
-            std::array<bool, kAlarmStates> alarms{};
-            for (int i = 0; i < kAlarmStates; ++i)
-                alarms[i] = Status_Bit[i] != 0;
-            p->setAlarmStates(alarms);
-        });
+}
+
+// The status line's part about publishing, refreshed every second; the program state and what
+// the publisher has to tell the journal are handed over with it (no timer of their own: the
+// publisher sends only what changed, and costs the windows no wake-up).
+std::pair<QString, bool> Application::publishingStatus() {
+    if (!publisher_) {
+        if (!publishSettingsError_.isEmpty())
+            return {QStringLiteral("MQTT: 设置有误, 未发布: ") + publishSettingsError_, false};
+        if (qEnvironmentVariableIsEmpty("HX5800_MQTT")) return {};
+        if (recorder_ && recorder_->status().claim == RecorderClaim::OtherProgram)
+            return {QStringLiteral("MQTT: 未发布 (记录它的程序发布)"), true};
+        return {QStringLiteral("MQTT: 端口打开后发布"), true};
+    }
+    handOverProgramState();
+    auto notices = publisher_->takeNotices();
+    if (!notices.empty()) journal_->record(std::move(notices));
+    const PublisherStatus status = publisher_->status();
+    return {publisherStatusText(status), publisherHealthy(status)};
+}
+
+int32_t Application::chosenPort() const {
+    // Before the first "打开" the port is the one chosen in the main window, as its status line says.
+    return Com_Param[kComPort] != 0 || !mainWindow_
+               ? Com_Param[kComPort]
+               : numberOfText(mainWindow_->Combo1->currentText()).value_or(0);
 }
 
 void Application::handOverProgramState() {
-    // Before the first "打开" the port is the one chosen in the main window, as its status line says.
-    const int32_t port = Com_Param[kComPort] != 0 || !mainWindow_
-                             ? Com_Param[kComPort]
-                             : numberOfText(mainWindow_->Combo1->currentText()).value_or(0);
+    const int32_t port = chosenPort();
     const PortStatus portStatus = link_->portStatus(port);
     ProgramState state;
     state.portOpen = portStatus.open;
@@ -150,6 +165,26 @@ void Application::start() {
             QObject::connect(recorder_.get(), &mscom::statusChanged, feed_.get(),
                              [this] { feed_->noteRecorder(recorder_->status()); });
             feed_->noteRecorder(recorder_->status());
+            if (mainWindow_) {
+                mainWindow_->publishingStatus = [this] { return publishingStatus(); };
+                QObject::connect(mainWindow_.get(), &ssqx::portActionDone, feed_.get(), [this](bool opening) {
+                    if (opening) startPublishing();
+                });
+            }
+            QObject::connect(recorder_.get(), &mscom::statusChanged, feed_.get(),
+                             [this] { startPublishing(); });
+            QObject::connect(recorder_.get(), &mscom::recordWritten, feed_.get(),
+                             [this](const StoredRecord& record, WriteOutcome outcome) {
+                                 if (publisher_) publisher_->noteRecord(record, outcome);
+                             });
+            if (met1_)
+                QObject::connect(met1_.get(), &Met1::statusRead, feed_.get(), [this] {
+                    if (!publisher_) return;
+                    std::array<bool, kAlarmStates> alarms{};
+                    for (int i = 0; i < kAlarmStates; ++i)
+                        alarms[i] = Status_Bit[i] != 0;
+                    publisher_->setAlarmStates(alarms);
+                });
             startPublishing();
         },
     });

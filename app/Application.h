@@ -5,6 +5,7 @@
 #include "ui/OperatorField.h"
 
 #include <memory>
+#include <utility>
 
 namespace hx {
 
@@ -12,6 +13,7 @@ class EventFeed;
 class EventJournal;
 class ModbusLink;
 class Publisher;
+class StopSignal;
 class ssqx;
 
 class Application {
@@ -40,9 +42,14 @@ class Application {
     std::unique_ptr<Met1> met1_;
     std::unique_ptr<mscom> recorder_;
     std::unique_ptr<Publisher> publisher_;
+    std::unique_ptr<StopSignal> stopSignal_;
     QString publishSettingsError_;
+    std::pair<QString, int> publishedLine_;
+    int64_t journalNewestAtStart_ = 0; // the line and address the publisher's topics name
     void startPublishing();
+    std::pair<QString, bool> publishingStatus();
     void handOverProgramState();
+    int32_t chosenPort() const;
 };
 
 } // namespace hx

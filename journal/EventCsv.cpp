@@ -1,8 +1,9 @@
 #include "EventCsv.h"
 
+#include "core/CursorFile.h"
+
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <sqlite3.h>
 
@@ -91,36 +92,30 @@ bool exportEvents(const QString& journalPath, const EventRange& range, const Eve
 }
 
 std::optional<EventCursor> readEventCursor(const QString& path, QString* error) {
-    QFile file(path);
-    if (!file.exists()) return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly)) {
-        refuse(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
-        return std::nullopt;
-    }
-    const QString text = QString::fromUtf8(file.readAll()).trimmed();
+    error->clear();
+    const CursorLine line = readCursorLine(path);
+    if (line.state == CursorLine::State::Missing) return std::nullopt;
     static const QRegularExpression form(
-        QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2}):(\\d{2}) (\\d+)$"));
-    const QRegularExpressionMatch m = form.match(text);
+        QStringLiteral("^(?:(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2}):(\\d{2}) )?(\\d+)$"));
+    const QRegularExpressionMatch m = form.match(line.text);
+    const bool timed = m.hasMatch() && m.capturedLength(1) > 0;
     const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
     const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
-    if (!m.hasMatch() || !date.isValid() || !time.isValid()) {
-        refuse(error, QStringLiteral("%1 does not hold the time and id of an exported event").arg(path));
+    if (line.state == CursorLine::State::Damaged || !m.hasMatch() ||
+        (timed && (!date.isValid() || !time.isValid()))) {
+        refuse(error,
+               QStringLiteral("%1 does not hold the time and id of an event%2")
+                   .arg(path, line.reason.isEmpty() ? QString() : QStringLiteral(" (") + line.reason + ')'));
         return std::nullopt;
     }
-    return EventCursor{eventInstantOf(ClockReading{dayNumberOf(date), dayFractionOf(time)}),
+    // A bare id is the publisher's cursor of before: its time is not known.
+    return EventCursor{timed ? eventInstantOf(ClockReading{dayNumberOf(date), dayFractionOf(time)}) : 0,
                        m.captured(7).toLongLong()};
 }
 
 bool writeEventCursor(const QString& path, const EventCursor& cursor, QString* error) {
-    // Replaced in one rename: an interrupted run leaves the old cursor.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return refuse(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
-    file.write(
-        (isoTextOfEventInstant(cursor.at) + QLatin1Char(' ') + QString::number(cursor.id) + QLatin1Char('\n'))
-            .toUtf8());
-    if (!file.commit()) return refuse(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
-    return true;
+    return writeCursorLine(
+        path, isoTextOfEventInstant(cursor.at) + QLatin1Char(' ') + QString::number(cursor.id), error);
 }
 
 } // namespace hx

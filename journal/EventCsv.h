@@ -14,13 +14,6 @@ namespace hx {
 
 constexpr std::string_view kEventCsvHeader = "id,date-time,kind,subject,text,acknowledged-at\n";
 
-// Where the last --since-last export of events ended: the event's time and id. The time
-// decides first, so a journal begun anew (ids from 1 again) is exported from its start.
-struct EventCursor {
-    EventInstant at = 0;
-    int64_t id = 0;
-};
-
 struct EventRange {
     std::optional<EventInstant> from; // at or after
     std::optional<EventInstant> to;   // before
@@ -39,8 +32,9 @@ using EventCsvSink = std::function<bool(EventInstant at, std::string_view line)>
 bool exportEvents(const QString& journalPath, const EventRange& range, const EventCsvSink& sink,
                   EventExportSummary* summary, QString* error);
 
-// The cursor file: "2026-12-08T14:03:22 1234". A missing file is no cursor, without error;
-// anything else in it is an error (a record export's cursor file among them).
+// The cursor file: "2026-12-08T14:03:22 1234" (with its checksum, see core/CursorFile.h). A
+// missing file is no cursor, without error; anything else in it is an error (a record
+// export's cursor file among them, or a damaged file).
 std::optional<EventCursor> readEventCursor(const QString& path, QString* error);
 bool writeEventCursor(const QString& path, const EventCursor& cursor, QString* error);
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -58,7 +59,16 @@ EventJournal::~EventJournal() {
 }
 
 QString EventJournal::pathBeside(const QString& databasePath) {
-    return QDir(QFileInfo(databasePath).absolutePath()).filePath(QStringLiteral("Events.db"));
+    const QFileInfo database(databasePath);
+    const QDir folder = database.absoluteDir();
+    const QString own = folder.filePath(database.completeBaseName() + QStringLiteral(".events.db"));
+    // The journal of before was named after the folder; beside the default database it stays in
+    // use, so nothing an installation stored in it is lost.
+    const QString before = folder.filePath(QStringLiteral("Events.db"));
+    if (database.fileName() == QLatin1String("Rdatabj.db") && !QFileInfo::exists(own) &&
+        QFileInfo::exists(before))
+        return before;
+    return own;
 }
 
 void EventJournal::close() {
@@ -257,11 +267,13 @@ bool JournalReader::open() {
         return close(), false;
     sqlite3_busy_timeout(db_, 200);
     openedFile_ = uint64_t(file.st_ino);
+    ++generation_;
     return true;
 }
 
 void JournalReader::close() {
-    sqlite3_close(db_);
+    // _v2: a statement still open (a failed step inside a query) does not keep the connection.
+    sqlite3_close_v2(db_);
     db_ = nullptr;
     openedFile_ = 0;
 }
@@ -274,11 +286,38 @@ std::optional<std::vector<JournalEvent>> JournalReader::after(int64_t afterId, i
     return events;
 }
 
+std::optional<int64_t> JournalReader::resumeAfter(const EventCursor& cursor) {
+    if (!open()) return std::nullopt;
+    const auto newest = newestId();
+    if (!newest) return std::nullopt;
+    std::optional<EventInstant> at;
+    {
+        Statement st(db_, QStringLiteral("select at from events where id = ?1"));
+        if (!st) return std::nullopt;
+        sqlite3_bind_int64(st.st, 1, cursor.id);
+        if (sqlite3_step(st.st) == SQLITE_ROW) at = sqlite3_column_int64(st.st, 0);
+    }
+    // The same journal: its event is there as the cursor names it, or was dropped as one of the
+    // oldest (the journal reaches past it); a cursor without a time is trusted by its id.
+    if ((at && (*at == cursor.at || cursor.at == 0)) || (!at && *newest >= cursor.id)) return cursor.id;
+    // A journal begun anew since: its events from the cursor's time on.
+    Statement st(db_, QStringLiteral("select coalesce(min(id) - 1, ?2) from events where at >= ?1"));
+    if (!st) return std::nullopt;
+    sqlite3_bind_int64(st.st, 1, cursor.at);
+    sqlite3_bind_int64(st.st, 2, *newest);
+    if (sqlite3_step(st.st) != SQLITE_ROW) return std::nullopt;
+    return sqlite3_column_int64(st.st, 0);
+}
+
 std::optional<int64_t> JournalReader::newestId() {
     if (!open()) return std::nullopt;
-    Statement st(db_, QStringLiteral("select coalesce(max(id), 0) from events"));
-    if (!st || sqlite3_step(st.st) != SQLITE_ROW) return close(), std::nullopt;
-    return sqlite3_column_int64(st.st, 0);
+    std::optional<int64_t> newest;
+    {
+        Statement st(db_, QStringLiteral("select coalesce(max(id), 0) from events"));
+        if (st && sqlite3_step(st.st) == SQLITE_ROW) newest = sqlite3_column_int64(st.st, 0);
+    }
+    if (!newest) close();
+    return newest;
 }
 
 std::vector<JournalEvent> EventJournal::page(const EventFilter& filter, std::optional<int64_t> beforeId,
@@ -298,29 +337,34 @@ std::vector<JournalEvent> EventJournal::newerThan(const EventFilter& filter, int
 
 std::optional<int> EventJournal::acknowledgeWhere(const std::vector<int64_t>* ids) {
     const EventInstant now = eventInstantOf(clock_.now());
+    // The file first: when it cannot be written nothing is acknowledged, not even the alarms
+    // waiting in memory, and the window says the acknowledgement was not stored.
+    if (!db_ && !open()) return std::nullopt;
+    if (!exec("begin immediate")) return fail(QStringLiteral("无法写入")), std::nullopt;
+    int acknowledged = 0;
+    {
+        Statement update(db_, QStringLiteral("update events set acked_at = ?1 where ") +
+                                  QLatin1String(kUnacked) +
+                                  (ids ? QStringLiteral(" and id = ?2") : QString()));
+        bool ok = bool(update);
+        for (size_t i = 0; ok && i < (ids ? ids->size() : 1); ++i) {
+            sqlite3_bind_int64(update.st, 1, now);
+            if (ids) sqlite3_bind_int64(update.st, 2, (*ids)[i]);
+            ok = sqlite3_step(update.st) == SQLITE_DONE;
+            acknowledged += sqlite3_changes(db_);
+            sqlite3_reset(update.st);
+        }
+        if (!ok || !exec("commit")) {
+            exec("rollback");
+            acknowledged = -1;
+        }
+    }
+    if (acknowledged < 0) return fail(QStringLiteral("无法写入")), std::nullopt;
     lastAcknowledgement_ = now;
     // Waiting alarms are acknowledged where they wait and go to the file so.
-    int acknowledged = 0;
-    if (!ids) {
+    if (!ids)
         for (JournalEvent& e : pending_)
             if (e.needsAcknowledgement() && !e.acknowledgedAt) e.acknowledgedAt = now, ++acknowledged;
-    }
-    if (!db_ && !open()) return ids ? std::nullopt : std::optional<int>(acknowledged);
-    if (!exec("begin immediate")) return fail(QStringLiteral("无法写入")), std::nullopt;
-    Statement update(db_, QStringLiteral("update events set acked_at = ?1 where ") + QLatin1String(kUnacked) +
-                              (ids ? QStringLiteral(" and id = ?2") : QString()));
-    bool ok = bool(update);
-    for (size_t i = 0; ok && i < (ids ? ids->size() : 1); ++i) {
-        sqlite3_bind_int64(update.st, 1, now);
-        if (ids) sqlite3_bind_int64(update.st, 2, (*ids)[i]);
-        ok = sqlite3_step(update.st) == SQLITE_DONE;
-        acknowledged += sqlite3_changes(db_);
-        sqlite3_reset(update.st);
-    }
-    if (!ok || !exec("commit")) {
-        exec("rollback");
-        return fail(QStringLiteral("无法写入")), std::nullopt;
-    }
     return acknowledged;
 }
 
@@ -340,9 +384,18 @@ UnacknowledgedAlarms EventJournal::unacknowledged() {
             alarms.rows[size_t(e.alarmRow)] = true;
         }
     }
-    if (!db_) return alarms;
-    Statement st(db_, QStringLiteral("select alarm_row, count(*) from events where ") +
-                          QLatin1String(kUnacked) + QStringLiteral(" group by alarm_row"));
+    // A file that cannot be written may still be read: its alarms stay counted.
+    sqlite3* reader = db_;
+    if (!reader &&
+        sqlite3_open_v2(path_.toUtf8().constData(), &reader, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(reader);
+        return alarms;
+    }
+    const auto done = qScopeGuard([&] {
+        if (reader != db_) sqlite3_close_v2(reader);
+    });
+    Statement st(reader, QStringLiteral("select alarm_row, count(*) from events where ") +
+                             QLatin1String(kUnacked) + QStringLiteral(" group by alarm_row"));
     while (st && sqlite3_step(st.st) == SQLITE_ROW) {
         const int row = sqlite3_column_int(st.st, 0);
         alarms.count += sqlite3_column_int(st.st, 1);

@@ -1,6 +1,7 @@
 #pragma once
-// The event journal's file: Events.db beside the recording database, a SQLite file of its own
-// (the recording keeps exactly its two tables). Each batch of events is one transaction in
+// The event journal's file: beside the recording database and named after it (Rdatabj.db's
+// journal is Rdatabj.events.db), a SQLite file of its own (the recording keeps exactly its two
+// tables). Each batch of events is one transaction in
 // write-ahead-log mode with synchronous FULL, so an event whose record() returned survives a
 // crash or power loss. The file holds the newest events up to a bound; older ones are dropped
 // in batches. While the file cannot be written (folder missing, read-only, disk full) events
@@ -129,6 +130,12 @@ class JournalReader {
     std::optional<std::vector<JournalEvent>> after(int64_t afterId, int limit);
     // The newest id stored (0 for an empty journal); nullopt when the file cannot be read.
     std::optional<int64_t> newestId();
+    // The id after which the events newer than cursor follow: its id while the journal is the
+    // one the cursor was taken in, else (a journal begun anew since) before the first event at
+    // or after the cursor's time. nullopt when the file cannot be read.
+    std::optional<int64_t> resumeAfter(const EventCursor& cursor);
+    // Counts the files opened: a change means the journal was replaced (ids count anew).
+    uint64_t generation() const { return generation_; }
     QString path() const { return path_; }
 
   private:
@@ -137,6 +144,7 @@ class JournalReader {
     QString path_;
     sqlite3* db_ = nullptr;
     uint64_t openedFile_ = 0; // the inode of the file db_ reads
+    uint64_t generation_ = 0;
 };
 
 } // namespace hx

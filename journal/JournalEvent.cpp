@@ -50,6 +50,8 @@ constexpr KindNames kKindNames[] = {
     {EventKind::DatabaseBack, u"数据库恢复", "database-back"},
     {EventKind::OtherRecorder, u"另一程序记录", "other-recorder"},
     {EventKind::RecordingTakenUp, u"恢复记录", "recording-taken-up"},
+    {EventKind::PublishCursorUnreadable, u"发布位置无法读取", "publish-cursor-unreadable"},
+    {EventKind::PublishRecordsLost, u"记录未发布即被覆盖", "publish-records-lost"},
     {EventKind::WriteConfirmed, u"写入", "write-confirmed"},
     {EventKind::WriteFailed, u"写入失败", "write-failed"},
 };

@@ -32,8 +32,10 @@ enum class EventKind : int {
     InstrumentBack = 14,
     DatabaseUnavailable = 20,
     DatabaseBack = 21,
-    OtherRecorder = 22,    // another program records into the database; this one does not
-    RecordingTakenUp = 23, // that program ended and this one records again
+    OtherRecorder = 22,           // another program records into the database; this one does not
+    RecordingTakenUp = 23,        // that program ended and this one records again
+    PublishCursorUnreadable = 24, // publishing goes on from the oldest record or event left
+    PublishRecordsLost = 25,      // the ring went round while the broker was away
     WriteConfirmed = 30,
     WriteFailed = 31,
 };
@@ -63,6 +65,16 @@ struct JournalEvent {
     bool needsAcknowledgement() const {
         return kind == EventKind::AlarmRaised && alarmRow >= 1 && alarmRow <= 24;
     }
+};
+
+// Where the last --since-last export of events ended, or the newest event the broker
+// acknowledged: the event's time and id. The time tells a journal begun anew (ids from 1
+// again) from the one the id was taken in. at 0: not known (an id alone, as cursors were once
+// written).
+struct EventCursor {
+    EventInstant at = 0;
+    int64_t id = 0;
+    bool operator==(const EventCursor&) const = default;
 };
 
 } // namespace hx

@@ -9,9 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "core/Clock.h"
+#include "core/CursorFile.h"
 #include "logging/SqliteRecordStore.h"
 
 namespace hx {
@@ -210,17 +210,14 @@ bool CsvOutput::finish() {
 
 std::optional<RecordInstant> readLastExported(const QString& path, QString* error) {
     error->clear();
-    QFile file(path);
-    if (!file.exists()) return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
-        return std::nullopt;
-    }
-    const QString text = QString::fromUtf8(file.read(256)).trimmed();
-    const auto instant = instantOfIsoText(text);
+    const CursorLine line = readCursorLine(path);
+    if (line.state == CursorLine::State::Missing) return std::nullopt;
+    const auto instant =
+        line.state == CursorLine::State::Good ? instantOfIsoText(line.text) : std::optional<RecordInstant>();
     if (!instant)
-        *error = QStringLiteral("%1 does not hold the date and time of a last export")
-                     .arg(QDir::toNativeSeparators(path));
+        *error = QStringLiteral("%1 does not hold the date and time of a last export%2")
+                     .arg(QDir::toNativeSeparators(path),
+                          line.reason.isEmpty() ? QString() : QStringLiteral(" (") + line.reason + ')');
     return instant;
 }
 
@@ -231,14 +228,7 @@ bool writeLastExported(const QString& path, RecordInstant instant, QString* erro
             QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(info.absolutePath()));
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write((isoTextOfInstant(instant) + "\n").toUtf8()) < 0 ||
-        !file.commit()) {
-        *error =
-            QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
-        return false;
-    }
-    return true;
+    return writeCursorLine(path, isoTextOfInstant(instant), error);
 }
 
 } // namespace hx

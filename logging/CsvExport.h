@@ -87,7 +87,8 @@ class CsvOutput {
     QString error_;
 };
 
-// The --since-last file: the instant of the last exported record, one ISO 8601 line.
+// The --since-last file: the instant of the last exported record, one ISO 8601 line (a cursor
+// file, see core/CursorFile.h).
 // A missing file means nothing was exported yet (nullopt, no error); a file that holds
 // something else is an error.
 std::optional<RecordInstant> readLastExported(const QString& path, QString* error);

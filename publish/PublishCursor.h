@@ -1,13 +1,15 @@
 #pragma once
-// The newest record the broker acknowledged, by ring slot and time, kept in a small file beside
-// the recording database (Rdatabj.db.mqtt-cursor). It lives outside the database: the
-// recording holds measurements only. Overwritten in place, one short line in the file's first
-// sector: a crash leaves the old cursor or the new one, never half of one.
+// Where publishing got to, in cursor files beside the recording (core/CursorFile.h): the
+// newest record the broker acknowledged, by ring slot and time (Rdatabj.db.mqtt-cursor), and
+// the newest journal event, by time and id (beside the journal, in the format the event
+// export's --since-last file has). They live outside the database: the recording holds
+// measurements only.
+#include "journal/EventCsv.h"
+#include "logging/CsvExport.h"
+
 #include <QString>
 
 #include <optional>
-
-#include "logging/CsvExport.h"
 
 namespace hx {
 
@@ -18,15 +20,20 @@ struct PublishCursor {
 };
 
 QString cursorPathFor(const QString& databasePath);
-
-// nullopt when the file is missing or does not hold a cursor ("1234 2026-12-08T14:03:22").
-std::optional<PublishCursor> readPublishCursor(const QString& path);
-bool writePublishCursor(const QString& path, const PublishCursor& cursor, QString* error);
-
-// The newest journal event the broker acknowledged, by its id, in a file beside the journal
-// (Events.db.mqtt-cursor), written the same way.
 QString eventCursorPathFor(const QString& journalPath);
-std::optional<int64_t> readEventCursor(const QString& path);
-bool writeEventCursor(const QString& path, int64_t id, QString* error);
+
+// What a cursor file held: nothing (no file: publishing starts now), a cursor, or something
+// that is not one (damaged: publishing goes on from the oldest record or event left, so
+// nothing is lost).
+template <typename Cursor> struct SavedCursor {
+    std::optional<Cursor> cursor;
+    bool damaged = false;
+    QString reason; // why it is damaged
+};
+
+// "1234 2026-12-08T14:03:22"
+SavedCursor<PublishCursor> readPublishCursor(const QString& path);
+bool writePublishCursor(const QString& path, const PublishCursor& cursor, QString* error);
+SavedCursor<EventCursor> readPublishedEventCursor(const QString& path);
 
 } // namespace hx

@@ -5,6 +5,7 @@
 #include "publish/PublishCursor.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -20,6 +21,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace hx {
 
@@ -42,7 +44,13 @@ QString publisherStatusText(const PublisherStatus& status) {
     if (status.state != PublisherStatus::State::Connected && !status.reason.isEmpty())
         text += QStringLiteral(": ") + status.reason;
     if (status.backlog > 0) text += QStringLiteral("  待发记录 %1 条").arg(status.backlog);
-    if (status.recordsOverwritten) text += QStringLiteral("  (中断过长, 部分记录已被覆盖)");
+    if (status.overwrittenCount > 0)
+        text += QStringLiteral("  (中断过长, %1 条记录发送前已被覆盖)").arg(status.overwrittenCount);
+    else if (status.recordsOverwritten)
+        text += QStringLiteral("  (中断过长, 部分记录已被覆盖)");
+    if (status.cursorDamaged) text += QStringLiteral("  发布位置文件无法读取, 已从最早的记录重发");
+    if (!status.cursorError.isEmpty()) text += QStringLiteral("  发布位置无法保存: ") + status.cursorError;
+    if (!status.warning.isEmpty()) text += QStringLiteral("  注意: ") + status.warning;
     return text;
 }
 
@@ -66,6 +74,9 @@ constexpr int kRetryMs = 2000;
 constexpr int kLateReadMs = 1500;
 // A failed connection is tried again after 1 s, doubling up to this.
 constexpr int kLongestRetrySeconds = 10;
+// At the end, the broker's acknowledgement of "offline" is waited for at most this long (the
+// cursors are saved after it: all within a second).
+constexpr int kFinalWaitMs = 800;
 
 QString connackReason(int rc) {
     switch (rc) {
@@ -128,15 +139,19 @@ std::once_flag libraryInit;
 // The publisher's own thread: the connection, the ring reader and the cursor.
 class PublisherWorker : public QObject {
   public:
-    PublisherWorker(Publisher& owner, MqttSettings settings)
-        : owner_(owner), settings_(std::move(settings)), cursorPath_(cursorPathFor(settings_.databasePath)),
-          cursorTimer_(new QTimer(this)), retryTimer_(new QTimer(this)), reconnectTimer_(new QTimer(this)),
+    PublisherWorker(Publisher& owner, MqttSettings settings, Publisher::StoreOpener openStore)
+        : owner_(owner), settings_(std::move(settings)), openStore_(std::move(openStore)),
+          cursorPath_(cursorPathFor(settings_.databasePath)), cursorTimer_(new QTimer(this)),
+          retryTimer_(new QTimer(this)), reconnectTimer_(new QTimer(this)),
           housekeepingTimer_(new QTimer(this)), lateReadTimer_(new QTimer(this)),
           journal_(EventJournal::pathBeside(settings_.databasePath)),
           eventCursorPath_(eventCursorPathFor(journal_.path())) {
         cursorTimer_->setSingleShot(true);
         cursorTimer_->setInterval(kCursorWriteMs);
-        QObject::connect(cursorTimer_, &QTimer::timeout, this, [this] { saveCursor(); });
+        QObject::connect(cursorTimer_, &QTimer::timeout, this, [this] {
+            saveCursor();
+            publishStatus();
+        });
         retryTimer_->setSingleShot(true);
         retryTimer_->setInterval(kRetryMs);
         QObject::connect(retryTimer_, &QTimer::timeout, this, [this] {
@@ -154,6 +169,15 @@ class PublisherWorker : public QObject {
         lateReadTimer_->setInterval(kLateReadMs);
         QObject::connect(lateReadTimer_, &QTimer::timeout, this, [this] { service(); });
         status_.broker = settings_.brokerText();
+        status_.warning = settings_.warning;
+        if (settings_.clientId.isEmpty())
+            settings_.clientId = stableClientId(settings_.host, settings_.topicPrefix, 0);
+        if (!openStore_)
+            openStore_ = [](const QString& path) -> std::unique_ptr<RecordStore> {
+                SqliteStoreOptions options;
+                options.readOnly = true;
+                return std::make_unique<SqliteRecordStore>(path, options);
+            };
     }
 
     ~PublisherWorker() override {
@@ -162,12 +186,23 @@ class PublisherWorker : public QObject {
 
     void begin() {
         std::call_once(libraryInit, [] { mosquitto_lib_init(); });
-        const QByteArray id = QStringLiteral("hx5800-%1-%2")
-                                  .arg(settings_.topicPrefix.section(QLatin1Char('/'), -2).replace('/', '-'))
-                                  .arg(QCoreApplication::applicationPid())
-                                  .toUtf8();
-        mosq_ = mosquitto_new(id.constData(), true, this);
-        if (!mosq_) return setState(PublisherStatus::State::Retrying, QStringLiteral("无法创建客户端"));
+        saveCursor(); // what the constructor established, written here: not on the windows' thread
+        prepareRing();
+        setUp();
+    }
+
+    // The client and its first attempt. A step that fails (no client, a TLS set-up, an
+    // authority file not there yet) is told and tried again, as a failed connection is.
+    void setUp() {
+        const auto failed = [this](const QString& reason) {
+            if (mosq_) mosquitto_destroy(mosq_);
+            mosq_ = nullptr;
+            setState(PublisherStatus::State::Retrying, reason);
+            reconnectTimer_->start(retryDelaySeconds_ * 1000);
+        };
+        mosq_ = mosquitto_new(settings_.clientId.constData(), true, this);
+        if (!mosq_)
+            return failed(QStringLiteral("无法创建客户端: ") + QString::fromLocal8Bit(std::strerror(errno)));
         mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
         mosquitto_max_inflight_messages_set(mosq_, kWindow);
         mosquitto_connect_callback_set(mosq_, &PublisherWorker::onConnect);
@@ -183,14 +218,14 @@ class PublisherWorker : public QObject {
                                                                    : settings_.password.toUtf8().constData());
         if (settings_.tls) {
             const QByteArray ca = settings_.caFile.toUtf8();
+            if (!ca.isEmpty() && !QFileInfo::exists(settings_.caFile))
+                return failed(QStringLiteral("找不到 HX5800_MQTT_CA 证书 ") + settings_.caFile);
             const int rc =
                 mosquitto_tls_set(mosq_, ca.isEmpty() ? nullptr : ca.constData(),
                                   ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
             if (rc != MOSQ_ERR_SUCCESS)
-                return setState(PublisherStatus::State::Retrying,
-                                QStringLiteral("TLS 设置失败: ") + errorReason(rc, errno));
+                return failed(QStringLiteral("TLS 设置失败: ") + errorReason(rc, errno, lastError_));
         }
-        prepareRing();
         // The first attempt may wait for a name lookup: this thread, never the windows'.
         const int rc = mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(), settings_.port,
                                                settings_.keepAliveSeconds);
@@ -212,7 +247,7 @@ class PublisherWorker : public QObject {
                                   1, true) == MOSQ_ERR_SUCCESS) {
                 // The windows wait for this: a second at most for the broker's acknowledgement.
                 finalMid_ = mid;
-                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+                const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFinalWaitMs);
                 while (!finalAcked_ && connected_ && std::chrono::steady_clock::now() < until)
                     if (mosquitto_loop(mosq_, 50, 1) != MOSQ_ERR_SUCCESS) break;
             }
@@ -225,7 +260,9 @@ class PublisherWorker : public QObject {
 
     void noteRecord(const StoredRecord& record) {
         HandOver handOver(*this);
+        if (ready_ && record.id != newest_) ++unacked_;
         newest_ = record.id;
+        if (ready_ && unacked_ > kRingSize - 1) ringWentRound(record);
         // The usual case, the record after the last one sent: as the recorder stored it, without
         // reading it back from the ring.
         if (ready_ && connected_ && sent_.size() < kWindow && record.id == sentUpTo_ % kRingSize + 1)
@@ -263,7 +300,7 @@ class PublisherWorker : public QObject {
     };
     struct SentEvent {
         int mid = 0;
-        int64_t id = 0;
+        EventCursor event;
         bool acked = false;
     };
 
@@ -375,6 +412,7 @@ class PublisherWorker : public QObject {
     void reconnect() {
         retryDelaySeconds_ = std::min(retryDelaySeconds_ * 2, kLongestRetrySeconds);
         lastError_.clear();
+        if (!mosq_) return setUp();
         const int rc = mosquitto_reconnect_async(mosq_);
         const int error = errno;
         if (rc != MOSQ_ERR_SUCCESS) return attemptFailed(rc, error);
@@ -426,7 +464,13 @@ class PublisherWorker : public QObject {
         for (int i = 0; i < kAlarmStates; ++i)
             sendAlarm(i);
         sentEvents_.clear();
-        if (eventCursor_) eventsSentUpTo_ = *eventCursor_;
+        eventsSentUpTo_.reset(); // found again from the cursor
+        if (status_.overwrittenCount > reportedOverwritten_) {
+            reportedOverwritten_ = status_.overwrittenCount;
+            owner_.addNotice(
+                notice(EventKind::PublishRecordsLost,
+                       QStringLiteral("中断过长: %1 条记录在发送前已被覆盖").arg(reportedOverwritten_)));
+        }
         pumpEvents();
         pump();
     }
@@ -451,6 +495,7 @@ class PublisherWorker : public QObject {
             cursor_ = sent_.front().record;
             sent_.pop_front();
             ++status_.acknowledged;
+            if (unacked_ > 0) --unacked_;
             moved = true;
         }
         if (moved) {
@@ -466,7 +511,7 @@ class PublisherWorker : public QObject {
         if (it == sentEvents_.end()) return;
         it->acked = true;
         while (!sentEvents_.empty() && sentEvents_.front().acked) {
-            eventCursor_ = sentEvents_.front().id;
+            eventCursor_ = sentEvents_.front().event;
             sentEvents_.pop_front();
             eventCursorDirty_ = true;
         }
@@ -475,53 +520,83 @@ class PublisherWorker : public QObject {
         if (eventsHeldBack_ && sentEvents_.size() < kWindow / 2) pumpEvents();
     }
 
+    // A cursor that cannot be written stays in memory and is shown; it is tried again.
     void saveCursor() {
         QString error;
         if (cursorDirty_ && writePublishCursor(cursorPath_, cursor_, &error)) cursorDirty_ = false;
         if (eventCursorDirty_ && eventCursor_ && writeEventCursor(eventCursorPath_, *eventCursor_, &error))
             eventCursorDirty_ = false;
+        status_.cursorError = error;
+        if ((cursorDirty_ || eventCursorDirty_) && !cursorTimer_->isActive()) cursorTimer_->start();
+    }
+
+    static JournalEvent notice(EventKind kind, const QString& text) {
+        JournalEvent event;
+        event.kind = kind;
+        event.subject = QStringLiteral("MQTT");
+        event.text = text;
+        return event;
     }
 
   public:
     // Where the journal's events go on: after the saved cursor; without one (publishing just
-    // switched on), after the newest event now, or from the first when there is no journal yet.
+    // switched on), after the newest event now (or the one the settings name), or from the
+    // first when there is no journal yet;
+    // with a cursor file that cannot be read, from the oldest event the journal holds. Reads
+    // only: the file is written on the publisher's thread.
     bool prepareEvents() {
         if (eventCursor_) return true;
-        if (const auto saved = readEventCursor(eventCursorPath_)) {
-            eventCursor_ = *saved;
-        } else {
-            const auto newest =
-                QFile::exists(journal_.path()) ? journal_.newestId() : std::optional<int64_t>(0);
-            if (!newest) return false; // tried again at the next events
-            eventCursor_ = *newest;
-            eventCursorDirty_ = true;
-            saveCursor();
+        const SavedCursor<EventCursor> saved = readPublishedEventCursor(eventCursorPath_);
+        if (saved.cursor) {
+            eventCursor_ = *saved.cursor;
+            return true;
         }
-        eventsSentUpTo_ = *eventCursor_;
+        if (saved.damaged) {
+            eventCursor_ = EventCursor{};
+            cursorUnreadable(QStringLiteral("事件"), saved.reason);
+        } else {
+            auto newest = QFile::exists(journal_.path()) ? journal_.newestId() : std::optional<int64_t>(0);
+            if (!newest) return false; // tried again at the next events
+            if (settings_.firstEventsAfter) newest = std::min(*newest, *settings_.firstEventsAfter);
+            const auto events =
+                *newest > 0 ? journal_.after(*newest - 1, 1) : std::optional<std::vector<JournalEvent>>();
+            // Its time when the journal still holds it, else the id alone.
+            const bool held = events && !events->empty() && events->front().id == *newest;
+            eventCursor_ = EventCursor{held ? events->front().at : 0, *newest};
+        }
+        eventCursorDirty_ = true;
         return true;
     }
 
   private:
+    void cursorUnreadable(const QString& what, const QString& reason) {
+        status_.cursorDamaged = true;
+        owner_.addNotice(
+            notice(EventKind::PublishCursorUnreadable,
+                   QStringLiteral("%1发布位置文件无法读取 (%2), 从最早的%1重发").arg(what, reason)));
+    }
+
     // Hands the journal's events after the last one sent to the broker, oldest first, at most
-    // kWindow unacknowledged at a time.
+    // kWindow unacknowledged at a time. Where they go on is found from the cursor (by time and
+    // id) when publishing (re)starts and whenever the journal was replaced by a new file.
     void pumpEvents() {
         if (!prepareEvents() || !connected_) return;
         eventsHeldBack_ = false;
         while (sentEvents_.size() < kWindow) {
+            if (!eventsSentUpTo_ || journal_.generation() != journalGeneration_) {
+                eventsSentUpTo_ = journal_.resumeAfter(*eventCursor_);
+                if (!eventsSentUpTo_) return;
+                journalGeneration_ = journal_.generation();
+            }
             const int room = int(kWindow - sentEvents_.size());
-            const auto events = journal_.after(eventsSentUpTo_, room);
+            const auto events = journal_.after(*eventsSentUpTo_, room);
             if (!events) return;
-            if (events->empty()) {
-                // A journal begun anew (the old one was damaged) counts from 1 again.
-                const auto newest = journal_.newestId();
-                if (!newest || *newest >= eventsSentUpTo_ || !sentEvents_.empty()) return;
-                eventsSentUpTo_ = 0;
-                eventCursor_ = 0;
-                eventCursorDirty_ = true;
+            if (journal_.generation() != journalGeneration_) {
+                eventsSentUpTo_.reset(); // a new file: its ids count anew
                 continue;
             }
             for (const JournalEvent& e : *events) {
-                SentEvent sent{0, e.id, false};
+                SentEvent sent{0, EventCursor{e.at, e.id}, false};
                 if (!send(QStringLiteral("event"),
                           eventMessage(e.id, dateTimeOfEventInstant(e.at),
                                        QString::fromLatin1(kindKey(e.kind)), e.text),
@@ -544,44 +619,78 @@ class PublisherWorker : public QObject {
         return std::nullopt;
     }
 
+    // The oldest record the ring still holds, as a cursor: the one in the slot after the
+    // newest is skipped, it is overwritten within a second.
+    PublishCursor oldestLeft() {
+        if (!store_->hasSlot(kRingSize).value_or(false)) return PublishCursor{};
+        const int32_t slot = newest_ % kRingSize + 1;
+        const auto record = recordAt(slot);
+        return PublishCursor{slot, record ? instantOfRecord(record->date, record->time) : 0};
+    }
+
     // Opens the ring for reading and finds where publishing goes on: after the cursor when
     // the ring still holds that record, else from the oldest record the ring holds.
     void prepareRing() {
         saveCursor(); // what was acknowledged before the database went away
         sent_.clear();
-        SqliteStoreOptions options;
-        options.readOnly = true;
-        store_ = std::make_unique<SqliteRecordStore>(settings_.databasePath, options);
-        const auto pointer = store_->isOpen() ? store_->readPointer() : std::nullopt;
+        store_ = openStore_(settings_.databasePath);
+        const auto pointer = store_ && store_->isOpen() ? store_->readPointer() : std::nullopt;
         if (!pointer || !isRingPointer(pointer->first)) {
             store_.reset();
             retryTimer_->start();
             return;
         }
         newest_ = pointer->first;
-        if (const auto saved = readPublishCursor(cursorPath_)) {
-            const auto record = recordAt(saved->slot);
-            if (saved->slot == 0 ||
-                (record && instantOfRecord(record->date, record->time) == saved->instant)) {
-                cursor_ = *saved;
+        const SavedCursor<PublishCursor> saved = readPublishCursor(cursorPath_);
+        if (saved.cursor) {
+            const auto record = recordAt(saved.cursor->slot);
+            if (saved.cursor->slot == 0 ||
+                (record && instantOfRecord(record->date, record->time) == saved.cursor->instant)) {
+                cursor_ = *saved.cursor;
             } else {
                 // The ring went round since (or the database was replaced): the records after
-                // the cursor are gone. Go on from the oldest one left; the one in the slot after
-                // the newest is skipped, it is overwritten within a second.
-                const bool full = store_->hasSlot(kRingSize).value_or(false);
-                cursor_ = PublishCursor{full ? newest_ % kRingSize + 1 : 0, 0};
+                // the cursor are gone. Go on from the oldest one left.
+                cursor_ = oldestLeft();
+                cursorDirty_ = true;
                 status_.recordsOverwritten = true;
+                owner_.addNotice(notice(EventKind::PublishRecordsLost,
+                                        QStringLiteral("中断过长: 部分记录在发送前已被覆盖")));
             }
+        } else if (saved.damaged) {
+            // Nothing is lost for a damaged cursor: every record the ring holds goes (again).
+            cursor_ = oldestLeft();
+            cursorDirty_ = true;
+            cursorUnreadable(QStringLiteral("记录"), saved.reason);
         } else {
             // Publishing starts now: the records stored before it was switched on are not sent.
             const auto record = recordAt(newest_);
             cursor_ = PublishCursor{newest_, record ? instantOfRecord(record->date, record->time) : 0};
             cursorDirty_ = true;
-            saveCursor();
         }
+        saveCursor();
+        unacked_ = (newest_ - cursor_.slot + kRingSize) % kRingSize;
         sentUpTo_ = cursor_.slot;
         ready_ = true;
         publishStatus();
+    }
+
+    // The broker has been away longer than the ring: the record just stored overwrote the
+    // oldest one not yet acknowledged. Publishing goes on from the oldest record left; the
+    // lost ones are counted as they go.
+    void ringWentRound(const StoredRecord& record) {
+        const quint64 lost = quint64(unacked_ - (kRingSize - 1));
+        if (status_.overwrittenCount == 0)
+            owner_.addNotice(
+                notice(EventKind::PublishRecordsLost, QStringLiteral("中断过长: 记录开始在发送前被覆盖")));
+        status_.overwrittenCount += lost;
+        status_.recordsOverwritten = true;
+        unacked_ = kRingSize - 1;
+        newest_ = record.id;
+        cursor_ = oldestLeft();
+        cursorDirty_ = true;
+        if (!cursorTimer_->isActive()) cursorTimer_->start();
+        sent_.clear(); // what was in flight goes again from there
+        sentUpTo_ = cursor_.slot;
     }
 
     // Hands the records after the last one sent to the broker, oldest first, at most kWindow
@@ -626,15 +735,17 @@ class PublisherWorker : public QObject {
     }
 
     void publishStatus() {
-        // Connected, a record handed over and awaiting its acknowledgement is not waiting (the
-        // status line would show "1" for a moment after every record).
-        const int32_t from = connected_ ? sentUpTo_ : cursor_.slot;
-        status_.backlog = ready_ ? (newest_ - from + kRingSize) % kRingSize : 0;
+        // Counted, not taken from the slots, which wrap round with the ring. Connected, a record
+        // handed over and awaiting its acknowledgement is not waiting (the status line would
+        // show "1" for a moment after every record).
+        status_.backlog =
+            ready_ ? std::max<int32_t>(0, unacked_ - (connected_ ? int32_t(sent_.size()) : 0)) : 0;
         owner_.setStatus(status_);
     }
 
     Publisher& owner_;
     MqttSettings settings_;
+    Publisher::StoreOpener openStore_;
     QString cursorPath_;
     QTimer* cursorTimer_;
     QTimer* retryTimer_;
@@ -642,21 +753,24 @@ class PublisherWorker : public QObject {
     QTimer* housekeepingTimer_;
     QTimer* lateReadTimer_;
     mosquitto* mosq_ = nullptr;
-    std::unique_ptr<SqliteRecordStore> store_;
+    std::unique_ptr<RecordStore> store_;
     bool ready_ = false;
     bool connected_ = false;
     PublishCursor cursor_;
     bool cursorDirty_ = false;
     int32_t sentUpTo_ = 0;
     int32_t newest_ = 0;
+    int32_t unacked_ = 0; // records stored after the cursor, at most the ring less one
+    quint64 reportedOverwritten_ = 0;
     std::deque<Sent> sent_;
     std::optional<ProgramState> programState_;
     std::array<std::optional<bool>, kAlarmStates> alarms_{};
     JournalReader journal_;
     QString eventCursorPath_;
-    std::optional<int64_t> eventCursor_; // the newest event the broker acknowledged
+    std::optional<EventCursor> eventCursor_; // the newest event the broker acknowledged
     bool eventCursorDirty_ = false;
-    int64_t eventsSentUpTo_ = 0;
+    std::optional<int64_t> eventsSentUpTo_; // an id of the journal's current file
+    uint64_t journalGeneration_ = 0;
     std::deque<SentEvent> sentEvents_;
     bool eventsHeldBack_ = false; // the window was full when the journal was last read
     PublisherStatus status_;
@@ -670,10 +784,11 @@ class PublisherWorker : public QObject {
     bool finalAcked_ = false;
 };
 
-Publisher::Publisher(const MqttSettings& settings)
+Publisher::Publisher(const MqttSettings& settings, StoreOpener openStore)
     : settings_(settings), thread_(std::make_unique<QThread>()) {
     status_.broker = settings_.brokerText();
-    worker_ = new PublisherWorker(*this, settings_);
+    status_.warning = settings_.warning;
+    worker_ = new PublisherWorker(*this, settings_, std::move(openStore));
     // Before the thread runs: an event the journal stores from now on goes out.
     worker_->prepareEvents();
     worker_->moveToThread(thread_.get());
@@ -728,6 +843,16 @@ PublisherStatus Publisher::status() const {
 void Publisher::setStatus(const PublisherStatus& status) {
     std::lock_guard lock(statusMutex_);
     status_ = status;
+}
+
+void Publisher::addNotice(JournalEvent event) {
+    std::lock_guard lock(statusMutex_);
+    notices_.push_back(std::move(event));
+}
+
+std::vector<JournalEvent> Publisher::takeNotices() {
+    std::lock_guard lock(statusMutex_);
+    return std::exchange(notices_, {});
 }
 
 } // namespace hx

@@ -11,15 +11,20 @@
 // acknowledged (the cursor) come, oldest first, every record the ring still holds, then the
 // live ones as the recorder stores them. A record may be sent twice after a crash (the
 // cursor is written at most every five seconds), never lost while an outage is shorter than
-// the ring.
+// the ring. A cursor file that cannot be read loses nothing either: publishing goes on from
+// the oldest record (and event) left. An outage longer than the ring is counted as it
+// happens: the records overwritten before they were sent are shown and journalled.
 #include <QDateTime>
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
+#include "journal/JournalEvent.h"
 #include "logging/RecordStore.h"
 #include "publish/Messages.h"
 #include "publish/MqttSettings.h"
@@ -37,6 +42,10 @@ struct PublisherStatus {
     int32_t backlog = 0;             // records stored but not yet handed to the broker
     quint64 acknowledged = 0;        // records the broker acknowledged since the start
     bool recordsOverwritten = false; // the outage outlasted the ring: some records were lost
+    quint64 overwrittenCount = 0;    // how many, when counted as it happened (0: not known)
+    bool cursorDamaged = false;      // a cursor file could not be read: sent again from the oldest
+    QString cursorError;             // a cursor file could not be written (kept in memory, tried again)
+    QString warning;                 // a setting that works, but not as one may think
 };
 
 // "MQTT: 已连接 host:1883" / "MQTT: 连接中断, 正在重试 host:1883: reason" / "MQTT: 代理拒绝登录 ..."
@@ -47,9 +56,13 @@ class PublisherWorker;
 
 class Publisher {
   public:
+    // Opens the recording for reading (on the publisher's thread); by default SQLite, read-only.
+    using StoreOpener = std::function<std::unique_ptr<RecordStore>(const QString& path)>;
+
     // Starts the thread and the first connection attempt.
-    explicit Publisher(const MqttSettings& settings);
-    // Sends "offline" (retained) when connected, then disconnects; waits at most a second.
+    explicit Publisher(const MqttSettings& settings, StoreOpener openStore = {});
+    // Sends "offline" (retained) when connected, saves both cursors and disconnects: within
+    // a second.
     ~Publisher();
     Publisher(const Publisher&) = delete;
     Publisher& operator=(const Publisher&) = delete;
@@ -68,15 +81,19 @@ class Publisher {
     void noteEvents();
 
     PublisherStatus status() const;
-    const MqttSettings& settings() const { return settings_; }
+    // What the journal should hold about publishing since the last call (a cursor that could
+    // not be read, records overwritten before they were sent); the caller records them.
+    std::vector<JournalEvent> takeNotices();
 
   private:
     friend class PublisherWorker;
     void setStatus(const PublisherStatus& status);
+    void addNotice(JournalEvent event);
 
     MqttSettings settings_;
     mutable std::mutex statusMutex_;
     PublisherStatus status_;
+    std::vector<JournalEvent> notices_;                          // under statusMutex_
     std::optional<ProgramState> handedState_;                    // the callers' thread only
     std::optional<std::array<bool, kAlarmStates>> handedAlarms_; // likewise
     std::unique_ptr<QThread> thread_;

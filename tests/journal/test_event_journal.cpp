@@ -40,6 +40,8 @@ class TestEventJournal : public QObject {
     void aFileThatIsNotAJournalIsKeptAsideAndANewOneBegun();
     void onlyRaisedAlarmsAreAcknowledgedAndTheAcknowledgementIsStored();
     void theExportContinuesAfterItsCursorAlsoWithinOneSecond();
+    void eachDatabaseHasAJournalOfItsOwn();
+    void aCursorFindsItsPlaceAlsoInAJournalBegunAnew();
 };
 
 void TestEventJournal::eventsReadBackNewestFirstWithTheirTimesAndFilters() {
@@ -90,6 +92,9 @@ void TestEventJournal::eventsWaitInMemoryWhileTheFolderIsMissingAndAreWrittenWhe
     }
     QCOMPARE(journal.waiting(), size_t(3)); // the oldest went past the memory limit
     QCOMPARE(journal.lost(), uint64_t(1));
+    QCOMPARE(journal.unacknowledged().count, 3);
+    // Not acknowledged while nothing can be stored: the window says so, the alarms stay counted.
+    QVERIFY(!journal.acknowledgeAll());
     QCOMPARE(journal.unacknowledged().count, 3);
 
     QVERIFY(QDir().mkpath(folder));
@@ -187,6 +192,54 @@ void TestEventJournal::theExportContinuesAfterItsCursorAlsoWithinOneSecond() {
     QVERIFY2(range.after, qPrintable(error));
     QVERIFY(exportEvents(path, range, sink, &summary, &error));
     QCOMPARE(lines, QStringList({"2,2024-03-14T10:00:00,port-closed,端口1,same second,\n"}));
+}
+
+// Two lines recording into one folder keep their events apart; the journal an installation
+// kept beside its default database before stays in use.
+void TestEventJournal::eachDatabaseHasAJournalOfItsOwn() {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + '/';
+    QCOMPARE(EventJournal::pathBeside(folder + "Rdatabj.db"), folder + "Rdatabj.events.db");
+    QFile before(folder + "Events.db");
+    QVERIFY(before.open(QIODevice::WriteOnly));
+    before.close();
+    QCOMPARE(EventJournal::pathBeside(folder + "Rdatabj.db"), folder + "Events.db");
+    QCOMPARE(EventJournal::pathBeside(folder + "line2.db"), folder + "line2.events.db");
+}
+
+// The publisher's event cursor is a time and an id: a journal begun anew (the old one set
+// aside as damaged) counts its ids from 1 again, and its events are found by time, whether or
+// not it has grown past the old id.
+void TestEventJournal::aCursorFindsItsPlaceAlsoInAJournalBegunAnew() {
+    QTemporaryDir dir;
+    FakeClock clock;
+    const QString path = dir.filePath("Rdatabj.events.db");
+    const auto recordSome = [&](EventJournal& journal, int count) {
+        for (int i = 0; i < count; ++i, clock.advance(10))
+            QVERIFY(journal.record(makeEvent(EventKind::PortOpened, QString::number(i))));
+    };
+    EventCursor cursor;
+    {
+        EventJournal old(path, clock);
+        recordSome(old, 5);
+        const auto third = old.page({}, 4, 1).front();
+        cursor = EventCursor{third.at, third.id};
+    }
+    JournalReader reader(path);
+    QCOMPARE(reader.resumeAfter(cursor), std::optional<int64_t>(3));
+    QCOMPARE(reader.resumeAfter(EventCursor{0, 3}), std::optional<int64_t>(3)); // an id alone, as before
+    const uint64_t generation = reader.generation();
+
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(path + suffix);
+    EventJournal anew(path, clock);
+    recordSome(anew, 2); // not yet past the old id
+    QCOMPARE(reader.resumeAfter(cursor), std::optional<int64_t>(0));
+    QVERIFY(reader.generation() != generation);
+    recordSome(anew, 4); // past it
+    QCOMPARE(reader.resumeAfter(cursor), std::optional<int64_t>(0));
+    const auto fourth = anew.page({}, 5, 1).front();
+    QCOMPARE(reader.resumeAfter(EventCursor{fourth.at, 99}), std::optional<int64_t>(3));
 }
 
 QTEST_GUILESS_MAIN(TestEventJournal)

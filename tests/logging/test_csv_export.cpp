@@ -309,7 +309,7 @@ void TestCsvExport::sinceLastTwiceOverAWrapLosesNothingAndRepeatsNothing() {
     const ToolRun first = runExport(arguments);
     QCOMPARE(first.exitCode, 0);
     QVERIFY2(first.err.isEmpty(), qPrintable(first.err));
-    QCOMPARE(contentOf(state), kLatest.toString(Qt::ISODate).toUtf8() + "\n");
+    QVERIFY(contentOf(state).startsWith(kLatest.toString(Qt::ISODate).toUtf8() + " #")); // with its checksum
 
     // The recorder goes on across midnight and past the ring's end: slots 65201..65500, then 1..700.
     {
@@ -333,7 +333,8 @@ void TestCsvExport::sinceLastTwiceOverAWrapLosesNothingAndRepeatsNothing() {
     QVERIFY2(second.err.isEmpty(), qPrintable(second.err));
     const ToolRun third = runExport(arguments); // nothing new: nothing written, nothing changed
     QCOMPARE(third.exitCode, 0);
-    QCOMPARE(contentOf(state), kLatest.addSecs(14 * 3600 + 999).toString(Qt::ISODate).toUtf8() + "\n");
+    QVERIFY(
+        contentOf(state).startsWith(kLatest.addSecs(14 * 3600 + 999).toString(Qt::ISODate).toUtf8() + " #"));
 
     QStringList files;
     QDirIterator it(dir.filePath("archive"), {"*.csv"}, QDir::Files);

@@ -36,30 +36,38 @@ class PublishMessagesTest : public QObject {
         QVERIFY(o.value("ch3").isNull()); // no reading, not a made-up 0
     }
 
+    // A cursor file holds a cursor or reads as damaged: never a wrong cursor, never "start
+    // now" (which would skip what was stored while the broker was away).
     void theCursorSurvivesARestartAndADamagedOneIsNoCursor() {
         QTemporaryDir dir;
         const QString path = cursorPathFor(dir.filePath("Rdatabj.db"));
-        QVERIFY(!readPublishCursor(path));
+        QVERIFY(!readPublishCursor(path).cursor && !readPublishCursor(path).damaged);
         const PublishCursor cursor{65500, *instantOfIsoText("2026-12-08T23:59:59")};
         QString error;
         QVERIFY2(writePublishCursor(path, cursor, &error), qPrintable(error));
-        QCOMPARE(readPublishCursor(path), cursor);
+        QCOMPARE(readPublishCursor(path).cursor, cursor);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray good = file.readAll();
+        file.close();
+        QByteArray torn = good;
+        torn[0] = '1'; // still looks like a cursor, but is not the one written
         for (const QByteArray& damaged :
-             {QByteArray("65501 2026-12-08T23:59:59\n"), QByteArray("12 yesterday\n"), QByteArray("")}) {
-            QFile file(path);
+             {torn, good.left(good.size() / 2), QByteArray("65501 2026-12-08T23:59:59\n"),
+              QByteArray("12 yesterday\n"), QByteArray("")}) {
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(damaged);
             file.close();
-            QVERIFY2(!readPublishCursor(path), damaged.constData());
+            QVERIFY2(!readPublishCursor(path).cursor && readPublishCursor(path).damaged, damaged.constData());
         }
-        // Overwritten in place: a longer leftover does not trail after the new line.
-        QFile leftover(path);
-        QVERIFY(leftover.open(QIODevice::WriteOnly));
-        leftover.write(QByteArray(100, '9'));
-        leftover.close();
-        QVERIFY2(writePublishCursor(path, cursor, &error), qPrintable(error));
-        QCOMPARE(readPublishCursor(path), cursor);
-        QVERIFY(QFileInfo(path).size() < 100);
+        // A link planted in its place is neither followed nor overwritten.
+        QFile target(dir.filePath("precious"));
+        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("keep\n") == 5);
+        target.close();
+        QVERIFY(QFile::remove(path) && QFile::link(target.fileName(), path));
+        QVERIFY(readPublishCursor(path).damaged);
+        QVERIFY(!writePublishCursor(path, cursor, &error));
+        QVERIFY(target.open(QIODevice::ReadOnly) && target.readAll() == "keep\n");
     }
 
     void settingsComeFromTheEnvironmentAndAWrongOneIsRefused() {
@@ -68,25 +76,56 @@ class PublishMessagesTest : public QObject {
         QVERIFY(password.open(QIODevice::WriteOnly));
         password.write("s3cret\n");
         password.close();
+        QVERIFY(password.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
         qputenv("HX5800_MQTT", "mqtts://broker.plant");
         qputenv("HX5800_MQTT_USER", "line7");
         qputenv("HX5800_MQTT_PASSWORD_FILE", password.fileName().toUtf8());
         QString error;
-        auto settings = mqttSettingsFromEnvironment("/data/Rdatabj.db", 3, &error);
+        auto settings = mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error);
         QVERIFY2(settings, qPrintable(error));
         QCOMPARE(settings->port, 8883);
         QVERIFY(settings->tls);
+        QVERIFY(settings->warning.isEmpty());
         QCOMPARE(settings->password, QStringLiteral("s3cret"));
-        QCOMPARE(settings->topicPrefix, QStringLiteral("hx5800/%1/3").arg(QSysInfo::machineHostName()));
+        // Two lines on one PC, an instrument at address 1 on each: their own topics, their own
+        // stable client identifiers within MQTT 3.1.1's 23 letters and digits.
+        const QString host = QSysInfo::machineHostName();
+        QCOMPARE(settings->topicPrefix, QStringLiteral("hx5800/%1/com1/3").arg(host));
+        const auto line2 = mqttSettingsFromEnvironment("/data/line2.db", "/dev/ttyUSB0", 3, &error);
+        QCOMPARE(line2->topicPrefix, QStringLiteral("hx5800/%1/ttyUSB0/3").arg(host));
+        QCOMPARE(settings->clientId,
+                 mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error)->clientId);
+        QVERIFY(settings->clientId != line2->clientId);
+        QVERIFY(
+            QRegularExpression("^[0-9a-zA-Z]{1,23}$").match(QString::fromLatin1(line2->clientId)).hasMatch());
 
-        qputenv("HX5800_MQTT_PASSWORD_FILE", dir.filePath("missing").toUtf8());
-        QVERIFY(!mqttSettingsFromEnvironment("/data/Rdatabj.db", 3, &error));
-        QVERIFY(error.contains("missing"));
-        qputenv("HX5800_MQTT", "http://broker.plant:1883");
-        QVERIFY(!mqttSettingsFromEnvironment("/data/Rdatabj.db", 3, &error));
-        QVERIFY(!error.isEmpty());
+        // Working, but not as one may think: said in the status line.
+        qputenv("HX5800_MQTT", "mqtt://broker.plant");
+        QVERIFY(mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error)->warning.contains("明文"));
+
+        const QString refusedPassword = dir.filePath("shared-password");
+        QVERIFY(QFile::copy(password.fileName(), refusedPassword));
+        QVERIFY(
+            QFile::setPermissions(refusedPassword, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        const std::vector<std::pair<const char*, QString>> refusals{
+            {"HX5800_MQTT_PASSWORD_FILE", dir.filePath("missing")},
+            {"HX5800_MQTT_PASSWORD_FILE", refusedPassword},
+            {"HX5800_MQTT", "http://broker.plant:1883"},
+            {"HX5800_MQTT_TOPIC", "plant/+/line"},
+            {"HX5800_MQTT_TOPIC", "plant/#"},
+            {"HX5800_MQTT_TOPIC", "plant//line"},
+            {"HX5800_MQTT_TOPIC", "/plant"},
+        };
+        for (const auto& [name, value] : refusals) {
+            const QByteArray before = qgetenv(name);
+            qputenv(name, value.toUtf8());
+            QVERIFY2(!mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error), qPrintable(value));
+            QVERIFY2(!error.isEmpty(), qPrintable(value));
+            qputenv(name, before);
+        }
+        qunsetenv("HX5800_MQTT_TOPIC");
         qunsetenv("HX5800_MQTT");
-        QVERIFY(!mqttSettingsFromEnvironment("/data/Rdatabj.db", 3, &error));
+        QVERIFY(!mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error));
         QVERIFY(error.isEmpty()); // off, not wrong
     }
 };

@@ -5,7 +5,9 @@
 #include "MqttTestSupport.h"
 #include "ProgramHarness.h"
 
+#include "journal/EventJournal.h"
 #include "logging/mscom.h"
+#include "publish/PublishCursor.h"
 #include "publish/Publisher.h"
 
 #include <QLabel>
@@ -127,6 +129,41 @@ class PublishProgramTest : public QObject {
         QVERIFY2(stall < 300, qPrintable(QString::number(stall)));
     }
 
+    // Records stored while the broker was away, the program ended, its cursor file damaged
+    // (a torn write): after the restart every one of them arrives, and the status line says
+    // the cursor could not be read.
+    void aDamagedCursorLosesNoRecordAcrossARestart() {
+        BrokerProcess broker;
+        QVERIFY(broker.start());
+        Subscriber subscriber(broker.port(), kPrefix + "/record");
+        QVERIFY(subscriber.waitConnected(5000));
+        qputenv("HX5800_MQTT", broker.url().toUtf8());
+        QTemporaryDir data;
+        const QString database = data.filePath("Rdatabj.db");
+        {
+            ProgramHarness program({"--static"}, true, data.path());
+            QVERIFY2(program.start(), qPrintable(program.why()));
+            QTRY_VERIFY_WITH_TIMEOUT(subscriber.records().size() >= 2, 10000);
+            broker.stop();
+            const size_t before = recordsInDatabase(database).size();
+            QTRY_VERIFY_WITH_TIMEOUT(recordsInDatabase(database).size() >= before + 10, 20000);
+        } // a clean end: the cursors are saved
+        QFile cursor(cursorPathFor(database));
+        QVERIFY(cursor.open(QIODevice::ReadWrite) && cursor.write("9") == 1);
+        cursor.close();
+        QVERIFY(broker.start());
+        ProgramHarness again({"--static"}, true, data.path());
+        QVERIFY2(again.start(), qPrintable(again.why()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            again.window().statusRecording->text().contains(QStringLiteral("发布位置文件无法读取")), 10000);
+        const auto got = waitForAll(subscriber, database, 20000);
+        QVERIFY(startsWith(withoutRepeats(got), recordsInDatabase(database)));
+        bool journalled = false;
+        for (const JournalEvent& e : again.app().journal().page({}, std::nullopt, 50))
+            journalled |= e.kind == EventKind::PublishCursorUnreadable;
+        QVERIFY(journalled);
+    }
+
     void aRefusedLoginIsShownAndTheRecordingGoesOn() {
         BrokerProcess broker("line7", "right");
         QVERIFY(broker.start());
@@ -134,6 +171,7 @@ class PublishProgramTest : public QObject {
         QFile password(dir.filePath("password"));
         QVERIFY(password.open(QIODevice::WriteOnly) && password.write("wrong\n") > 0);
         password.close();
+        QVERIFY(password.setPermissions(QFile::ReadOwner | QFile::WriteOwner)); // others may not read it
         qputenv("HX5800_MQTT", broker.url().toUtf8());
         qputenv("HX5800_MQTT_USER", "line7");
         qputenv("HX5800_MQTT_PASSWORD_FILE", password.fileName().toUtf8());

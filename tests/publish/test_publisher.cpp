@@ -4,6 +4,7 @@
 #include "MqttTestSupport.h"
 
 #include "core/Clock.h"
+#include "fakes/RingStore.h"
 #include "journal/EventJournal.h"
 #include "logging/DatabaseSetup.h"
 #include "logging/SqliteRecordStore.h"
@@ -63,16 +64,18 @@ class PublisherTest : public QObject {
 
   private slots:
     void theRecordsAfterTheCursorGoOutOldestFirstThenTheLiveOnes_data() {
-        QTest::addColumn<bool>("cursorStillInRing");
+        QTest::addColumn<QString>("cursorFile");
         QTest::addColumn<int>("firstSent");
         QTest::addColumn<bool>("overwritten");
-        QTest::newRow("the ring still holds the cursor's record") << true << 21 << false;
+        QTest::newRow("the ring still holds the cursor's record") << "in the ring" << 21 << false;
         // The slot holds another record now: what followed the cursor is gone; everything the
         // ring holds goes out, and the status line says records were lost.
-        QTest::newRow("the ring went round since") << false << 1 << true;
+        QTest::newRow("the ring went round since") << "went round" << 1 << true;
+        // A cursor that cannot be read loses nothing: everything the ring holds goes (again).
+        QTest::newRow("a damaged cursor file") << "damaged" << 1 << false;
     }
     void theRecordsAfterTheCursorGoOutOldestFirstThenTheLiveOnes() {
-        QFETCH(bool, cursorStillInRing);
+        QFETCH(QString, cursorFile);
         QFETCH(int, firstSent);
         QFETCH(bool, overwritten);
         QTemporaryDir dir;
@@ -81,7 +84,12 @@ class PublisherTest : public QObject {
         const RecordInstant at20 = *instantOfIsoText("2026-12-08T08:00:20");
         QString error;
         QVERIFY(writePublishCursor(cursorPathFor(database),
-                                   PublishCursor{20, cursorStillInRing ? at20 : at20 - 86400}, &error));
+                                   PublishCursor{20, cursorFile == "went round" ? at20 - 86400 : at20},
+                                   &error));
+        if (cursorFile == "damaged") {
+            QFile file(cursorPathFor(database));
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.write("3") == 1); // a torn write
+        }
         BrokerProcess broker;
         QVERIFY(broker.start());
         Subscriber subscriber(broker.port(), kPrefix + "/#");
@@ -91,15 +99,60 @@ class PublisherTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.records().size(), size_t(50 - firstSent + 1), 10000);
         QCOMPARE(slotsOf(subscriber.records()), range(firstSent, 50));
         QCOMPARE(publisher.status().recordsOverwritten, overwritten);
+        QCOMPARE(publisher.status().cursorDamaged, cursorFile == "damaged");
         QVERIFY(publisherStatusText(publisher.status()).contains(QStringLiteral("已连接")));
+        const auto notices = publisher.takeNotices();
+        QCOMPARE(notices.size(), size_t(cursorFile == "in the ring" ? 0 : 1));
 
         // Live: the recorder's next record goes out, and the cursor follows the acknowledgements.
         StoredRecord next{51, dayNumberOf(QDate(2026, 12, 8)), dayFractionOf(QTime(8, 0, 51)), {51}};
         QCOMPARE(SqliteRecordStore(database).writeRecord(next), WriteOutcome::Committed);
         publisher.noteRecord(next, WriteOutcome::Committed);
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.records().back().first, 51, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(readPublishCursor(cursorPathFor(database))->slot, 51, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            readPublishCursor(cursorPathFor(database)).cursor.value_or(PublishCursor{}).slot, 51, 15000);
         QCOMPARE(subscriber.records().size(), size_t(50 - firstSent + 2)); // none twice
+    }
+
+    // The broker away longer than the ring: the records overwritten before they were sent are
+    // counted as it happens (the backlog never wraps to a small number), and on its return the
+    // records go out from the oldest the ring still holds.
+    void aRingThatGoesRoundWhileTheBrokerIsAwayGoesOnFromItsOldestRecord() {
+        auto ring = std::make_shared<RingStore::Ring>();
+        for (int i = 0; i < 100; ++i)
+            ring->append();
+        QTemporaryDir dir;
+        const QString database = dir.filePath("Rdatabj.db");
+        const StoredRecord hundredth = ring->recordNumber(100);
+        QString error;
+        QVERIFY(writePublishCursor(cursorPathFor(database),
+                                   PublishCursor{100, instantOfRecord(hundredth.date, hundredth.time)},
+                                   &error));
+        BrokerProcess broker;
+        QVERIFY(broker.start());
+        Subscriber subscriber(broker.port(), kPrefix + "/record");
+        QVERIFY(subscriber.waitConnected(5000));
+        broker.stop();
+
+        Publisher publisher(settingsFor(broker, database),
+                            [ring](const QString&) { return std::make_unique<RingStore>(ring); });
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Retrying, 5000);
+        const int beyond = 50;
+        for (int i = 0; i < kRingSize + beyond - 1; ++i)
+            publisher.noteRecord(ring->append(), WriteOutcome::Committed);
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.status().overwrittenCount, quint64(beyond), 10000);
+        QCOMPARE(publisher.status().backlog, kRingSize - 1);
+        QVERIFY(publisherStatusText(publisher.status()).contains(QStringLiteral("50 条记录发送前已被覆盖")));
+        const auto notices = publisher.takeNotices();
+        QVERIFY(notices.size() == 1 && notices[0].kind == EventKind::PublishRecordsLost);
+
+        QVERIFY(broker.start());
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber.records().size() >= 3, 20000);
+        const int64_t oldestLeft = ring->stored - (kRingSize - 2); // the slot after the newest is skipped
+        const StoredRecord first = ring->recordNumber(oldestLeft);
+        QCOMPARE(subscriber.records().front().first, first.id);
+        QCOMPARE(subscriber.records().front().second.left(19),
+                 isoTextOfInstant(instantOfRecord(first.date, first.time)));
     }
 
     // The journal's events go out from the journal itself, after the last one the broker

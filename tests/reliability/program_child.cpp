@@ -2,12 +2,14 @@
 // opened after the hand-over, and a history page turned every 200 ms (older, older, newer,
 // ...) while it records. Every record whose commit returned is printed at once ("id date
 // time"), so the test knows what was acknowledged before it kills the process.
-//   reliability_program_child   (HX5800_COM1 and HX5800_DB name the instrument and the database)
+//   reliability_program_child   (HX5800_COM1 and HX5800_DB name the instrument and the database;
+//                                HX5800_TEST_PORT another port than 1 to open)
 #include "app/Application.h"
 #include "app/ssqx.h"
 #include "logging/mscom.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -25,6 +27,8 @@ int main(int argc, char** argv) {
         hx::ssqx* window = app.mainWindow();
         if (!window || !app.recorder()) return;
         if (turn++ == 0) {
+            const QString port = qEnvironmentVariable("HX5800_TEST_PORT");
+            if (!port.isEmpty()) window->Combo1->setCurrentIndex(port.toInt() - 1);
             window->Command9->click(); // "打开"
             QObject::connect(app.recorder(), &hx::mscom::recordWritten,
                              [](const hx::StoredRecord& r, hx::WriteOutcome outcome) {
