@@ -259,9 +259,13 @@ Channel values move in slow waves inside each channel's input range (holding reg
 (input register 9) is 3889, DA2 (10) 7500, the setpoint alarms of CH2 and CH4 are on
 (discrete inputs 18 and 20) and relay DO1 (25) is closed.
 Input registers 11..16 hold 253, 240, 103, 5800, 0, 0.
+With --slaves the instrument at address A runs 23(A-1) s ahead of address 1 (waves and
+--demo faults) and its --static values lie 10(A-1) higher (within the range).
 
 Commands on standard input, one per line; each gets one line on standard output, the
-value for get, "ok", or "error <why>":
+value for get, "ok", or "error <why>". An address right after the verb picks one
+instrument ("silent 3 on", "get 3 ir 1", "set 3 hr 257 100"); without one a command acts
+on every instrument of the line and get reads the first (the lowest address):
   silent on|off            delay MS                  static on|off
   drop-every N             corrupt-every N           exception-every N
   silent-after N           answer N more requests, then fall silent (as "silent on")
