@@ -193,6 +193,7 @@ int Instrument::outputOf(int sourceRegister) const {
 }
 
 void Instrument::update(double seconds) {
+    seconds += 23.0 * lineIndex_;
     const int active = activeChannels();
     const double inMinute = std::fmod(seconds, 60.0);
     const double inNinety = std::fmod(seconds, 90.0);
@@ -205,7 +206,8 @@ void Instrument::update(double seconds) {
         } else if (n <= active) {
             const int lo = std::min(channelUpper(n), channelLower(n));
             const int hi = std::max(channelUpper(n), channelLower(n));
-            const int raw = static_ ? std::clamp(staticValues_[n - 1], lo, hi) : channelWave(n, seconds);
+            const int raw = static_ ? std::clamp(staticValues_[n - 1] + 10 * lineIndex_, lo, hi)
+                                    : channelWave(n, seconds);
             v = clamp16(static_cast<long>(raw) + config(channelOffsetRegister(n)));
         }
         values_[n - 1] = v;

@@ -106,6 +106,12 @@ class Instrument {
     // outputs. Alarm hysteresis depends on the order of the updates, as on the instrument.
     void update(double seconds);
 
+    // One of several instruments on a line, the `index`th (its address - 1): its waves and the
+    // demonstration's faults run index x 23 s ahead and its frozen values lie index x 10 above
+    // instrument 0's (within the range), so a client can tell the instruments apart. Index 0,
+    // the default, is the single instrument as it has always been.
+    void setLineIndex(int index) { lineIndex_ = index; }
+
     void setStatic(bool frozen) { static_ = frozen; }
     bool isStatic() const { return static_; }
     // The demonstration: besides the waves' setpoint alarms, CH5 goes open circuit for 10 s
@@ -164,6 +170,7 @@ class Instrument {
     bool relay2_ = false;
     bool static_ = false;
     bool demo_ = false;
+    int lineIndex_ = 0;
     std::array<int, kChannels> staticValues_ = kStaticValues; // moved into the demo's ranges
     uint8_t demoOpen_ = 0;  // open circuits of the demonstration, beside openMask_
     uint8_t demoShort_ = 0; // short circuits of the demonstration, beside shortMask_

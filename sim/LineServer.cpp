@@ -59,17 +59,25 @@ std::vector<uint8_t> gatewayFrame(const uint8_t* request, const std::vector<uint
     return out;
 }
 
+// The length of an RTU request as libmodbus reads it: slave, function, the function's fixed
+// fields, the data its byte count announces, CRC.
+size_t rtuRequestLength(const uint8_t* frame) {
+    const int function = frame[1];
+    const bool multiple = function == 0x0F || function == 0x10;
+    const int fixed = function <= 0x06 ? 4 : multiple ? 5 : function == 0x16 ? 6 : function == 0x17 ? 9 : 0;
+    const int data = multiple ? frame[6] : function == 0x17 ? frame[10] : 0;
+    return size_t(2 + fixed + data + 2);
+}
+
+bool goodCrc(std::span<const uint8_t> frame) {
+    const uint16_t crc = modbusCrc(frame.first(frame.size() - 2));
+    return frame[frame.size() - 2] == uint8_t(crc & 0xFF) && frame.back() == uint8_t(crc >> 8);
+}
+
 } // namespace
 
 LineServer::LineServer(SimOptions options)
-    : options_(std::move(options)), instrument_(options_.slave, options_.baudCode(), options_.parityCode()),
-      responder_(instrument_, options_.faults, options_.slave),
-      console_(instrument_, options_.faults, responder_) {
-    instrument_.setStatic(options_.frozen);
-    instrument_.setDemo(options_.demo);
-    instrument_.setOpenCircuit(options_.openCircuit);
-    instrument_.setShortCircuit(options_.shortCircuit);
-}
+    : options_(std::move(options)), bus_(options_), console_(bus_.consoleTargets()) {}
 
 LineServer::~LineServer() {
     for (int fd : clients_)
@@ -144,7 +152,8 @@ bool LineServer::newContext(std::string& error) {
         error = errnoText("modbus_new_rtu");
         return false;
     }
-    modbus_set_slave(ctx_, options_.slave);
+    // libmodbus takes in only this address and broadcasts; receiveFrame() checks the others.
+    modbus_set_slave(ctx_, bus_.slaves().front()->address);
     if (lineFd_ >= 0) modbus_set_socket(ctx_, lineFd_);
     return true;
 }
@@ -217,7 +226,7 @@ int LineServer::run() {
         for (int fd : clients_)
             fds.push_back({fd, POLLIN, 0});
         const int rc = ::poll(fds.data(), fds.size(), kIdleTickMs);
-        instrument_.update(seconds()); // the instrument scans whether or not it is asked
+        bus_.update(seconds());
         if (rc < 0) {
             if (errno == EINTR) continue;
             std::perror("hx5800-sim: poll");
@@ -242,9 +251,8 @@ int LineServer::run() {
     return 0;
 }
 
-void LineServer::serveRequest() {
-    uint8_t request[MODBUS_TCP_MAX_ADU_LENGTH];
-    const int length = modbus_receive(ctx_, request);
+std::optional<std::vector<uint8_t>> LineServer::receiveFrame(uint8_t* request, int& length) {
+    length = modbus_receive(ctx_, request);
     if (length < 0) {
         log(std::string("bad request: ") + modbus_strerror(errno));
         // A connection that ended or sent a broken frame is closed, as a gateway does.
@@ -252,44 +260,67 @@ void LineServer::serveRequest() {
             closeClient(client_);
         else
             modbus_flush(ctx_);
-        return;
+        return std::nullopt;
     }
+    if (options_.tcp()) // the instrument behind the gateway gets the unit, the PDU and a CRC
+        return withCrc({request + 6, request + length});
     if (length == 0) {
-        // A request for another slave. libmodbus then takes the next frame for that slave's
-        // answer and skips it; on this line there is no such answer, so start afresh.
-        log("request for another slave ignored");
+        // A request for another address, read whole but not checked. libmodbus then takes the
+        // next frame for that slave's answer and skips it; on this line there is no such
+        // answer, so start afresh.
         std::string error;
         newContext(error);
-        return;
+        const size_t whole = rtuRequestLength(request);
+        if (whole > MODBUS_RTU_MAX_ADU_LENGTH || !goodCrc({request, whole})) {
+            log("request for another slave with a bad CRC ignored");
+            return std::nullopt;
+        }
+        length = static_cast<int>(whole);
     }
+    return std::vector<uint8_t>(request, request + length);
+}
+
+void LineServer::serveRequest() {
+    uint8_t request[MODBUS_TCP_MAX_ADU_LENGTH];
+    int length = 0;
+    const auto carried = receiveFrame(request, length);
+    if (!carried) return;
     const auto received = std::chrono::steady_clock::now();
     const std::span<const uint8_t> adu(request, static_cast<size_t>(length));
-    // Over TCP the instrument behind the gateway gets the unit, the PDU and a CRC.
-    const std::vector<uint8_t> carried = options_.tcp() ? withCrc({request + 6, request + length})
-                                                        : std::vector<uint8_t>(adu.begin(), adu.end());
-    const std::span<const uint8_t> frame(carried);
-    if (options_.faults.silent) {
+    const std::span<const uint8_t> frame(*carried);
+    if (frame[0] == 0) {
+        log("broadcast " + hexOf(adu));
+        bus_.broadcast(frame, seconds());
+        return;
+    }
+    Slave* slave = bus_.find(frame[0]);
+    if (!slave) { // nobody on the line has that address: no answer, as on RS-485
+        log("request for another slave ignored: " + hexOf(adu));
+        return;
+    }
+    FaultSettings& faults = slave->faults;
+    if (faults.silent) {
         log("silent, dropped " + hexOf(adu));
         return;
     }
     log("rx " + hexOf(adu));
-    instrument_.update(seconds());
-    const auto answer = responder_.respond(frame);
+    slave->instrument.update(seconds());
+    const auto answer = slave->responder.respond(frame);
     if (!answer) {
         log("no answer");
         return;
     }
-    if (options_.faults.delayMs > 0) waitTakingCommands(options_.faults.delayMs);
+    if (faults.delayMs > 0) waitTakingCommands(faults.delayMs);
     if (options_.pace)
         waitUntil(received + std::chrono::microseconds(pacedAnswerMicroseconds(
                                  frame.size(), answer->size(), options_.baud, options_.parity)));
-    if (options_.faults.silent || quit_) {
+    if (faults.silent || quit_) {
         log("silenced while delaying, answer dropped");
         return;
     }
     send(options_.tcp() ? gatewayFrame(request, *answer) : *answer);
-    if (options_.faults.silentAfter > 0 && --options_.faults.silentAfter == 0) {
-        options_.faults.silent = true;
+    if (faults.silentAfter > 0 && --faults.silentAfter == 0) {
+        faults.silent = true;
         log("silent from now on");
     }
 }

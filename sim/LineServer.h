@@ -1,14 +1,15 @@
 #pragma once
 // The serving side of the simulator: owns the line (a new pseudo-terminal or an existing
 // device) or, as a Modbus TCP gateway would, a listening socket and its connections; receives
-// requests with libmodbus, lets the Responder answer them, and reads run-time commands from
-// standard input between requests.
+// requests with libmodbus, lets the addressed instrument's Responder answer them, and reads
+// run-time commands from standard input between requests. One request is served at a time,
+// so the answers of the instruments on a line never overlap, as on one shared wire.
+#include "sim/Bus.h"
 #include "sim/Console.h"
-#include "sim/Instrument.h"
-#include "sim/Responder.h"
 #include "sim/SimOptions.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ class LineServer {
     bool newContext(std::string& error);
     double seconds() const;
     void serveRequest();
+    // A request's frame (slave, PDU, CRC), or nullopt after a bad or foreign frame was dealt with.
+    std::optional<std::vector<uint8_t>> receiveFrame(uint8_t* request, int& length);
     void send(const std::vector<uint8_t>& frame);
     // Waits `ms` for the answer delay while still taking commands.
     void waitTakingCommands(int ms);
@@ -46,8 +49,7 @@ class LineServer {
     void log(const std::string& text) const;
 
     SimOptions options_;
-    Instrument instrument_;
-    Responder responder_;
+    Bus bus_;
     Console console_;
     modbus_t* ctx_ = nullptr;
     int lineFd_ = -1;          // what libmodbus reads: the pty master or the device

@@ -62,6 +62,8 @@ class Responder {
     // without faults. Writes take effect in the instrument.
     std::vector<uint8_t> answerPdu(std::span<const uint8_t> pdu);
 
+    int slave() const { return slave_; }
+
     // Forgets which registers were already refused once (refuse-first-write).
     void resetRefusals() { refused_.clear(); }
     // Counts requests and answers from here on, so "every Nth" set at run time means the

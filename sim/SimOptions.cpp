@@ -61,6 +61,15 @@ const std::vector<OptionRow>& optionTable() {
         {"--slave", "N",
          "slave address to answer, 1..247 (default 1, shown in 4105); other addresses are ignored",
          number(&SimOptions::slave, 1, 247)},
+        {"--slaves", "LIST",
+         "several instruments on the one line, e.g. 1-4,7 (1..247, each once); each has its own values, "
+         "alarms, registers and faults, and the commands take its address",
+         [](SimOptions& o, std::string_view v) {
+             std::string why;
+             const auto list = parseAddressList(v, why);
+             if (list) o.slaves = *list;
+             return why;
+         }},
         {"--baud", "RATE",
          "4800, 9600 or 19200 (default 9600); shown in 4106. A pseudo-terminal does not pace bytes at any "
          "rate",
@@ -142,6 +151,41 @@ int64_t pacedAnswerMicroseconds(size_t requestBytes, size_t answerBytes, int bau
     return static_cast<int64_t>(characters * bitsPerCharacter * 1e6 / baud + 0.5);
 }
 
+std::optional<std::vector<int>> parseAddressList(std::string_view text, std::string& why) {
+    std::vector<int> addresses;
+    while (true) {
+        const size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        const size_t dash = item.find('-');
+        const auto first = parseNumber(item.substr(0, dash), 0, 1000000);
+        const auto last =
+            dash == std::string_view::npos ? first : parseNumber(item.substr(dash + 1), 0, 1000000);
+        if (!first || !last) {
+            why = "expects addresses or ranges of addresses separated by commas, as 1-4,7";
+            return std::nullopt;
+        }
+        if (*first < 1 || *last > 247) {
+            why = "names " + std::string(item) + ", outside the addresses 1..247";
+            return std::nullopt;
+        }
+        if (*last < *first) {
+            why = "range " + std::string(item) + " runs backwards";
+            return std::nullopt;
+        }
+        for (long a = *first; a <= *last; ++a) {
+            if (std::find(addresses.begin(), addresses.end(), a) != addresses.end()) {
+                why = "names address " + std::to_string(a) + " twice";
+                return std::nullopt;
+            }
+            addresses.push_back(static_cast<int>(a));
+        }
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    std::sort(addresses.begin(), addresses.end());
+    return addresses;
+}
+
 std::optional<long> parseNumber(std::string_view text, long min, long max) {
     int base = 10;
     bool negative = false;
@@ -163,6 +207,7 @@ std::optional<long> parseNumber(std::string_view text, long min, long max) {
 
 ParsedOptions parseOptions(const std::vector<std::string>& args) {
     ParsedOptions result;
+    bool oneSlave = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto& table = optionTable();
@@ -184,8 +229,13 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
             result.error = arg + " " + why;
             return result;
         }
+        oneSlave = oneSlave || arg == "--slave";
     }
     const SimOptions& o = result.options;
+    if (oneSlave && !o.slaves.empty()) {
+        result.error = "give either --slave N or --slaves LIST";
+        return result;
+    }
     const int lines = int(!o.ptyPath.empty()) + int(!o.devicePath.empty()) + int(o.tcp());
     if (!o.help && lines != 1) result.error = "give either --pty PATH, --device PATH or --tcp PORT";
     return result;
@@ -209,9 +259,13 @@ Channel values move in slow waves inside each channel's input range (holding reg
 (input register 9) is 3889, DA2 (10) 7500, the setpoint alarms of CH2 and CH4 are on
 (discrete inputs 18 and 20) and relay DO1 (25) is closed.
 Input registers 11..16 hold 253, 240, 103, 5800, 0, 0.
+With --slaves the instrument at address A runs 23(A-1) s ahead of address 1 (waves and
+--demo faults) and its --static values lie 10(A-1) higher (within the range).
 
 Commands on standard input, one per line; each gets one line on standard output, the
-value for get, "ok", or "error <why>":
+value for get, "ok", or "error <why>". An address right after the verb picks one
+instrument ("silent 3 on", "get 3 ir 1", "set 3 hr 257 100"); without one a command acts
+on every instrument of the line and get reads the first (the lowest address):
   silent on|off            delay MS                  static on|off
   drop-every N             corrupt-every N           exception-every N
   silent-after N           answer N more requests, then fall silent (as "silent on")

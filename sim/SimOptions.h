@@ -16,7 +16,8 @@ struct SimOptions {
     std::string devicePath; // --device: serve an existing serial device
     int tcpPort = -1;       // --tcp: serve Modbus TCP on this port, as a gateway would (0: any free port)
     std::string bindAddress = "127.0.0.1"; // --bind: the address it listens on
-    int slave = 1;
+    int slave = 1;                         // --slave: the one instrument's address
+    std::vector<int> slaves; // --slaves: several instruments on the line, ascending; empty: --slave
     int baud = 9600;
     char parity = 'N';   // 'N', 'O', 'E'
     bool frozen = false; // --static
@@ -31,6 +32,8 @@ struct SimOptions {
     int baudCode() const { return baud == 4800 ? 0 : baud == 19200 ? 2 : 1; }
     int parityCode() const { return parity == 'O' ? 1 : parity == 'E' ? 2 : 0; }
     bool tcp() const { return tcpPort >= 0; }
+    // The addresses answered on the line, ascending.
+    std::vector<int> addresses() const { return slaves.empty() ? std::vector<int>{slave} : slaves; }
 };
 
 // How long an answer takes on a real line from the moment its request starts: the request's
@@ -46,6 +49,10 @@ struct ParsedOptions {
 // `args` without the program name.
 ParsedOptions parseOptions(const std::vector<std::string>& args);
 std::string helpText();
+
+// An address list as "1-4,7": ranges and single addresses, 1..247, each address once. The
+// addresses ascending, or nullopt with `why` saying what is wrong.
+std::optional<std::vector<int>> parseAddressList(std::string_view text, std::string& why);
 
 // Whole decimal number (or 0x... hexadecimal) within [min, max]; nullopt otherwise.
 std::optional<long> parseNumber(std::string_view text, long min, long max);

@@ -29,6 +29,7 @@ class TestSimControl : public QObject {
     void pacing();
     void badCommandLines_data();
     void badCommandLines();
+    void slaveLists();
     void helpNamesEveryOption();
     void commands_data();
     void commands();
@@ -141,6 +142,15 @@ void TestSimControl::badCommandLines_data() {
     QTest::newRow("negative delay") << QStringList{"--pty", "a", "--delay", "-1"} << "--delay expects";
     QTest::newRow("not a number") << QStringList{"--pty", "a", "--drop-every", "3x"}
                                   << "--drop-every expects";
+    QTest::newRow("slaves from 0") << QStringList{"--pty", "a", "--slaves", "0-3"}
+                                   << "0-3, outside the addresses";
+    QTest::newRow("slaves to 248") << QStringList{"--pty", "a", "--slaves", "1,240-248"}
+                                   << "240-248, outside";
+    QTest::newRow("slave named twice") << QStringList{"--pty", "a", "--slaves", "1-4,3"} << "address 3 twice";
+    QTest::newRow("backward range") << QStringList{"--pty", "a", "--slaves", "4-1"} << "4-1 runs backwards";
+    QTest::newRow("empty item") << QStringList{"--pty", "a", "--slaves", "1,,2"} << "--slaves expects";
+    QTest::newRow("slave and slaves")
+        << QStringList{"--pty", "a", "--slave", "2", "--slaves", "1-3"} << "either --slave N or --slaves";
 }
 
 void TestSimControl::badCommandLines() {
@@ -150,14 +160,22 @@ void TestSimControl::badCommandLines() {
     QVERIFY2(QString::fromStdString(p.error).contains(error), p.error.c_str());
 }
 
+void TestSimControl::slaveLists() {
+    QCOMPARE(parse({"--pty", "a", "--slaves", "7,1-4"}).options.addresses(),
+             (std::vector<int>{1, 2, 3, 4, 7}));
+    QCOMPARE(parse({"--pty", "a", "--slaves", "247"}).options.addresses(), std::vector<int>{247});
+    QCOMPARE(parse({"--pty", "a", "--slave", "5"}).options.addresses(), std::vector<int>{5});
+}
+
 void TestSimControl::helpNamesEveryOption() {
     const ParsedOptions p = parse({"--help"});
     QVERIFY(p.error.empty());
     QVERIFY(p.options.help);
     const QString help = QString::fromStdString(helpText());
-    for (const char* name : {"--pty", "--device", "--slave", "--baud", "--parity", "--static", "--demo",
-                             "--open-circuit", "--short-circuit", "--silent", "--delay", "--drop-every",
-                             "--corrupt-every", "--exception-every", "--refuse-first-write", "--verbose"})
+    for (const char* name :
+         {"--pty", "--device", "--slave", "--slaves", "--baud", "--parity", "--static", "--demo",
+          "--open-circuit", "--short-circuit", "--silent", "--delay", "--drop-every", "--corrupt-every",
+          "--exception-every", "--refuse-first-write", "--verbose"})
         QVERIFY2(help.contains(QLatin1String(name)), name);
     // the frozen values are documented as the model has them
     for (int v : kStaticValues)
@@ -194,6 +212,9 @@ void TestSimControl::commands_data() {
     QTest::newRow("di value 2") << QStringList{"set di 3 2"} << "error usage: set di N 0|1";
     QTest::newRow("bad switch") << QStringList{"silent maybe"}
                                 << "error usage: silent|static|refuse-first-write on|off";
+    QTest::newRow("by its address") << QStringList{"set 1 hr 257 -5", "get 1 hr 257"} << "-5";
+    QTest::newRow("address not on the line")
+        << QStringList{"silent 2 on"} << "error no instrument at address 2";
     QTest::newRow("unknown") << QStringList{"reboot"} << "error unknown command: reboot";
     QTest::newRow("missing argument") << QStringList{"get hr"} << "error unknown command: get";
 }

@@ -17,8 +17,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
 #include <map>
+#include <memory>
+#include <modbus/modbus.h>
+#include <set>
 
 using hx::test::RawLine;
 using hx::test::SimProcess;
@@ -123,6 +127,7 @@ class TestSimEndToEnd : public QObject {
     void requestWithBadCrcIsIgnored();
     void servesAnExistingDevice();
     void simulatorEndsWithAKilledTest();
+    void severalInstrumentsShareOneLine();
 };
 
 void TestSimEndToEnd::initTestCase() {
@@ -469,6 +474,47 @@ void TestSimEndToEnd::simulatorEndsWithAKilledTest() {
     // the simulator gets SIGTERM, removes its link and ends
     QTRY_VERIFY_WITH_TIMEOUT(processEnded(simPid), 3000);
     QVERIFY(!QFileInfo(device).isSymLink());
+}
+
+void TestSimEndToEnd::severalInstrumentsShareOneLine() {
+    SimProcess sim({"--static", "--pace", "--slaves", "1-3"});
+    START_SIM(sim);
+    const std::unique_ptr<modbus_t, void (*)(modbus_t*)> ctx(
+        modbus_new_rtu(qPrintable(sim.devicePath()), 9600, 'N', 8, 1), [](modbus_t* c) {
+            modbus_close(c);
+            modbus_free(c);
+        });
+    QVERIFY(ctx && modbus_connect(ctx.get()) == 0);
+    modbus_set_response_timeout(ctx.get(), 0, 500000);
+    auto read = [&](int slave, int address, bool holding = false) -> std::optional<int> {
+        uint16_t v = 0;
+        modbus_set_slave(ctx.get(), slave);
+        const int n = holding ? modbus_read_registers(ctx.get(), address, 1, &v)
+                              : modbus_read_input_registers(ctx.get(), address, 1, &v);
+        return n == 1 ? std::optional<int>(int16_t(v)) : std::nullopt;
+    };
+    std::set<int> ch1; // each address answers with its own values, those its console reports
+    for (int slave = 1; slave <= 3; ++slave) {
+        const auto value = read(slave, 0);
+        QVERIFY(value && value == sim.query(QStringLiteral("get %1 ir 1").arg(slave)));
+        ch1.insert(*value);
+    }
+    QCOMPARE(int(ch1.size()), 3);
+    QVERIFY(!read(4, 0)); // nobody at 4: no answer
+    QCOMPARE(errno, ETIMEDOUT);
+    QVERIFY(sim.command("silent 2 on"));
+    QVERIFY(read(1, 0) && !read(2, 0) && read(3, 0));
+    modbus_set_slave(ctx.get(), 3); // a write to 3 reaches 3 alone
+    QCOMPARE(modbus_write_register(ctx.get(), 256, 1234), 1);
+    QCOMPARE(read(3, 256, true), std::optional<int>(1234));
+    QCOMPARE(read(1, 256, true), std::optional<int>(3000));
+    QCOMPARE(sim.query("get 2 hr 257"), std::optional<int>(3000));
+    RawLine line; // a broadcast reaches every instrument that hears the line, answered by none
+    QVERIFY(line.open(sim.devicePath()) && line.send(frameOf({0x00, 0x06, 0x01, 0x01, 0x00, 0x07})));
+    QVERIFY(read(1, 257, true) == 7 && read(3, 257, true) == 7 && sim.query("get 2 hr 258") == 20);
+    QCOMPARE(line.receive(300), QByteArray());
+    const ToolRun refused = runTool(qEnvironmentVariable("HX5800_SIM"), {"--pty", "x", "--slaves", "1,1"});
+    QVERIFY2(refused.exitCode == 2 && refused.err.contains("address 1 twice"), qPrintable(refused.err));
 }
 
 QTEST_GUILESS_MAIN(TestSimEndToEnd)
