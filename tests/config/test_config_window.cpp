@@ -97,7 +97,7 @@ class ConfigWindowTest : public QObject {
         hx::Com_Param[0] = kPort;
         hx::Com_Param[3] = kAddress;
         link = FakeLink{};
-        configBuf.fill(0);
+        configBuf = ConfigTable{};
         log = hx::WriteLog{};
         mainWindow.show();
     }
@@ -179,6 +179,13 @@ class ConfigWindowTest : public QObject {
         CONFIG1* w = open();
         QVERIFY(w);
         w->Timer1->stop();
+        // A silent instrument said nothing: no label claims a value ("0000", "K", "XXXX").
+        link.answering = false;
+        w->Timer1_Timer();
+        for (int k = 0; k < hx::config::kParameterCount; ++k)
+            QVERIFY(w->D_4W[size_t(k)] == nullptr || w->D_4W[size_t(k)]->text().isEmpty());
+        link.answering = true;
+        link.calls.clear();
         // An instrument that answers zeros everywhere.
         w->Timer1_Timer();
         const QStringList reads = {
@@ -271,6 +278,36 @@ class ConfigWindowTest : public QObject {
         QCOMPARE(writesOf(link), QStringList{"4098=1"});
     }
 
+    // One wheel notch over a list that does not have the focus changes nothing, so no leave
+    // writes anything; the list the operator entered still takes the wheel.
+    void theWheelOverAnUnfocusedListWritesNothing() {
+        CONFIG1* w = open();
+        QVERIFY(w);
+        w->Timer1->stop();
+        const auto notch = [](QComboBox* list) {
+            QWidget* under = list->lineEdit() ? static_cast<QWidget*>(list->lineEdit()) : list;
+            const QPointF at(under->width() / 2.0, under->height() / 2.0);
+            QWheelEvent wheel(at, under->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(under, &wheel);
+        };
+        for (int n = 1; n <= hx::config::kComboCount; ++n) {
+            QComboBox* list = w->Combo[size_t(n)];
+            if (!list) continue;
+            w->SSTab2->setCurrentIndex(tabOf(list));
+            notch(list);
+            QVERIFY2(list->currentIndex() == 0, qPrintable(list->objectName()));
+            enter(*w, list);
+            w->Command11->setFocus();
+            QTRY_VERIFY(w->Command11->hasFocus());
+        }
+        QVERIFY(writesOf(link).isEmpty());
+
+        enter(*w, w->Combo[8]);
+        notch(w->Combo[8]);
+        QCOMPARE(w->Combo[8]->currentIndex(), 1);
+    }
+
     void writesWhatTheOperatorChose_data() {
         QTest::addColumn<QString>("field");
         QTest::addColumn<int>("pick"); // item to pick with the keyboard, -1: type instead
@@ -292,6 +329,15 @@ class ConfigWindowTest : public QObject {
             << "T_3RW_0" << -1 << "13.5" << true << QStringList{"4097=14"} << false;
         QTest::newRow("beyond 32 bits") << "T_3RW_8" << -1 << "123456789012" << true << QStringList{} << true;
         QTest::newRow("not a number") << "T_3RW_11" << -1 << "abc" << true << QStringList{} << true;
+        for (const char* partly : {"1O0", "0x10", "1,5"}) {
+            QTest::newRow(qPrintable(QStringLiteral("partly a number %1").arg(partly)))
+                << "T_3RW_11" << -1 << partly << true << QStringList{} << true;
+            QTest::newRow(qPrintable(QStringLiteral("typed into a list %1").arg(partly)))
+                << "Combo32" << -1 << partly << true << QStringList{} << true;
+        }
+        QTest::newRow("exponent") << "T_3RW_11" << -1 << " 1e3 " << true << QStringList{"4108=1000"} << false;
+        QTest::newRow("does not fit a register")
+            << "T_3RW_11" << -1 << "99999" << true << QStringList{} << true;
         QTest::newRow("silent instrument: one resend")
             << "T_3RW_26" << -1 << "100" << false << QStringList{"4123=100", "4123=100"} << true;
     }
@@ -330,6 +376,9 @@ class ConfigWindowTest : public QObject {
         QCOMPARE(log.failed, uint64_t(marked ? 1 : 0));
         if (!answering)
             QCOMPARE(editor->toolTip(), QString::fromStdString(hx::failureText({hx::LinkFailure::Timeout})));
+        if (marked && writes.isEmpty())
+            QVERIFY2(editor->toolTip().contains(typed == "99999" ? "寄存器范围" : "不是数字"),
+                     qPrintable(editor->toolTip()));
         if (list && !writes.isEmpty()) QCOMPARE(hx::Com_Param[19], writes.last().section(u'=', 1).toInt());
 
         // The next leave: a confirmed edit is not written again; a failed one is, and the write
