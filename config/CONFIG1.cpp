@@ -242,7 +242,7 @@ void CONFIG1::Combo_LostFocus(int n) {
     EditedField* field = comboField(n);
     if (!p || !field || !field->edited()) return;
     const QString text = Combo[size_t(n)]->currentText();
-    const bool typed = Combo[size_t(n)]->findText(text, Qt::MatchExactly) < 0;
+    const bool typed = Combo[size_t(n)]->findText(text) < 0;
     const std::optional<int32_t> value = listValueOf(text, typed);
     // A list's value goes out through the staging slot.
     if (value) Com_Param[19] = *value;
