@@ -283,10 +283,10 @@ class ConfigWindowTest : public QObject {
         CONFIG1* w = open();
         QVERIFY(w);
         w->Timer1->stop();
-        const auto notch = [](QComboBox* list) { // over its edit field, as the mouse reaches it
+        const auto notch = [](QComboBox* list) { // a test's wheel event does not propagate: at the list
             QWheelEvent wheel(QPointF(5, 5), list->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
                               Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-            QApplication::sendEvent(list->lineEdit(), &wheel);
+            QApplication::sendEvent(list, &wheel);
         };
         for (int n = 1; n <= hx::config::kComboCount; ++n) {
             QComboBox* list = w->Combo[size_t(n)];
