@@ -4,6 +4,7 @@
 // recording resumes by itself once the fault is gone.
 #include "ProgramHarness.h"
 
+#include "core/SharedState.h"
 #include "logging/DatabaseSetup.h"
 #include "logging/LoggingTestSupport.h"
 #include "logging/mscom.h"
