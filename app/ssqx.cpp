@@ -193,12 +193,12 @@ void ssqx::setGroupsVisible(bool visible) {
 
 void ssqx::Command9_Click() {
     // An address the line cannot carry opens nothing: every call would be refused unsent.
-    const QString addressText = Combo2->currentText().trimmed();
+    const QString addressText = Combo2->currentText();
     const std::optional<double> number = wholeNumberOf(addressText);
     const std::optional<int32_t> address = number ? toInt32(*number) : std::nullopt;
     if (!address || *address < kLowestSlaveAddress || *address > kHighestSlaveAddress) {
         addressRefused_ = QStringLiteral("模块地址 \"%1\" 无效, 应为 %2..%3, 端口未打开")
-                              .arg(addressText)
+                              .arg(addressText.trimmed())
                               .arg(kLowestSlaveAddress)
                               .arg(kHighestSlaveAddress);
         updateStatusLine();
