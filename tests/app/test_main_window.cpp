@@ -271,27 +271,6 @@ class MainWindowTest : public QObject {
         QCOMPARE(Com_Param[0], port);
     }
 
-    // An address no instrument on the line can have opens nothing; the status line says why.
-    void moduleAddresses_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("address"); // 0: refused
-        QTest::newRow("not a number") << "abc" << 0;
-        QTest::newRow("zero") << "0" << 0;
-        QTest::newRow("above 247") << "300" << 0;
-        QTest::newRow("highest, blanks around") << " 247 " << 247;
-    }
-    void moduleAddresses() {
-        QFETCH(QString, text);
-        QFETCH(int, address);
-        Fixture f;
-        ssqx window(f.context);
-        window.Combo2->setEditText(text);
-        window.Command9_Click();
-        QCOMPARE(f.link.calls.filter("OpenPort_Modbus").size(), address ? 1 : 0);
-        QCOMPARE(window.statusPort->text().contains(QStringLiteral("端口未打开")), address == 0);
-        if (address) QCOMPARE(Com_Param[3], address);
-    }
-
     // A typed port or address is used, not added to the list.
     void aTypedEntryIsUsedNotAdded() {
         Fixture f;

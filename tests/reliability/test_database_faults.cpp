@@ -115,8 +115,7 @@ class DatabaseFaultsTest : public QObject {
         const QString during = recordingLine(program);
         const quint64 committedDuring = recorder.status().recordsCommitted;
         QVERIFY2(during.contains(told) && during.contains(u8"测量值未存储"), qPrintable(during));
-        // The live chart went on with the measured records all along.
-        const TrendState& chart = program.window().trend();
+        const TrendState& chart = program.window().trend(); // the live chart went on all along
         QTRY_COMPARE(chart.Trend_Time[size_t(chart.Win_Count)], Last_Time);
 
         // The fault goes away.

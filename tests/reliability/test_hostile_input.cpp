@@ -2,7 +2,7 @@
 // Y-scale boxes of the main window, the 38 lists and 31 boxes of the configuration window, the
 // 16 alarm boxes and the four product-data lines of the factory sheet. Whatever is typed, the
 // program does not crash, shows no modal dialog, keeps ticking, and writes to the instrument
-// only the number of an edited field's text that is a number as a whole, when it fits a register. And what a
+// only the number of an edited field's text that is a number as a whole, when it fits. And what a
 // screen reader hears in every window: each list and box by its parameter, never by its value,
 // and each named value label with the value it shows now.
 #include "alarm/ALM1.h"
@@ -73,9 +73,8 @@ std::optional<int32_t> rounded(double leading) {
 }
 
 // The corpus. leading: the number the text begins with (NaN when it does not begin with one);
-// the rows tagged "partly" are not a number as a whole. written: what an edited instrument
-// field sends to the instrument (nothing when the text is not a number as a whole, is infinite,
-// or its number does not fit a register).
+// written: what an edited instrument field sends to the instrument (nothing when the text is
+// not a number as a whole, tagged "partly", is infinite, or its number does not fit a register).
 void addCorpus() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("leading");
@@ -206,11 +205,11 @@ class HostileInputTest : public QObject {
         Com_Param[kComAddress] = kAddress;
     }
 
-    // The port and address lists only set Com_Param when the port is opened: the port the number
-    // the text begins with (0 for a text without one: the link then refuses port 0), the old
-    // value when that number does not fit; an address that is not a number in 1..247 as a whole
-    // opens nothing. The Y boxes only change the scale for an entry that is a number as a whole
-    // within its limits. Nothing of the main window writes to the instrument.
+    // The port and address lists only set Com_Param when the port is opened: the number the
+    // text begins with (0 for a text without one: the link then refuses port 0), the old value
+    // when that number does not fit; an address not a whole number in 1..247 opens nothing. The
+    // Y boxes only change the scale for a whole number within its limits. Nothing of the main
+    // window writes to the instrument.
     void mainWindowLists_data() { addCorpus(); }
     void mainWindowLists() {
         QFETCH(QString, text);
@@ -241,6 +240,7 @@ class HostileInputTest : public QObject {
         QCOMPARE(Com_Param[kComPort], opens ? number.value_or(kPort) : kPort);
         QCOMPARE(Com_Param[kComAddress], opens ? *address : kAddress);
         QCOMPARE(link.openedPort, opens ? Com_Param[kComPort] : 0);
+        QCOMPARE(window.statusPort->text().contains(QStringLiteral("端口未打开")), !opens);
         QTest::mouseClick(window.Command10, Qt::LeftButton); // 关闭
         QVERIFY(window.Combo1->isVisible());
 

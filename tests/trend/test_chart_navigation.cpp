@@ -175,7 +175,6 @@ class TestChartNavigation : public QObject {
             {"lower above upper", "10", "20", false, 0, 0},
             {"equal bounds refused", "500", "500", false, 0, 0},
             {"equal after rounding refused", "4.5", "4", false, 0, 0},
-            {"no number refused", "abc", "xyz", false, 0, 0},
             {"empty upper refused", "", "-3", false, 0, 0},
             {"empty upper, lower above 0", "", "1", false, 0, 0},
             {"blanks around, halves to even", " 100.5 ", "0", true, 0, 100},
