@@ -5,6 +5,7 @@
 #include "link/Link.h"
 #include "ui/AccessibleNames.h"
 #include "ui/RefreshReads.h"
+#include "ui/WheelGuard.h"
 
 #include <QFont>
 #include <QFrame>
@@ -33,6 +34,7 @@ ALM1::ALM1(Link& link, WriteLog* writes, AlarmBuffer& alarmBuf, QWidget* mainWin
     setObjectName("ALM1");
     setWindowTitle(QStringLiteral("ALARM"));
     buildControls();
+    guardWheel(this);
     Form_Load();
 }
 
@@ -114,7 +116,8 @@ EditedField* ALM1::field(int index) const {
 void ALM1::Timer1_Timer() {
     const RegisterBlock setpoints{kFirstAlarmRegister,
                                   std::span<int32_t>(Alarm_Buf.data() + kFirstBoxIndex, kAlarmRowCount)};
-    readBlocks(link_, {&setpoints, 1});
+    if (readBlocks(link_, {&setpoints, 1}) == RefreshEnd::AllRead) Alarm_Buf.readOnce = true;
+    if (!Alarm_Buf.readOnce) return;
     for (int k = 0; k < kAlarmRowCount; ++k)
         setValueText(D_4W.items[k], QString::number(Alarm_Buf[kFirstBoxIndex + k]));
 }

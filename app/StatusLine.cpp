@@ -53,6 +53,11 @@ bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen, int64
     return stats.backingOff || nowMs - since > kSilentAfterMs;
 }
 
+namespace {
+// The live chart goes on drawing the measurements; the operator must know they are not kept.
+const QString kNotStored = QStringLiteral("  (测量值未存储)");
+} // namespace
+
 QString recordingStatusText(const RecordingHealth& health) {
     if (health.claim == RecorderClaim::OtherProgram) {
         QString text = QStringLiteral("记录: 另一个程序正在记录到 ") + health.path;
@@ -69,7 +74,7 @@ QString recordingStatusText(const RecordingHealth& health) {
     if (!health.available) {
         QString text = QStringLiteral("记录: 数据库不可用 ") + health.path;
         if (!health.error.isEmpty()) text += QStringLiteral(": ") + health.error;
-        return text;
+        return text + kNotStored;
     }
     // Only measurements are recorded: without fresh values from the instrument nothing is.
     QString text =
@@ -83,7 +88,7 @@ QString recordingStatusText(const RecordingHealth& health) {
                 QLatin1Char(' ') + time.toString(QStringLiteral("HH:mm:ss")) +
                 QStringLiteral(" (槽 %1)").arg(health.lastSlot);
     }
-    if (health.lastRecordFailed) text += QStringLiteral("  写入失败: ") + health.error;
+    if (health.lastRecordFailed) text += QStringLiteral("  写入失败: ") + health.error + kNotStored;
     return text;
 }
 

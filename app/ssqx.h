@@ -112,6 +112,8 @@ class ssqx : public QWidget, public TrendView {
     TrendState& trend() { return trend_; }
     HistoryReview& history() { return *history_; }
     bool closeLock() const { return closeLock_; }
+    // Wall-clock time (ms since the epoch) of the last "打开", 0 before the first.
+    int64_t openedAtMs() const { return openedAtMs_; }
     RecordStore* store() const { return connection_ ? connection_->store() : nullptr; }
     HistoryConnection* historyConnection() const { return connection_.get(); }
     QWidget* alarmWindow() const { return alarmWindow_.data(); }
@@ -201,7 +203,12 @@ class ssqx : public QWidget, public TrendView {
     std::unique_ptr<HistoryReview> history_;
     bool closeLock_ = false;
     bool portEverOpened_ = false;
-    std::vector<StoredRecord> pendingRecords_; // announced since the last live tick
+    QString addressRefused_; // why the last "打开" opened nothing (an address no instrument has)
+    struct PendingRecord {
+        StoredRecord record;
+        bool stored = false; // in the database; false: measured, but it could not be stored
+    };
+    std::vector<PendingRecord> pendingRecords_; // announced since the last live tick
     // The link's and the writes' counters as they stood at the last open: the status line
     // counts from there.
     LinkStats statsAtOpen_;

@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 #include "core/SharedState.h"
 #include "link/Link.h"
+#include "ui/WheelGuard.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -117,6 +118,7 @@ FACTR::FACTR(Link& link, WriteLog* writes, FactoryTables& tables, QWidget* mainW
     setObjectName("FACTR");
     setWindowTitle(QStringLiteral("HX5800出厂记录保存"));
     buildControls();
+    guardWheel(this);
     Form_Load();
 }
 

@@ -37,4 +37,10 @@ constexpr int growthBandEnd(int zoomLevel) {
 bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view,
                       std::span<const float> values, const ClockReading& now);
 
+// A measured record that could not be stored (the database unavailable, a write that
+// failed): drawn as measured, like a stored one. A full growth band cannot be reloaded from the
+// recording, which lacks the record; the window moves on in memory instead and keeps its
+// newest kLiveWinLen samples, the new one last, as a reload would have.
+void appendUnstoredSample(TrendState& state, std::span<const float> values, const ClockReading& now);
+
 } // namespace hx
