@@ -351,15 +351,11 @@ void ssqx::Form_KeyDown(int key) {
 }
 
 void ssqx::zoomTo(int level) {
-    pt->Cls();
-    DrawGrid(*pt);
-    trend_.Zoom_Level = int16_t(level);
+    // A reload brings the records announced meanwhile.
+    if (zoomTrend(trend_, *history_, *this, level)) pendingRecords_.clear();
     Command3->setEnabled(trend_.Zoom_Level > 1);
     Command4->setEnabled(trend_.Zoom_Level < 4);
-    ApplyZoom(trend_);
     applySliderSteps();
-    DrawTrend(trend_, *pt, trendLabels_);
-    applyTrendLabels();
 }
 
 void ssqx::applySliderSteps() {
