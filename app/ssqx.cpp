@@ -592,7 +592,7 @@ void ssqx::updateStatusLine() {
         portStatus = context_.link->portStatus(port);
         stats = context_.link->stats();
     }
-    statusPort->setText(portStatusText(port, portStatus, portEverOpened_));
+    statusPort->showStatus(portStatusText(port, portStatus, portEverOpened_));
     const bool portFailed = portEverOpened_ && !portStatus.open && !portStatus.error.empty();
     restyle(statusPort, portFailed ? kAlertStyle : QString());
     const int64_t nowMs = QDateTime::currentMSecsSinceEpoch();
@@ -602,20 +602,27 @@ void ssqx::updateStatusLine() {
     const QString writes =
         context_.writes ? writeStatusText(*context_.writes, context_.writes->failed - failedWritesAtOpen_)
                         : QString();
-    statusLink->setText(linkStatusText(stats, nowMs) + writes);
+    statusLink->showStatus(linkStatusText(stats, nowMs) + writes);
     restyle(statusLink,
             linkLooksSilent(stats, nowMs, portStatus.open, openedAtMs_) ? kAlertStyle : QString());
     if (recordingHealth) {
         const RecordingHealth health = recordingHealth();
         const auto [broker, brokerFine] =
             publishingStatus ? publishingStatus() : std::pair<QString, bool>{QString(), true};
-        statusRecording->setText(recordingStatusText(health) +
-                                 (broker.isEmpty() ? QString() : QStringLiteral("  ") + broker));
+        // What is wrong comes first: the broker's trouble before a recording that is fine.
+        QStringList parts{recordingStatusText(health)};
+        if (!broker.isEmpty()) {
+            if (!brokerFine && health.healthy())
+                parts.prepend(broker);
+            else
+                parts.append(broker);
+        }
+        statusRecording->showStatus(parts.join(QStringLiteral("  ")));
         restyle(statusRecording, health.healthy() && brokerFine ? QString()
                                  : health.recordingElsewhere()  ? kNoticeStyle
                                                                 : kAlertStyle);
     } else {
-        statusRecording->setText(QStringLiteral("记录: 尚未启动"));
+        statusRecording->showStatus(QStringLiteral("记录: 尚未启动"));
     }
     updateChartStatus();
 }
@@ -628,10 +635,10 @@ void ssqx::updateChartStatus() {
     // line clears as soon as history can be read.
     const bool unreadable = connection_ && (!connection_->acquire() || !connection_->readable());
     if (unreadable)
-        parts << QStringLiteral("历史: 无法读取 ") + QDir::toNativeSeparators(connection_->path()) +
-                     QStringLiteral(": ") + connection_->lastError();
+        parts << QStringLiteral("历史: 无法读取: ") + connection_->lastError() + QStringLiteral("  ") +
+                     QDir::toNativeSeparators(connection_->path());
     if (!printStatus_.isEmpty()) parts << printStatus_;
-    statusChart->setText(parts.join(QStringLiteral("  ")));
+    statusChart->showStatus(parts.join(QStringLiteral("  ")));
     restyle(statusChart, unreadable || !events.isEmpty() ? kAlertStyle : QString());
 }
 
