@@ -89,14 +89,13 @@ class TestLiveTrend : public QObject {
         QCOMPARE(state.Trend_Value[0][240], float(599));
     }
 
-    // A first run on a fresh database, 300 records one a second with a 15 s outage, the
-    // recorder and the live chart as the main window joins them, zooming as the row says.
-    // Every few records the chart's CH1 points are the newest records of the database but
-    // the very newest, one X_Step apart and ending in the growth band: never blank from the
-    // third record on, no hole, nothing of an earlier load or zoom; and every time label
-    // reads the record of its slot, or past the newest the time one record a second gives.
+    // A first run on a fresh database: 300 records, one a second with a 15 s outage, through
+    // the recorder and the live chart as the main window joins them, zooming as the row says.
+    // Every five records CH1's points are the newest records but the very newest, one X_Step
+    // apart and ending in the growth band, and each time label reads its slot's record, or
+    // past the newest the time one record a second gives.
     void aYoungRingDrawsItsNewestRecords_data() {
-        QTest::addColumn<QList<int>>("zooms"); // record number, level, record number, level...
+        QTest::addColumn<QList<int>>("zooms"); // pairs: at record n, to level
         QTest::newRow("level 1") << QList<int>{};
         QTest::newRow("level 4") << QList<int>{1, 4};
         QTest::newRow("F1 and F2 as the ring grows")
@@ -104,88 +103,60 @@ class TestLiveTrend : public QObject {
     }
     void aYoungRingDrawsItsNewestRecords() {
         QFETCH(QList<int>, zooms);
-        std::map<int, int> zoomAt;
-        for (int i = 0; i + 1 < zooms.size(); i += 2)
-            zoomAt[zooms[i]] = zooms[i + 1];
         resetSharedState();
-        Y_Span = 1500; // CH1 = record number n lands on y = 7508 - 5 n
+        Y_Span = 1500; // CH1 = n lands on y = 7508 - 5 n
         QTemporaryDir dir;
         const QString path = testing::freshDatabase(dir);
         testing::FakeClock clock(QDateTime(QDate(2024, 3, 14), QTime(23, 57, 0)));
         mscom recorder(path, clock);
         recorder.Timer1.stop();
-        std::vector<StoredRecord> announced;
-        QObject::connect(&recorder, &mscom::recordWritten, [&](const StoredRecord& r, WriteOutcome o) {
-            if (o != WriteOutcome::Failed) announced.push_back(r);
-        });
         Main_Open = kTrue;
-        auto chartStore = openRecordStore(path);
-        auto checkStore = openRecordStore(path);
+        auto chartStore = openRecordStore(path), checkStore = openRecordStore(path);
         TrendState st;
         RecordingTrendView view(st);
         HistoryReview history(st, chartStore.get(), view);
+        QObject::connect(&recorder, &mscom::recordWritten, [&](const StoredRecord& r, WriteOutcome) {
+            appendLiveSample(st, history, view, r.values, {r.date, r.time});
+            view.redraw();
+        });
         history.openLiveWindow();
-
         for (int n = 1; n <= 300; ++n) {
-            clock.advance(n == 200 ? 16 : 1); // the instrument silent for 15 s before record 200
+            clock.advance(n == 200 ? 16 : 1);
             for (int c = 0; c < kDrawnChannels; ++c)
                 Pv_Value[c] = float(n + c);
             freshValues().noteMeasured(0, FreshValues::kValues, FreshValues::steadyNowMs());
             recorder.Timer1_Timer();
-            QCOMPARE(int(announced.size()), 1);
-            appendLiveSample(st, history, view, announced.front().values,
-                             {announced.front().date, announced.front().time});
-            announced.clear();
-            view.redraw();
-            const bool zoomed = zoomAt.count(n) > 0;
-            if (zoomed) zoomTrend(st, history, view, zoomAt[n]);
-            if (n % 5 != 0 && !zoomed && n > 5) continue;
-
-            const auto pointer = checkStore->readPointer();
-            QVERIFY(pointer && pointer->first == n);
-            const auto newest = checkStore->selectWindow(0, n, n);
-            QVERIFY(newest && int(newest->size()) == n);
-            const auto recordBehind = [&](int k) { return (*newest)[size_t(n - 1 - k)]; };
-
-            std::map<double, double> drawn; // x -> y of CH1's segment ends
-            for (const RecordedLine& l : view.canvas.visibleLines()) {
-                if (l.pen.colour != kCurvePens[0].colour || l.pen.style != PenStyle::Solid) continue;
-                drawn[l.x1] = l.y1;
-                drawn[l.x2] = l.y2;
-            }
-            std::map<double, double> expected;
+            if (const int at = int(zooms.indexOf(n)); at >= 0 && at % 2 == 0)
+                zoomTrend(st, history, view, zooms[at + 1]);
+            else if (n % 5 != 0)
+                continue;
+            const auto db = checkStore->selectWindow(0, n, n); // oldest first
+            QVERIFY(db && int(db->size()) == n);
+            std::map<double, double> drawn, expected; // x -> y of CH1
+            for (const RecordedLine& l : view.canvas.visibleLines())
+                if (l.pen.colour == kCurvePens[0].colour && l.pen.style == PenStyle::Solid)
+                    drawn[l.x1] = l.y1, drawn[l.x2] = l.y2;
             if (n >= 3) {
-                QVERIFY2(!drawn.empty(), qPrintable(QStringLiteral("n %1: the chart is blank").arg(n)));
-                // Record n - k lies k - 1 steps left of record n - 1; slot 0 is never loaded.
-                const double right = std::prev(drawn.end())->first;
-                QVERIFY2(right >= 9000 && right < 12000,
-                         qPrintable(QStringLiteral("n %1: newest drawn at x = %2").arg(n).arg(right)));
-                const int rightStep = int(std::lround(right / double(st.X_Step)));
-                const int leftStep = st.Slot_Offset == 0 ? 1 : 0;
-                for (int k = 1; k < n && rightStep - (k - 1) >= leftStep; ++k) {
-                    const double x = roundHalfEven(double(float(rightStep - (k - 1)) * st.X_Step));
-                    expected[x] = kChartHeight - roundHalfEven(5.0 * recordBehind(k).values[0]);
-                }
+                QVERIFY2(!drawn.empty(), qPrintable(QStringLiteral("blank at record %1").arg(n)));
+                const int right = int(std::lround(std::prev(drawn.end())->first / double(st.X_Step)));
+                QVERIFY2(right * st.X_Step >= 9000 && right * st.X_Step < 12000,
+                         qPrintable(QString::number(n)));
+                for (int k = 1; k < n && right - k + 1 >= (st.Slot_Offset == 0 ? 1 : 0); ++k)
+                    expected[roundHalfEven(double(float(right - k + 1) * st.X_Step))] =
+                        kChartHeight - roundHalfEven(5.0 * (*db)[size_t(n - 1 - k)].values[0]);
             }
             QVERIFY2(drawn == expected,
-                     qPrintable(QStringLiteral("n %1, level %2: %3 points drawn from x = %4, "
-                                               "%5 records expected from x = %6")
+                     qPrintable(QStringLiteral("record %1, level %2: %3 points, %4 expected")
                                     .arg(n)
                                     .arg(st.Zoom_Level)
                                     .arg(drawn.size())
-                                    .arg(drawn.empty() ? -1 : drawn.begin()->first)
-                                    .arg(expected.size())
-                                    .arg(expected.empty() ? -1 : expected.begin()->first)));
-
+                                    .arg(expected.size())));
             for (int j = 0; j < kTimeLabels; ++j) {
-                const int s = 10 * st.Zoom_Level * j + st.Slot_Offset + 1;
-                const int k = st.Win_Count - s; // records behind the newest
-                QString time;
-                if (k < 0)
-                    time = timeOfDayText(newest->back().time - k / 86400.0);
-                else if (k < n)
-                    time = timeOfDayText(recordBehind(k).time);
-                QCOMPARE(view.labels.Label4[j], time);
+                const int k =
+                    st.Win_Count - (10 * st.Zoom_Level * j + st.Slot_Offset + 1); // behind the newest
+                QCOMPARE(view.labels.Label4[j], k < 0   ? timeOfDayText(db->back().time - k / 86400.0)
+                                                : k < n ? timeOfDayText((*db)[size_t(n - 1 - k)].time)
+                                                        : QString());
             }
         }
     }
