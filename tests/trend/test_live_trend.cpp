@@ -137,7 +137,7 @@ class TestLiveTrend : public QObject {
                 if (l.pen.colour == kCurvePens[0].colour && l.pen.style == PenStyle::Solid)
                     drawn[l.x1] = l.y1, drawn[l.x2] = l.y2;
             if (n >= 3) {
-                QVERIFY2(!drawn.empty(), qPrintable(QStringLiteral("blank at record %1").arg(n)));
+                QVERIFY2(!drawn.empty(), qPrintable(QStringLiteral("blank at %1").arg(n)));
                 const int right = int(std::lround(std::prev(drawn.end())->first / double(st.X_Step)));
                 QVERIFY2(right * st.X_Step >= 9000 && right * st.X_Step < 12000,
                          qPrintable(QString::number(n)));
@@ -145,12 +145,7 @@ class TestLiveTrend : public QObject {
                     expected[roundHalfEven(double(float(right - k + 1) * st.X_Step))] =
                         kChartHeight - roundHalfEven(5.0 * (*db)[size_t(n - 1 - k)].values[0]);
             }
-            QVERIFY2(drawn == expected,
-                     qPrintable(QStringLiteral("record %1, level %2: %3 points, %4 expected")
-                                    .arg(n)
-                                    .arg(st.Zoom_Level)
-                                    .arg(drawn.size())
-                                    .arg(expected.size())));
+            QVERIFY2(drawn == expected, qPrintable(QStringLiteral("record %1").arg(n)));
             for (int j = 0; j < kTimeLabels; ++j) {
                 const int k =
                     st.Win_Count - (10 * st.Zoom_Level * j + st.Slot_Offset + 1); // behind the newest
