@@ -219,9 +219,11 @@ void ssqx::buildControls() {
     Command15 = button(QStringLiteral("报警设定"), "Command15", nullptr);
     Command21 = button(QStringLiteral("CONFIG"), "Command21", nullptr);
     Command1 = button(QStringLiteral("退出"), "Command1", nullptr);
-    Command15->setGeometry(tw.rect(kRightColumn, 7500, 1750, 540));
-    Command21->setGeometry(tw.rect(kRightColumn + 1900, 7500, 1750, 540));
-    Command1->setGeometry(tw.rect(kRightColumn + 3800, 7500, 1750, 540));
+    // Below the reach of the last time and date labels under the chart.
+    constexpr double windowButtonsTop = 7900;
+    Command15->setGeometry(tw.rect(kRightColumn, windowButtonsTop, 1750, 540));
+    Command21->setGeometry(tw.rect(kRightColumn + 1900, windowButtonsTop, 1750, 540));
+    Command1->setGeometry(tw.rect(kRightColumn + 3800, windowButtonsTop, 1750, 540));
 
     // Status line.
     auto* statusFrame = new QFrame(this);
