@@ -1,5 +1,7 @@
 #include "ALM1.h"
 
+#include <algorithm>
+
 #include "core/SharedState.h"
 #include "core/TextNumber.h"
 #include "link/Link.h"
@@ -44,7 +46,9 @@ void ALM1::buildControls() {
     Frame1 = new QFrame(this);
     Frame1->setObjectName("Frame1");
     Frame1->setFrameShape(QFrame::Box);
-    Frame1->setGeometry(tw(L::frameLeft), tw(L::frameTop), tw(L::frameWidth), tw(L::frameHeight));
+    // The frame of the layout runs 2 px past the window's right edge: it ends at the edge instead.
+    Frame1->setGeometry(tw(L::frameLeft), tw(L::frameTop),
+                        std::min(tw(L::frameWidth), width() - tw(L::frameLeft)), tw(L::frameHeight));
 
     QFont valueFont(QStringLiteral("宋体"));
     valueFont.setPointSizeF(10.5);

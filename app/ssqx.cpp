@@ -370,15 +370,11 @@ void ssqx::Form_KeyDown(int key) {
 }
 
 void ssqx::zoomTo(int level) {
-    pt->Cls();
-    DrawGrid(*pt);
-    trend_.Zoom_Level = int16_t(level);
+    // A reload brings the records announced meanwhile.
+    if (zoomTrend(trend_, *history_, *this, level)) pendingRecords_.clear();
     Command3->setEnabled(trend_.Zoom_Level > 1);
     Command4->setEnabled(trend_.Zoom_Level < 4);
-    ApplyZoom(trend_);
     applySliderSteps();
-    DrawTrend(trend_, *pt, trendLabels_);
-    applyTrendLabels();
 }
 
 void ssqx::applySliderSteps() {
@@ -621,8 +617,8 @@ void ssqx::updateStatusLine() {
         portStatus = context_.link->portStatus(port);
         stats = context_.link->stats();
     }
-    statusPort->setText(addressRefused_.isEmpty() ? portStatusText(port, portStatus, portEverOpened_)
-                                                  : addressRefused_);
+    statusPort->showStatus(addressRefused_.isEmpty() ? portStatusText(port, portStatus, portEverOpened_)
+                                                     : addressRefused_);
     const bool portFailed =
         !addressRefused_.isEmpty() || (portEverOpened_ && !portStatus.open && !portStatus.error.empty());
     restyle(statusPort, portFailed ? kAlertStyle : QString());
@@ -633,20 +629,27 @@ void ssqx::updateStatusLine() {
     const QString writes =
         context_.writes ? writeStatusText(*context_.writes, context_.writes->failed - failedWritesAtOpen_)
                         : QString();
-    statusLink->setText(linkStatusText(stats, nowMs) + writes);
+    statusLink->showStatus(linkStatusText(stats, nowMs) + writes);
     restyle(statusLink,
             linkLooksSilent(stats, nowMs, portStatus.open, openedAtMs_) ? kAlertStyle : QString());
     if (recordingHealth) {
         const RecordingHealth health = recordingHealth();
         const auto [broker, brokerFine] =
             publishingStatus ? publishingStatus() : std::pair<QString, bool>{QString(), true};
-        statusRecording->setText(recordingStatusText(health) +
-                                 (broker.isEmpty() ? QString() : QStringLiteral("  ") + broker));
+        // What is wrong comes first: the broker's trouble before a recording that is fine.
+        QStringList parts{recordingStatusText(health)};
+        if (!broker.isEmpty()) {
+            if (!brokerFine && health.healthy())
+                parts.prepend(broker);
+            else
+                parts.append(broker);
+        }
+        statusRecording->showStatus(parts.join(QStringLiteral("  ")));
         restyle(statusRecording, health.healthy() && brokerFine ? QString()
                                  : health.recordingElsewhere()  ? kNoticeStyle
                                                                 : kAlertStyle);
     } else {
-        statusRecording->setText(QStringLiteral("记录: 尚未启动"));
+        statusRecording->showStatus(QStringLiteral("记录: 尚未启动"));
     }
     updateChartStatus();
 }
@@ -659,10 +662,10 @@ void ssqx::updateChartStatus() {
     // line clears as soon as history can be read.
     const bool unreadable = connection_ && (!connection_->acquire() || !connection_->readable());
     if (unreadable)
-        parts << QStringLiteral("历史: 无法读取 ") + QDir::toNativeSeparators(connection_->path()) +
-                     QStringLiteral(": ") + connection_->lastError();
+        parts << QStringLiteral("历史: 无法读取: ") + connection_->lastError() + QStringLiteral("  ") +
+                     QDir::toNativeSeparators(connection_->path());
     if (!printStatus_.isEmpty()) parts << printStatus_;
-    statusChart->setText(parts.join(QStringLiteral("  ")));
+    statusChart->showStatus(parts.join(QStringLiteral("  ")));
     restyle(statusChart, unreadable || !events.isEmpty() ? kAlertStyle : QString());
 }
 

@@ -3,6 +3,7 @@
 // settings, the alarm status table, the Y-scale editor, the buttons that open the other
 // windows, and a quiet status line at the foot.
 #include "app/AppContext.h"
+#include "app/StatusLabel.h"
 #include "app/StatusLine.h"
 #include "link/Link.h"
 #include "logging/RecordStore.h"
@@ -166,11 +167,11 @@ class ssqx : public QWidget, public TrendView {
     QTimer* Timer3 = nullptr;
     QTimer* Timer4 = nullptr;
     QTimer* statusTimer = nullptr;
-    QLabel* statusPort = nullptr;
-    QLabel* statusLink = nullptr;
-    QLabel* statusRecording = nullptr;
-    QLabel* statusChart = nullptr; // history that cannot be read, where a printout went
-    QLabel* historyMark = nullptr; // the span shown, while the chart is not the live chart
+    StatusLabel* statusPort = nullptr;
+    StatusLabel* statusLink = nullptr;
+    StatusLabel* statusRecording = nullptr;
+    StatusLabel* statusChart = nullptr; // history that cannot be read, where a printout went
+    QLabel* historyMark = nullptr;      // the span shown, while the chart is not the live chart
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -23,6 +23,18 @@ QString liveValueText(float value) {
     return QString::fromLatin1(buffer, int(result.ptr - buffer));
 }
 
+bool zoomTrend(TrendState& state, HistoryReview& history, TrendView& view, int level) {
+    state.Zoom_Level = int16_t(level);
+    const bool reload =
+        state.Page_Back == 0 && !state.Ruler_On && state.Win_Count >= growthBandEnd(state.Zoom_Level);
+    if (reload) {
+        history.reloadLiveWindow();
+        history.settleLiveOldest();
+    }
+    view.redraw();
+    return reload;
+}
+
 bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view,
                       std::span<const float> values, const ClockReading& now) {
     ++state.Win_Count;

@@ -443,9 +443,16 @@ class MainWindowTest : public QObject {
         window.Command9_Click();
         qunsetenv("HX5800_COM1");
         const QString text = window.statusPort->text();
-        QVERIFY2(text.contains(QString::fromUtf16(u"无法打开")) && text.contains("no-such-device") &&
-                     text.endsWith(QString::fromUtf16(u": 设备不存在")),
+        QVERIFY2(text.startsWith(QString::fromUtf16(u"端口1 无法打开: 设备不存在  ")) &&
+                     text.endsWith("no-such-device"),
                  qPrintable(text));
+        QCOMPARE(window.statusPort->toolTip(), text);
+        // Too long for its place: the path is shortened in its middle, the cause stays whole.
+        const QString fitted = fitStatusText(text, window.statusPort->fontMetrics(), 250);
+        QVERIFY2(window.statusPort->fontMetrics().horizontalAdvance(fitted) <= 250 &&
+                     fitted.startsWith(QString::fromUtf16(u"端口1 无法打开: 设备不存在  /")) &&
+                     fitted.contains(u'…') && fitted.endsWith("device"),
+                 qPrintable(fitted));
         QVERIFY(window.portGroup->isVisible() && window.baudGroup->isVisible());
         QVERIFY(!window.Command21->isEnabled());
         QVERIFY(!f.met1->Timer1->isActive());
