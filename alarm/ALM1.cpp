@@ -1,10 +1,13 @@
 #include "ALM1.h"
 
+#include <algorithm>
+
 #include "core/SharedState.h"
 #include "core/TextNumber.h"
 #include "link/Link.h"
 #include "ui/AccessibleNames.h"
 #include "ui/RefreshReads.h"
+#include "ui/WheelGuard.h"
 
 #include <QFont>
 #include <QFrame>
@@ -33,6 +36,7 @@ ALM1::ALM1(Link& link, WriteLog* writes, AlarmBuffer& alarmBuf, QWidget* mainWin
     setObjectName("ALM1");
     setWindowTitle(QStringLiteral("ALARM"));
     buildControls();
+    guardWheel(this);
     Form_Load();
 }
 
@@ -42,7 +46,9 @@ void ALM1::buildControls() {
     Frame1 = new QFrame(this);
     Frame1->setObjectName("Frame1");
     Frame1->setFrameShape(QFrame::Box);
-    Frame1->setGeometry(tw(L::frameLeft), tw(L::frameTop), tw(L::frameWidth), tw(L::frameHeight));
+    // The frame of the layout runs 2 px past the window's right edge: it ends at the edge instead.
+    Frame1->setGeometry(tw(L::frameLeft), tw(L::frameTop),
+                        std::min(tw(L::frameWidth), width() - tw(L::frameLeft)), tw(L::frameHeight));
 
     QFont valueFont(QStringLiteral("宋体"));
     valueFont.setPointSizeF(10.5);
@@ -114,7 +120,8 @@ EditedField* ALM1::field(int index) const {
 void ALM1::Timer1_Timer() {
     const RegisterBlock setpoints{kFirstAlarmRegister,
                                   std::span<int32_t>(Alarm_Buf.data() + kFirstBoxIndex, kAlarmRowCount)};
-    readBlocks(link_, {&setpoints, 1});
+    if (readBlocks(link_, {&setpoints, 1}) == RefreshEnd::AllRead) Alarm_Buf.readOnce = true;
+    if (!Alarm_Buf.readOnce) return;
     for (int k = 0; k < kAlarmRowCount; ++k)
         setValueText(D_4W.items[k], QString::number(Alarm_Buf[kFirstBoxIndex + k]));
 }

@@ -21,7 +21,10 @@ namespace hx {
 class Link;
 
 // The read table outlives the window: it keeps its contents from one opening to the next.
-using AlarmBuffer = std::array<int32_t, kAlarmBufSize>;
+// readOnce: a good answer filled the setpoints; before, they are unknown and shown as nothing.
+struct AlarmBuffer : std::array<int32_t, kAlarmBufSize> {
+    bool readOnce = false;
+};
 
 // Controls of one kind indexed First..First+Count-1; an index outside gives nullptr.
 template <class Control, int First, int Count> struct ControlArray {

@@ -19,6 +19,7 @@
 #include "publish/Publisher.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -107,6 +108,12 @@ void Application::handOverProgramState() {
     state.portOpen = portStatus.open;
     state.port = portStatusText(port, portStatus, Com_Param[kComPort] != 0);
     const bool silent = freshValues().stale(0, FreshValues::steadyNowMs());
+    // Right after an open the instrument is neither answering nor silent yet: nothing is said
+    // until it answered or kSilentAfterMs passed, as on the status line (the broker keeps what
+    // it was told before).
+    if (portStatus.open && silent && mainWindow_ &&
+        QDateTime::currentMSecsSinceEpoch() - mainWindow_->openedAtMs() <= kSilentAfterMs)
+        return;
     state.instrument = !portStatus.open ? QStringLiteral("closed")
                        : silent         ? QStringLiteral("silent")
                                         : QStringLiteral("answering");

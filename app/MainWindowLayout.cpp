@@ -23,15 +23,19 @@ QString indexed(const char* name, int index) {
     return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index);
 }
 
-// Chart position inside the window, in twips.
+// Chart position inside the window, in twips. The window, its status line included, fits a
+// 1366 x 768 screen with a panel and a title bar (688 px high at 96 dpi): the chart frame is
+// a little lower than the chart's own 7510.
 constexpr double kChartLeft = 900;
-constexpr double kChartTop = 540;
+constexpr double kChartTop = 480;
+constexpr double kChartFrameHeight = 6750;
 constexpr double kRightColumn = 13200;
+constexpr double kWindowHeight = 10320;
 
 } // namespace
 
 void ssqx::buildControls() {
-    resize(tw(19200), tw(12000));
+    resize(tw(19200), tw(kWindowHeight));
     auto label = [this](const QString& text, const QString& name, QWidget* parent) {
         auto* l = new QLabel(text, parent ? parent : this);
         l->setObjectName(name);
@@ -65,16 +69,17 @@ void ssqx::buildControls() {
     // The chart frame; the chart surface and its labels sit in and under it.
     pt0 = new ChartFrame(this);
     pt = pt0->surface();
-    pt0->setGeometry(tw.rect(kChartLeft, kChartTop, 12010, 7510));
+    pt0->setGeometry(tw.rect(kChartLeft, kChartTop, 12010, kChartFrameHeight));
 
     label(QStringLiteral("量程"), "Label6", nullptr)->setGeometry(tw.rect(60, 120, 780, 300));
     for (int i = 0; i < 7; ++i) {
         Label5[i] = label(QString::number(i * 100), indexed("Label5", i), nullptr);
-        const double y = kChartTop + 7508 - (8 + 7500.0 * i / 6) - 150;
+        // Beside the grid line of its value, wherever the frame's height puts it.
+        const double y = kChartTop + (7508 - (8 + 7500.0 * i / 6)) * kChartFrameHeight / 7510 - 150;
         Label5[i]->setGeometry(tw.rect(60, y, 780, 300));
         Label5[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
-    const double underChart = kChartTop + 7510 + 60;
+    const double underChart = kChartTop + kChartFrameHeight + 60;
     for (int j = 0; j < 9; ++j) {
         Label4[j] = label(QStringLiteral("00:00:00"), indexed("Label4", j), nullptr);
         Label7[j] = label(QStringLiteral("2001/07/19"), indexed("Label7", j), nullptr);
@@ -98,7 +103,7 @@ void ssqx::buildControls() {
     hc->setRange(-1, 12001);
     hc->setSingleStep(50);
     hc->setPageStep(50);
-    hc->setGeometry(tw.rect(kChartLeft, underChart + 600, 12010, 330));
+    hc->setGeometry(tw.rect(kChartLeft, underChart + 570, 12010, 330));
     Line1 = new ChartLine(pt);
     Line1->setObjectName("Line1");
 
@@ -114,7 +119,7 @@ void ssqx::buildControls() {
     Label10->setBuddy(YKD1);
     YKD->setAccessibleName(QStringLiteral("Y最大"));
     YKD1->setAccessibleName(QStringLiteral("Y最小"));
-    const double editorTop = underChart + 1000;
+    const double editorTop = underChart + 960;
     Label10->setGeometry(tw.rect(kChartLeft, editorTop, 700, 315));
     YKD1->setGeometry(tw.rect(kChartLeft + 720, editorTop, 1200, 315));
     Label9->setGeometry(tw.rect(kChartLeft + 2100, editorTop, 700, 315));
@@ -169,11 +174,11 @@ void ssqx::buildControls() {
         functions[i]->setGeometry(tw.rect(120 + (i % 4) * 1350, 300 + (i / 4) * 600, 1260, 480));
 
     // Port settings: two groups with a captioned list, two with three option buttons.
-    constexpr double portTop = 10100;
+    constexpr double portTop = 8640;
     auto group = [this](const QString& caption, const char* name, double left, double width) {
         auto* g = new QGroupBox(caption, this);
         g->setObjectName(QLatin1String(name));
-        g->setGeometry(tw.rect(left, portTop, width, 1100));
+        g->setGeometry(tw.rect(left, portTop, width, 950));
         return g;
     };
     auto listInGroup = [&](QGroupBox* g, const QString& caption, const char* labelName, const char* name) {
@@ -214,21 +219,28 @@ void ssqx::buildControls() {
     Command15 = button(QStringLiteral("报警设定"), "Command15", nullptr);
     Command21 = button(QStringLiteral("CONFIG"), "Command21", nullptr);
     Command1 = button(QStringLiteral("退出"), "Command1", nullptr);
-    Command15->setGeometry(tw.rect(kRightColumn, 7500, 1750, 540));
-    Command21->setGeometry(tw.rect(kRightColumn + 1900, 7500, 1750, 540));
-    Command1->setGeometry(tw.rect(kRightColumn + 3800, 7500, 1750, 540));
+    // Below the reach of the last time and date labels under the chart.
+    constexpr double windowButtonsTop = 7900;
+    Command15->setGeometry(tw.rect(kRightColumn, windowButtonsTop, 1750, 540));
+    Command21->setGeometry(tw.rect(kRightColumn + 1900, windowButtonsTop, 1750, 540));
+    Command1->setGeometry(tw.rect(kRightColumn + 3800, windowButtonsTop, 1750, 540));
 
     // Status line.
     auto* statusFrame = new QFrame(this);
     statusFrame->setObjectName("statusLine");
     statusFrame->setFrameShape(QFrame::StyledPanel);
-    statusFrame->setGeometry(tw.rect(0, 11340, 19200, 660));
-    statusPort = label(QString(), "statusPort", statusFrame);
-    statusLink = label(QString(), "statusLink", statusFrame);
-    statusRecording = label(QString(), "statusRecording", statusFrame);
+    statusFrame->setGeometry(tw.rect(0, kWindowHeight - 660, 19200, 660));
+    auto statusLabel = [statusFrame](const char* name) {
+        auto* l = new StatusLabel(statusFrame);
+        l->setObjectName(QLatin1String(name));
+        return l;
+    };
+    statusPort = statusLabel("statusPort");
+    statusLink = statusLabel("statusLink");
+    statusRecording = statusLabel("statusRecording");
     statusPort->setGeometry(tw.rect(90, 30, 5400, 300));
     statusLink->setGeometry(tw.rect(5550, 30, 13560, 300));
-    statusChart = label(QString(), "statusChart", statusFrame);
+    statusChart = statusLabel("statusChart");
     statusRecording->setGeometry(tw.rect(90, 330, 10500, 300));
     statusChart->setGeometry(tw.rect(10650, 330, 8460, 300));
     for (QLabel* l : {statusPort, statusLink, statusRecording, statusChart})

@@ -5,6 +5,8 @@
 #include "ui/OperatorField.h"
 
 #include <QDateTime>
+#include <QFontMetrics>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -17,9 +19,10 @@ QString portStatusText(int32_t port, const PortStatus& status, bool everOpened) 
     if (status.open) return name + QStringLiteral(" 已打开 ") + device;
     if (everOpened && !status.error.empty()) {
         // The operator reads the cause in Chinese; the system's own message stays in status.error.
+        // The cause before the device, whose path the line may shorten.
         const QString cause = QString::fromStdString(openErrorText(status));
-        return name + QStringLiteral(" 无法打开 ") + device +
-               (cause.isEmpty() ? QString() : QStringLiteral(": ") + cause);
+        return name + QStringLiteral(" 无法打开") +
+               (cause.isEmpty() ? QString() : QStringLiteral(": ") + cause) + QStringLiteral("  ") + device;
     }
     return name + QStringLiteral(" 已关闭");
 }
@@ -53,6 +56,11 @@ bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen, int64
     return stats.backingOff || nowMs - since > kSilentAfterMs;
 }
 
+namespace {
+// The live chart goes on drawing the measurements; the operator must know they are not kept.
+const QString kNotStored = QStringLiteral("  (测量值未存储)");
+} // namespace
+
 QString recordingStatusText(const RecordingHealth& health) {
     if (health.claim == RecorderClaim::OtherProgram) {
         QString text = QStringLiteral("记录: 另一个程序正在记录到 ") + health.path;
@@ -67,14 +75,16 @@ QString recordingStatusText(const RecordingHealth& health) {
     if (health.claim == RecorderClaim::NoLockFile)
         return QStringLiteral("记录: 不记录, 无法创建锁文件 ") + RecorderLock::lockPathOf(health.path);
     if (!health.available) {
-        QString text = QStringLiteral("记录: 数据库不可用 ") + health.path;
+        QString text = QStringLiteral("记录: 数据库不可用");
         if (!health.error.isEmpty()) text += QStringLiteral(": ") + health.error;
-        return text;
+        return text + kNotStored + QStringLiteral("  ") + health.path;
     }
     // Only measurements are recorded: without fresh values from the instrument nothing is.
-    QString text =
-        (health.waitingForValues ? QStringLiteral("记录暂停 (仪表无新数据) ") : QStringLiteral("记录到 ")) +
-        health.path;
+    QString text = health.lastRecordFailed
+                       ? QStringLiteral("记录: 写入失败: ") + health.error + QStringLiteral("  ")
+                   : health.waitingForValues ? QStringLiteral("记录暂停 (仪表无新数据) ")
+                                             : QStringLiteral("记录到 ");
+    text += health.path;
     if (health.hasLastRecord) {
         const QDate date = dateOfDayNumber(health.lastDate);
         const int seconds = secondsOfDayFraction(health.lastTime);
@@ -83,8 +93,30 @@ QString recordingStatusText(const RecordingHealth& health) {
                 QLatin1Char(' ') + time.toString(QStringLiteral("HH:mm:ss")) +
                 QStringLiteral(" (槽 %1)").arg(health.lastSlot);
     }
-    if (health.lastRecordFailed) text += QStringLiteral("  写入失败: ") + health.error;
+    if (health.lastRecordFailed) text += kNotStored;
     return text;
+}
+
+QString fitStatusText(const QString& text, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    // A path starts a word (after a blank or an opening parenthesis) and runs to the next
+    // blank; a colon, comma or parenthesis that ends the word is the sentence's, not the path's.
+    static const QRegularExpression path(QStringLiteral(R"((?<![^\s(])~?/[^\s]*[^\s:,()])"));
+    QList<QRegularExpressionMatch> paths;
+    for (auto it = path.globalMatch(text); it.hasNext();)
+        paths << it.next();
+    QString shown = text;
+    const int shortest = 3 * metrics.horizontalAdvance(QChar(0x2026));
+    // From the last path back, so the places of the earlier ones stay as they were.
+    for (auto m = paths.crbegin(); m != paths.crend(); ++m) {
+        const int excess = metrics.horizontalAdvance(shown) - width;
+        if (excess <= 0) break;
+        const int pathWidth = metrics.horizontalAdvance(m->captured());
+        const QString shorter =
+            metrics.elidedText(m->captured(), Qt::ElideMiddle, std::max(shortest, pathWidth - excess));
+        shown.replace(m->capturedStart(), m->capturedLength(), shorter);
+    }
+    return metrics.elidedText(shown, Qt::ElideRight, width);
 }
 
 QString writeStatusText(const WriteLog& writes, uint64_t failed) {

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+class QFontMetrics;
+
 namespace hx {
 
 struct RecordingHealth {
@@ -29,7 +31,7 @@ struct RecordingHealth {
     bool recordingElsewhere() const { return claim == RecorderClaim::OtherProgram; }
 };
 
-// "端口1 已关闭" / "端口1 已打开 /dev/ttyUSB0" / "端口1 无法打开 /dev/ttyS0: 设备不存在"
+// "端口1 已关闭" / "端口1 已打开 /dev/ttyUSB0" / "端口1 无法打开: 设备不存在  /dev/ttyS0"
 QString portStatusText(int32_t port, const PortStatus& status, bool everOpened);
 // Time of the last good answer, failed transactions by kind, back-off.
 QString linkStatusText(const LinkStats& stats, int64_t nowMs);
@@ -46,6 +48,11 @@ QString writeStatusText(const WriteLog& writes, uint64_t failed);
 // The counters of now less those of base (the last open); the last good answer only when it
 // came after base's.
 LinkStats statsSince(const LinkStats& now, const LinkStats& base);
+
+// The text as it fits `width` pixels in that font: the paths in it (a word from "/" or "~/")
+// shortened in their middle, the last first, as far as needed; only if that is not enough,
+// the end cut off. A text that fits is returned as it is.
+QString fitStatusText(const QString& text, const QFontMetrics& metrics, int width);
 
 struct RecorderStatus;
 RecordingHealth recordingHealthOf(const RecorderStatus& status);

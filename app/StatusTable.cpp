@@ -23,4 +23,10 @@ QString statusRowText(int row, int32_t bit) {
     return {};
 }
 
+QString statusRowUnreadText(int row) {
+    if (row >= 1 && row <= 24) return QStringLiteral("CH %1 —").arg(row - 8 * ((row - 1) / 8));
+    if (row == 25 || row == 26) return QStringLiteral("DO %1 —").arg(row - 24);
+    return {};
+}
+
 } // namespace hx

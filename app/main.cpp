@@ -22,6 +22,13 @@ constexpr const char* kHelp =
     "  HX5800_DB       the recording database (default ~/Trendlog/Rdatabj.db; create it with\n"
     "                  hx5800-initdb); printouts and reports go into its folder\n"
     "  HX5800_TRACE    a file to append one line per Modbus transaction to\n"
+    "  HX5800_MQTT     a broker to publish the records, the status and the events to:\n"
+    "                  mqtt://host:1883, or mqtts://host:8883 for TLS (unset: no publishing)\n"
+    "  HX5800_MQTT_CA  with mqtts://: the certificate authority of the broker's certificate\n"
+    "                  (default: the system's)\n"
+    "  HX5800_MQTT_USER           the broker login's user name\n"
+    "  HX5800_MQTT_PASSWORD_FILE  a file whose first line is the login's password\n"
+    "  HX5800_MQTT_TOPIC          the topic prefix (default hx5800/<host name>/<module address>)\n"
     "\n"
     "  --help          print this text and exit\n"
     "  --version       print the version and exit\n";

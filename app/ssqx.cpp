@@ -20,6 +20,7 @@
 #include "ui/AccessibleNames.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
+#include "ui/WheelGuard.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -55,6 +56,7 @@ ssqx::ssqx(AppContext& context, QWidget* parent) : QWidget(parent), context_(con
     setWindowTitle(QStringLiteral("过程控制仪表  HX5800"));
     history_ = std::make_unique<HistoryReview>(trend_, nullptr, *this);
     buildControls();
+    guardWheel(this);
     connectHandlers();
     load();
     // The window sees every key before the control that has the focus.
@@ -168,12 +170,16 @@ void ssqx::Timer4_Timer() {
     // An active alarm in red, one not yet acknowledged (active or gone) in bold red.
     const std::array<bool, 27> unacknowledged =
         unacknowledgedRows ? unacknowledgedRows() : std::array<bool, 27>{};
+    // Until the poll read the states, no row claims one.
+    const bool read = freshValues().statusReadOnce();
     for (int r = 1; r <= kStatusTableStateRows; ++r) {
         FLXG->item(r, 0)->setText(QString::number(r));
         QTableWidgetItem* item = FLXG->item(r, 1);
-        item->setText(statusRowText(r, Status_Bit[r - 1]));
-        const bool active = r <= 24 && Status_Bit[r - 1] != 0;
-        item->setForeground(active || unacknowledged[size_t(r)] ? QBrush(Qt::red) : palette().text());
+        item->setText(read ? statusRowText(r, Status_Bit[r - 1]) : statusRowUnreadText(r));
+        const bool active = read && r <= 24 && Status_Bit[r - 1] != 0;
+        item->setForeground(active || unacknowledged[size_t(r)] ? QBrush(Qt::red)
+                            : read                              ? palette().text()
+                                                                : QBrush(Qt::gray));
         QFont font = item->font();
         font.setBold(unacknowledged[size_t(r)]);
         item->setFont(font);
@@ -186,13 +192,26 @@ void ssqx::setGroupsVisible(bool visible) {
 }
 
 void ssqx::Command9_Click() {
+    // An address the line cannot carry opens nothing: every call would be refused unsent.
+    const QString addressText = Combo2->currentText();
+    const std::optional<double> number = wholeNumberOf(addressText);
+    const std::optional<int32_t> address = number ? toInt32(*number) : std::nullopt;
+    if (!address || *address < kLowestSlaveAddress || *address > kHighestSlaveAddress) {
+        addressRefused_ = QStringLiteral("模块地址 \"%1\" 无效, 应为 %2..%3, 端口未打开")
+                              .arg(addressText.trimmed())
+                              .arg(kLowestSlaveAddress)
+                              .arg(kHighestSlaveAddress);
+        updateStatusLine();
+        return;
+    }
+    addressRefused_.clear();
     setGroupsVisible(false);
     if (auto port = numberOfText(Combo1->currentText())) Com_Param[kComPort] = *port;
     for (int i = 0; i < 3; ++i)
         if (Option1[i]->isChecked()) Com_Param[kComBaud] = i;
     for (int i = 0; i < 3; ++i)
         if (Option2[i]->isChecked()) Com_Param[kComParity] = i;
-    if (auto address = numberOfText(Combo2->currentText())) Com_Param[kComAddress] = *address;
+    Com_Param[kComAddress] = *address;
     // Values polled before this open are not measurements of the instrument now chosen.
     freshValues().forget();
     Com_Param[kComOpenResult] =
@@ -351,15 +370,11 @@ void ssqx::Form_KeyDown(int key) {
 }
 
 void ssqx::zoomTo(int level) {
-    pt->Cls();
-    DrawGrid(*pt);
-    trend_.Zoom_Level = int16_t(level);
+    // A reload brings the records announced meanwhile.
+    if (zoomTrend(trend_, *history_, *this, level)) pendingRecords_.clear();
     Command3->setEnabled(trend_.Zoom_Level > 1);
     Command4->setEnabled(trend_.Zoom_Level < 4);
-    ApplyZoom(trend_);
     applySliderSteps();
-    DrawTrend(trend_, *pt, trendLabels_);
-    applyTrendLabels();
 }
 
 void ssqx::applySliderSteps() {
@@ -406,7 +421,8 @@ void ssqx::Command2_Click() {
 
 void ssqx::noteRecord(const StoredRecord& record, WriteOutcome outcome) {
     // On a history page or with the ruler on, returning to live reloads the newest records.
-    if (outcome != WriteOutcome::Failed && Timer1->isActive()) pendingRecords_.push_back(record);
+    // A record that could not be stored is still a measurement: the live chart draws it.
+    if (Timer1->isActive()) pendingRecords_.push_back({record, outcome != WriteOutcome::Failed});
 }
 
 void ssqx::notePrintout(const QString& text) {
@@ -550,18 +566,23 @@ void ssqx::Timer1_Timer() {
     }
     showScaleLabels();
     if (New_Record != kFalse) {
-        // A reload brings the record that caused it and every one announced after it.
-        for (const StoredRecord& record : pendingRecords_)
-            if (appendLiveSample(trend_, *history_, *this, record.values,
-                                 ClockReading{record.date, record.time}))
-                break;
+        // A reload brings the record that caused it and every stored one announced after it.
+        bool reloaded = false;
+        for (const auto& [record, stored] : pendingRecords_) {
+            const ClockReading at{record.date, record.time};
+            if (!stored)
+                appendUnstoredSample(trend_, record.values, at);
+            else if (!reloaded)
+                reloaded = appendLiveSample(trend_, *history_, *this, record.values, at);
+        }
         pendingRecords_.clear();
         New_Record = kFalse;
         redraw();
     }
     const int64_t nowMs = FreshValues::steadyNowMs();
     for (int c = 0; c < 10; ++c) {
-        setValueText(D_3W[c], liveValueText(Pv_Value[c]));
+        // A value no good answer ever gave is unknown, not 0.
+        setValueText(D_3W[c], freshValues().readOnce(c) ? liveValueText(Pv_Value[c]) : QString());
         if (!trend_.Ruler_On)
             restyle(D_3W[c], freshValues().stale(c, nowMs) ? kStaleReadoutStyle : kReadoutStyle);
     }
@@ -596,8 +617,10 @@ void ssqx::updateStatusLine() {
         portStatus = context_.link->portStatus(port);
         stats = context_.link->stats();
     }
-    statusPort->setText(portStatusText(port, portStatus, portEverOpened_));
-    const bool portFailed = portEverOpened_ && !portStatus.open && !portStatus.error.empty();
+    statusPort->showStatus(addressRefused_.isEmpty() ? portStatusText(port, portStatus, portEverOpened_)
+                                                     : addressRefused_);
+    const bool portFailed =
+        !addressRefused_.isEmpty() || (portEverOpened_ && !portStatus.open && !portStatus.error.empty());
     restyle(statusPort, portFailed ? kAlertStyle : QString());
     const int64_t nowMs = QDateTime::currentMSecsSinceEpoch();
     // Counted from the last open; a failed write is told in its own part and does not make
@@ -606,20 +629,27 @@ void ssqx::updateStatusLine() {
     const QString writes =
         context_.writes ? writeStatusText(*context_.writes, context_.writes->failed - failedWritesAtOpen_)
                         : QString();
-    statusLink->setText(linkStatusText(stats, nowMs) + writes);
+    statusLink->showStatus(linkStatusText(stats, nowMs) + writes);
     restyle(statusLink,
             linkLooksSilent(stats, nowMs, portStatus.open, openedAtMs_) ? kAlertStyle : QString());
     if (recordingHealth) {
         const RecordingHealth health = recordingHealth();
         const auto [broker, brokerFine] =
             publishingStatus ? publishingStatus() : std::pair<QString, bool>{QString(), true};
-        statusRecording->setText(recordingStatusText(health) +
-                                 (broker.isEmpty() ? QString() : QStringLiteral("  ") + broker));
+        // What is wrong comes first: the broker's trouble before a recording that is fine.
+        QStringList parts{recordingStatusText(health)};
+        if (!broker.isEmpty()) {
+            if (!brokerFine && health.healthy())
+                parts.prepend(broker);
+            else
+                parts.append(broker);
+        }
+        statusRecording->showStatus(parts.join(QStringLiteral("  ")));
         restyle(statusRecording, health.healthy() && brokerFine ? QString()
                                  : health.recordingElsewhere()  ? kNoticeStyle
                                                                 : kAlertStyle);
     } else {
-        statusRecording->setText(QStringLiteral("记录: 尚未启动"));
+        statusRecording->showStatus(QStringLiteral("记录: 尚未启动"));
     }
     updateChartStatus();
 }
@@ -632,10 +662,10 @@ void ssqx::updateChartStatus() {
     // line clears as soon as history can be read.
     const bool unreadable = connection_ && (!connection_->acquire() || !connection_->readable());
     if (unreadable)
-        parts << QStringLiteral("历史: 无法读取 ") + QDir::toNativeSeparators(connection_->path()) +
-                     QStringLiteral(": ") + connection_->lastError();
+        parts << QStringLiteral("历史: 无法读取: ") + connection_->lastError() + QStringLiteral("  ") +
+                     QDir::toNativeSeparators(connection_->path());
     if (!printStatus_.isEmpty()) parts << printStatus_;
-    statusChart->setText(parts.join(QStringLiteral("  ")));
+    statusChart->showStatus(parts.join(QStringLiteral("  ")));
     restyle(statusChart, unreadable || !events.isEmpty() ? kAlertStyle : QString());
 }
 

@@ -3,6 +3,7 @@
 // settings, the alarm status table, the Y-scale editor, the buttons that open the other
 // windows, and a quiet status line at the foot.
 #include "app/AppContext.h"
+#include "app/StatusLabel.h"
 #include "app/StatusLine.h"
 #include "link/Link.h"
 #include "logging/RecordStore.h"
@@ -112,6 +113,8 @@ class ssqx : public QWidget, public TrendView {
     TrendState& trend() { return trend_; }
     HistoryReview& history() { return *history_; }
     bool closeLock() const { return closeLock_; }
+    // Wall-clock time (ms since the epoch) of the last "打开", 0 before the first.
+    int64_t openedAtMs() const { return openedAtMs_; }
     RecordStore* store() const { return connection_ ? connection_->store() : nullptr; }
     HistoryConnection* historyConnection() const { return connection_.get(); }
     QWidget* alarmWindow() const { return alarmWindow_.data(); }
@@ -164,11 +167,11 @@ class ssqx : public QWidget, public TrendView {
     QTimer* Timer3 = nullptr;
     QTimer* Timer4 = nullptr;
     QTimer* statusTimer = nullptr;
-    QLabel* statusPort = nullptr;
-    QLabel* statusLink = nullptr;
-    QLabel* statusRecording = nullptr;
-    QLabel* statusChart = nullptr; // history that cannot be read, where a printout went
-    QLabel* historyMark = nullptr; // the span shown, while the chart is not the live chart
+    StatusLabel* statusPort = nullptr;
+    StatusLabel* statusLink = nullptr;
+    StatusLabel* statusRecording = nullptr;
+    StatusLabel* statusChart = nullptr; // history that cannot be read, where a printout went
+    QLabel* historyMark = nullptr;      // the span shown, while the chart is not the live chart
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -201,7 +204,12 @@ class ssqx : public QWidget, public TrendView {
     std::unique_ptr<HistoryReview> history_;
     bool closeLock_ = false;
     bool portEverOpened_ = false;
-    std::vector<StoredRecord> pendingRecords_; // announced since the last live tick
+    QString addressRefused_; // why the last "打开" opened nothing (an address no instrument has)
+    struct PendingRecord {
+        StoredRecord record;
+        bool stored = false; // in the database; false: measured, but it could not be stored
+    };
+    std::vector<PendingRecord> pendingRecords_; // announced since the last live tick
     // The link's and the writes' counters as they stood at the last open: the status line
     // counts from there.
     LinkStats statsAtOpen_;

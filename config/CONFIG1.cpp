@@ -6,6 +6,7 @@
 #include "core/TextNumber.h"
 #include "ui/AccessibleNames.h"
 #include "ui/RefreshReads.h"
+#include "ui/WheelGuard.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -67,6 +68,7 @@ CONFIG1::CONFIG1(QWidget* mainWindow, Link& link, ConfigTable& configBuf, WriteL
     : SecondaryWindow(mainWindow), Config_Buf(configBuf), link_(link), writes_(writes) {
     setCloseLock(true);
     buildControls();
+    guardWheel(this);
     SSTab2->setCurrentIndex(kOpeningTab);
     // First in the tab order, so the window opens with the return button focused.
     Command11->setFocus();
@@ -219,16 +221,18 @@ void CONFIG1::Timer1_Timer() {
         blocks[i] = {read.first, std::span<int32_t>(Config_Buf.data() + (read.first - kFirstRegister),
                                                     size_t(read.count))};
     }
-    // Read results are not examined: the labels show what the table holds.
-    readBlocks(link_, blocks, [this](size_t i, int32_t) {
+    // The labels show what the table holds, once a good answer filled it.
+    readBlocks(link_, blocks, [this](size_t i, int32_t rc) {
         const int first = kBlockReads[i].first - kFirstRegister;
-        for (int k = first; k < first + kBlockReads[i].count; ++k)
+        for (int k = first; k < first + kBlockReads[i].count; ++k) {
+            if (rc == 0) Config_Buf.readOnce.set(size_t(k));
             showValue(k);
+        }
     });
 }
 
 void CONFIG1::showValue(int k) {
-    if (k < 0 || k >= kParameterCount || !D_4W[size_t(k)]) return;
+    if (k < 0 || k >= kParameterCount || !D_4W[size_t(k)] || !Config_Buf.readOnce[size_t(k)]) return;
     if (const std::optional<QString> text = shownText(kParameters[size_t(k)], Config_Buf[size_t(k)]))
         setValueText(D_4W[size_t(k)], *text);
 }
@@ -237,7 +241,9 @@ void CONFIG1::Combo_LostFocus(int n) {
     const Parameter* p = parameterOfCombo(n);
     EditedField* field = comboField(n);
     if (!p || !field || !field->edited()) return;
-    const std::optional<int32_t> value = listValueOf(Combo[size_t(n)]->currentText());
+    const QString text = Combo[size_t(n)]->currentText();
+    const bool typed = Combo[size_t(n)]->findText(text) < 0;
+    const std::optional<int32_t> value = listValueOf(text, typed);
     // A list's value goes out through the staging slot.
     if (value) Com_Param[19] = *value;
     writeEditedField(*field, value ? std::optional<int32_t>(Com_Param[19]) : std::nullopt, link_,

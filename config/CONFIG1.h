@@ -9,6 +9,7 @@
 #include "ui/Twips.h"
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 
 class QComboBox;
@@ -25,8 +26,11 @@ class TwoRowTabs;
 
 constexpr int kConfigBufSize = 201;
 // Config_Buf lives as long as the program, not as one opening of the window: a reopened
-// window shows the values of the last opening until its own reads succeed.
-using ConfigTable = std::array<int32_t, kConfigBufSize>;
+// window shows the values of the last opening until its own reads succeed. readOnce marks the
+// elements a good answer ever filled; the others are unknown and their labels stay empty.
+struct ConfigTable : std::array<int32_t, kConfigBufSize> {
+    std::bitset<kConfigBufSize> readOnce;
+};
 
 class CONFIG1 : public SecondaryWindow {
     Q_OBJECT

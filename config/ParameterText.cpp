@@ -29,8 +29,8 @@ std::optional<QString> shownText(const Parameter& p, int32_t v) {
     return std::nullopt;
 }
 
-std::optional<int32_t> listValueOf(const QString& text) {
-    const std::optional<double> number = leadingNumberOf(text);
+std::optional<int32_t> listValueOf(const QString& text, bool typed) {
+    const std::optional<double> number = typed ? wholeNumberOf(text) : leadingNumberOf(text);
     if (!number) return std::nullopt;
     return toInt32(*number);
 }

@@ -19,9 +19,10 @@ inline QString qText(std::string_view utf8) {
 // not know, and for a parameter without a label: the label keeps what it shows.
 std::optional<QString> shownText(const Parameter& p, int32_t v);
 
-// The value a list writes for its text (an offered item or what the operator typed): the
-// number the text begins with, rounded half to even. nullopt when the text does not begin
-// with a number or the number does not fit 32 bits: nothing is written.
-std::optional<int32_t> listValueOf(const QString& text);
+// The value a list writes for its text, rounded half to even: for an offered item the number
+// the item begins with ("3:上偏差 " writes 3); for a text the operator typed (typed true)
+// the text's number, when it is a number as a whole ("1O0" writes nothing). nullopt when
+// there is no such number or it does not fit 32 bits: nothing is written.
+std::optional<int32_t> listValueOf(const QString& text, bool typed = false);
 
 } // namespace hx::config

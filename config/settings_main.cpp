@@ -269,7 +269,12 @@ int restore(hx::Link& link, const Command& command, const SettingsFile& settings
                           : QStringLiteral("--include-password")));
     }
     if (plan.writes.empty()) {
-        say(QStringLiteral("nothing to write: the instrument matches the file"));
+        // Differences that need a flag are differences all the same.
+        say(plan.skipped.empty()
+                ? QStringLiteral("nothing to write: the instrument matches the file")
+                : QStringLiteral("nothing written: the instrument differs from the file only in the %1 "
+                                 "register(s) skipped above; add the option each names to write them")
+                      .arg(plan.skipped.size()));
         return 0;
     }
     if (command.dryRun) {

@@ -9,12 +9,15 @@ void FreshValues::noteMeasured(int first, int count, int64_t atMs) {
         if (i < 0 || i >= kValues) continue;
         measuredAtMs_[i] = atMs;
         everMeasured_[i] = true;
+        readOnce_[i] = true;
         sinceTaken_.set(i);
     }
 }
 
 void FreshValues::forget() {
-    *this = FreshValues{};
+    measuredAtMs_ = {};
+    everMeasured_ = {};
+    sinceTaken_.reset();
 }
 
 bool FreshValues::stale(int index, int64_t nowMs) const {

@@ -23,10 +23,19 @@ class FreshValues {
     bool allSinceTaken() const { return sinceTaken_.all(); }
     // The recorder took the values into a record.
     void take() { sinceTaken_.reset(); }
-    // The port closed or opened afresh: no value is current any more.
+    // The port closed or opened afresh: no value is current any more (what was read once
+    // stays read once).
     void forget();
     // Value index was never refreshed, or not within kStaleAfterMs before nowMs.
     bool stale(int index, int64_t nowMs) const;
+    // A good answer ever gave value index since the program started: before, the instrument
+    // said nothing about it and its label shows nothing.
+    bool readOnce(int index) const { return index >= 0 && index < kValues && readOnce_[index]; }
+
+    // The poll read the alarm and relay states (Status_Bit) from good answers.
+    void noteStatusRead() { statusReadOnce_ = true; }
+    // The states were read once since the program started; before, the status table claims none.
+    bool statusReadOnce() const { return statusReadOnce_; }
 
     static int64_t steadyNowMs();
 
@@ -34,6 +43,8 @@ class FreshValues {
     std::array<int64_t, kValues> measuredAtMs_{};
     std::array<bool, kValues> everMeasured_{};
     std::bitset<kValues> sinceTaken_;
+    std::array<bool, kValues> readOnce_{};
+    bool statusReadOnce_ = false;
 };
 
 // The process-wide record of the poll's values, beside Pv_Value (reset by resetSharedState).

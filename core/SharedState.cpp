@@ -34,7 +34,7 @@ void resetSharedState() {
     Ring_Wrapped = kFalse;
     Last_Time = 0;
     Last_Date = 0;
-    freshValues().forget();
+    freshValues() = FreshValues{};
 }
 
 } // namespace hx

@@ -17,13 +17,14 @@ bool isDigit(QChar c) {
     return c >= u'0' && c <= u'9';
 }
 
-} // namespace
+// The leading number of text and the position where reading stopped (after the number and
+// the blanks that follow it).
+struct Reading {
+    std::optional<double> number;
+    int end = 0;
+};
 
-double leadingNumber(const QString& text) {
-    return leadingNumberOf(text).value_or(0.0);
-}
-
-std::optional<double> leadingNumberOf(const QString& text) {
+Reading readLeadingNumber(const QString& text) {
     // Collect the recognised characters into a plain ASCII number text, then let strtod
     // read it; blanks between the characters of the number are passed over.
     std::string number;
@@ -58,7 +59,7 @@ std::optional<double> leadingNumberOf(const QString& text) {
             ++i;
         }
     }
-    if (!digits) return std::nullopt;
+    if (!digits) return {std::nullopt, i};
     if (i < n && (text[i] == u'e' || text[i] == u'E')) {
         // The exponent counts only when digits follow it ("1e" reads as 1).
         std::string exponent = "e";
@@ -77,9 +78,29 @@ std::optional<double> leadingNumberOf(const QString& text) {
             }
             ++j;
         }
-        if (expDigits) number += exponent;
+        if (expDigits) {
+            number += exponent;
+            i = j;
+        }
     }
-    return std::strtod(number.c_str(), nullptr);
+    skipBlanks();
+    return {std::strtod(number.c_str(), nullptr), i};
+}
+
+} // namespace
+
+double leadingNumber(const QString& text) {
+    return leadingNumberOf(text).value_or(0.0);
+}
+
+std::optional<double> leadingNumberOf(const QString& text) {
+    return readLeadingNumber(text).number;
+}
+
+std::optional<double> wholeNumberOf(const QString& text) {
+    const Reading reading = readLeadingNumber(text);
+    if (reading.end != text.size()) return std::nullopt;
+    return reading.number;
 }
 
 std::optional<int32_t> toInt32(double v) {
@@ -94,7 +115,7 @@ std::optional<int32_t> numberOfText(const QString& text) {
 }
 
 std::optional<int32_t> entryValueOf(const QString& text) {
-    const std::optional<double> number = leadingNumberOf(text);
+    const std::optional<double> number = wholeNumberOf(text);
     // Beyond single precision the conversion itself is undefined; such a value fits no
     // register anyway.
     if (!number || !(std::fabs(*number) <= std::numeric_limits<float>::max())) return std::nullopt;

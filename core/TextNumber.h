@@ -17,6 +17,10 @@ double leadingNumber(const QString& text);
 // The leading number of a text, or nullopt when the text does not begin with a number.
 std::optional<double> leadingNumberOf(const QString& text);
 
+// The number of a text that is a number as a whole, blanks around it aside ("1e3", " -4.5 ");
+// nullopt when anything else is in it ("1O0", "0x10", "1,5", "1e") or there is no number.
+std::optional<double> wholeNumberOf(const QString& text);
+
 // Rounded half to even (core/Rounding.h) into a signed 32-bit integer; nullopt when it does
 // not fit, so callers write nothing.
 std::optional<int32_t> toInt32(double v);
@@ -25,9 +29,10 @@ std::optional<int32_t> toInt32(double v);
 // 32 bits.
 std::optional<int32_t> numberOfText(const QString& text);
 
-// An operator's entry as the instrument writers take it: the leading number in single
-// precision, rounded half to even. nullopt when the text does not begin with a number (it is
-// refused rather than written as 0) or the value does not fit in 32 bits.
+// An operator's entry as the instrument writers take it: the text's whole number in single
+// precision, rounded half to even. nullopt when the text is not a number as a whole (it is
+// refused rather than written as its leading number or as 0) or the value does not fit in
+// 32 bits.
 std::optional<int32_t> entryValueOf(const QString& text);
 
 } // namespace hx

@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 #include "core/SharedState.h"
 #include "link/Link.h"
+#include "ui/WheelGuard.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -20,9 +21,10 @@
 
 #include <algorithm>
 #include <functional>
-#include <initializer_list>
+#include <numeric>
 #include <span>
 #include <utility>
+#include <vector>
 
 namespace hx {
 
@@ -76,20 +78,45 @@ int cellWidthOf(const QTableWidget& grid, const QString& text) {
     return std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).width()) + 2 * margin + 1;
 }
 
-// Widens each column to its widest text, a value column to the widest value a register shows,
-// and the grid to its columns: no label is cut, no column hidden behind the grid's edge.
-void fitColumns(QTableWidget& grid) {
+// The width each column needs to show its texts whole: a value column at least the widest
+// value a register shows.
+std::vector<int> neededWidths(const QTableWidget& grid) {
+    std::vector<int> widths(size_t(grid.columnCount()), 0);
     for (int column = 0; column < grid.columnCount(); ++column) {
-        int width = grid.columnWidth(column);
-        if (column > 0 && column % 2 == 0)
-            width = std::max(width, cellWidthOf(grid, QStringLiteral("-32768")));
+        int& width = widths[size_t(column)];
+        if (column > 0 && column % 2 == 0) width = cellWidthOf(grid, QStringLiteral("-32768"));
         for (int row = 0; row < grid.rowCount(); ++row) {
             if (const QTableWidgetItem* item = grid.item(row, column))
                 width = std::max(width, cellWidthOf(grid, item->text()));
         }
+    }
+    return widths;
+}
+
+// The grid keeps its place in the layout. Its font is the largest, from the sheet's own size
+// down, at which every column shows its texts whole within the grid's width; the room left
+// goes to the label columns in equal parts, so no label is cut and no column hidden.
+void fitColumns(QTableWidget& grid) {
+    const int room = grid.width() - 2 * grid.frameWidth();
+    QFont font = grid.font();
+    std::vector<int> widths;
+    for (double points = font.pointSizeF(); points >= 6.0; points -= 0.25) {
+        font.setPointSizeF(points);
+        grid.setFont(font);
+        widths = neededWidths(grid);
+        if (std::accumulate(widths.begin(), widths.end(), 0) <= room) break;
+    }
+    const int labelColumns = grid.columnCount() / 2;
+    int spare = std::max(0, room - std::accumulate(widths.begin(), widths.end(), 0));
+    for (int column = 0; column < grid.columnCount(); ++column) {
+        int width = widths[size_t(column)];
+        if (column % 2 == 1 && labelColumns > 0) {
+            const int share = spare / (labelColumns - column / 2);
+            width += share;
+            spare -= share;
+        }
         grid.setColumnWidth(column, width);
     }
-    grid.resize(grid.horizontalHeader()->length() + 2 * grid.frameWidth(), grid.height());
 }
 
 ReportGrid reportGridOf(const QTableWidget& grid) {
@@ -117,6 +144,7 @@ FACTR::FACTR(Link& link, WriteLog* writes, FactoryTables& tables, QWidget* mainW
     setObjectName("FACTR");
     setWindowTitle(QStringLiteral("HX5800出厂记录保存"));
     buildControls();
+    guardWheel(this);
     Form_Load();
 }
 
@@ -257,22 +285,8 @@ void FACTR::Form_Load() {
 }
 
 void FACTR::placeGrids() {
-    using L = FactoryLayout;
     fitColumns(*Flxg);
     fitColumns(*Flxg1);
-    // The calibration grid and its heading follow the basic grid; the window widens to hold
-    // both, and the controls along its right edge move with it.
-    const int calibrationLeft =
-        Flxg->geometry().right() + 1 + tw(L::calibrationLeft - L::basicLeft - L::basicWidth);
-    Flxg1->move(calibrationLeft, Flxg1->y());
-    Label3[5]->move(calibrationLeft, Label3[5]->y());
-    const int rightMargin = tw(L::clientWidth - L::calibrationLeft - L::calibrationWidth);
-    const int windowWidth = std::max(tw(L::clientWidth), Flxg1->geometry().right() + 1 + rightMargin);
-    const int wider = windowWidth - width();
-    for (QWidget* control : std::initializer_list<QWidget*>{Label2_9, Label2_10, Command1, Label1, Label4,
-                                                            Command2, writeFailures, reportButton})
-        control->move(control->x() + wider, control->y());
-    setFixedSize(windowWidth, height());
 }
 
 void FACTR::Timer1_Timer() {

@@ -86,7 +86,8 @@ class FACTR : public SecondaryWindow {
 
   private:
     void buildControls();
-    // Columns as wide as their labels, the grids side by side inside the window.
+    // Every label whole inside the grids' places of the layout: the grid font as large as
+    // lets it, the columns as wide as their texts.
     void placeGrids();
     // Where the report went, or why not: beside the grids' headings and to the main window.
     void noteReport(const QString& text, bool written);

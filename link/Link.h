@@ -15,6 +15,15 @@ constexpr int32_t kWriteFailed = -8888;
 // Result of a write refused before sending because the value does not fit a register;
 // callers must not resend it.
 constexpr int32_t kWriteRefused = -7777;
+// The addresses an instrument on the line may have.
+constexpr int32_t kLowestSlaveAddress = 1;
+constexpr int32_t kHighestSlaveAddress = 247;
+// The values one holding register takes; -32768..-1 go out as their 16-bit two's complement.
+constexpr int32_t kRegisterValueMin = -32768;
+constexpr int32_t kRegisterValueMax = 65535;
+constexpr bool fitsRegister(int32_t value) {
+    return value >= kRegisterValueMin && value <= kRegisterValueMax;
+}
 // Result of a read or open that failed.
 constexpr int32_t kCallFailed = -1;
 

@@ -76,7 +76,10 @@ void Met1::Timer1_Timer() {
 
     ++cycles_;
     running_ = false;
-    if (statusGood) emit statusRead();
+    if (statusGood) {
+        freshValues().noteStatusRead();
+        emit statusRead();
+    }
 }
 
 } // namespace hx

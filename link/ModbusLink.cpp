@@ -624,7 +624,7 @@ int32_t ModbusLink::Get_4X_D16(int32_t port, int32_t address, int32_t first, std
 
 int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_t value) {
     // A value that does not fit a register would be written truncated: a wrong setting.
-    if (value < -32768 || value > 65535 || reg < 1 || reg > 65536) {
+    if (!fitsRegister(value) || reg < 1 || reg > 65536) {
         ++stats_.refused;
         fail(LinkFailure::Refused);
         return kWriteRefused;

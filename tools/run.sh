@@ -5,8 +5,9 @@
 # its demonstration mode (alarms coming and going, relays switching).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# Only what running needs: the program, the simulator and the database tool.
-BUILD_TARGETS="hx5800 hx5800-sim hx5800-initdb" tools/setup.sh
+# Only what running needs: the program, the simulator and the database tool, and only the
+# packages building and running need (tools/test.sh installs the tests' own).
+HX_PACKAGES=run BUILD_TARGETS="hx5800 hx5800-sim hx5800-initdb" tools/setup.sh
 
 db="${HX5800_DB:-$HOME/Trendlog/Rdatabj.db}"
 if [ ! -e "$db" ]; then

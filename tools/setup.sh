@@ -1,13 +1,23 @@
 #!/usr/bin/env bash
 # Installs what the build, the program and the tests need on a fresh Debian 12 machine
 # (only what is missing), then configures and builds into ./build (or $BUILD_DIR; with
-# HX_SANITIZE=ON the sanitizer build; with BUILD_TARGETS only those targets).
+# HX_SANITIZE=ON the sanitizer build; with BUILD_TARGETS only those targets). With
+# HX_PACKAGES=run only what building and running the program need is installed, not the
+# tests' peers and tools.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make pkg-config qt6-base-dev libmodbus-dev libsqlite3-dev sqlite3
-          qt6-serialbus-dev qt6-serialport-dev libmosquitto-dev mosquitto mosquitto-clients openssl socat mbpoll python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth fonts-wqy-zenhei
-          clang-14 libfuzzer-14-dev)
+# Building and running: the libraries, the virtual X server for a machine without a display,
+# the font of the Chinese captions.
+packages=(cmake g++ make pkg-config qt6-base-dev libmodbus-dev libsqlite3-dev libmosquitto-dev
+          xvfb xauth fonts-wqy-zenhei)
+# The tests and benchmarks: independent Modbus peers, a broker and its certificates, the
+# fuzzer, Qt's serial bus module for the side-by-side benchmark.
+test_packages=(sqlite3 qt6-serialbus-dev qt6-serialport-dev mosquitto mosquitto-clients openssl socat mbpoll
+               python3-pymodbus python3-serial python3-serial-asyncio clang-14 libfuzzer-14-dev)
+if [ "${HX_PACKAGES:-all}" != run ]; then
+    packages+=("${test_packages[@]}")
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -93,11 +93,15 @@ void HistoryReview::LoadWindow() {
     }
     if (records) {
         std::erase_if(*records, [](const StoredRecord& r) { return !hasInstant(r); });
-        // Fewer records than the window leaves the newest slots cleared.
+        // The newest record goes into slot Win_Len whatever the ring holds: a ring younger than
+        // the window (every first run) fills the newest slots and leaves the oldest cleared,
+        // so the chart shows its records where a full window's newest ones stand.
         const int n =
             std::min({static_cast<int>(records->size()), static_cast<int>(winLen), kTrendSlots - 1});
-        for (int i = 1; i <= n; ++i) {
-            const StoredRecord& r = (*records)[i - 1];
+        const int firstSlot = winLen - n + 1;
+        const int skipped = static_cast<int>(records->size()) - n;
+        for (int i = firstSlot; i <= winLen; ++i) {
+            const StoredRecord& r = (*records)[size_t(skipped + i - firstSlot)];
             state_.Trend_Date[i] = r.date;
             state_.Trend_Time[i] = r.time;
             for (int c = 0; c < kDrawnChannels; ++c)
@@ -105,7 +109,7 @@ void HistoryReview::LoadWindow() {
             // A gap lies between two loaded records more than five minutes apart. Whole
             // instants are compared, so midnight between them is no gap, and the first
             // record has no neighbour to be measured against.
-            if (i >= 2) {
+            if (i > firstSlot) {
                 const double here = state_.Trend_Date[i] + state_.Trend_Time[i];
                 const double before = state_.Trend_Date[i - 1] + state_.Trend_Time[i - 1];
                 if (std::fabs(here - before) > kGapDays) state_.Gap_Mark[i] = static_cast<int16_t>(i);

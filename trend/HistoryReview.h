@@ -47,8 +47,9 @@ class HistoryReview {
     void readRingPosition();
     // Slots 0..321: date, time and the values of channels 0..9 to 0.
     void ClearWindow();
-    // Win_Len records ending at ring slot Win_End into slots 1..Win_Len, oldest first,
-    // with gap marks; then the first visible slot's date and time to the view. A record
+    // Win_Len records ending at ring slot Win_End into slots 1..Win_Len, oldest first, the
+    // newest always in slot Win_Len (fewer records leave the oldest slots cleared), with gap
+    // marks; then the first visible slot's date and time to the view. A record
     // without a readable date and time is left out; a value that is no number stays NaN and
     // its curve segments are not drawn.
     void LoadWindow();

@@ -23,6 +23,18 @@ QString liveValueText(float value) {
     return QString::fromLatin1(buffer, int(result.ptr - buffer));
 }
 
+bool zoomTrend(TrendState& state, HistoryReview& history, TrendView& view, int level) {
+    state.Zoom_Level = int16_t(level);
+    const bool reload =
+        state.Page_Back == 0 && !state.Ruler_On && state.Win_Count >= growthBandEnd(state.Zoom_Level);
+    if (reload) {
+        history.reloadLiveWindow();
+        history.settleLiveOldest();
+    }
+    view.redraw();
+    return reload;
+}
+
 bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view,
                       std::span<const float> values, const ClockReading& now) {
     ++state.Win_Count;
@@ -49,6 +61,31 @@ bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view
         state.Trend_Time[slot] = now.time;
     }
     return false;
+}
+
+void appendUnstoredSample(TrendState& state, std::span<const float> values, const ClockReading& now) {
+    if (state.Win_Count + 1 >= growthBandEnd(state.Zoom_Level)) {
+        // Slide the window so that the newest sample lands in slot kLiveWinLen - 1; the slots
+        // beyond are cleared as a reload clears them.
+        const int shift = state.Win_Count + 1 - kLiveWinLen;
+        for (int s = 1; s < kTrendSlots; ++s) {
+            const int from = s + shift;
+            const bool kept = from < kTrendSlots && from <= state.Win_Count;
+            for (int c = 0; c < kDrawnChannels; ++c)
+                state.Trend_Value[c][s] = kept ? state.Trend_Value[c][from] : 0.0f;
+            state.Trend_Date[s] = kept ? state.Trend_Date[from] : 0;
+            state.Trend_Time[s] = kept ? state.Trend_Time[from] : 0;
+            state.Gap_Mark[s] = kept && state.Gap_Mark[from] != 0 ? int16_t(s) : int16_t(0);
+        }
+        state.Win_Count = int16_t(kLiveWinLen - 1);
+    }
+    ++state.Win_Count;
+    const int slot = state.Win_Count;
+    if (!isTrendSlot(slot)) return;
+    for (int c = 0; c < kDrawnChannels && c < int(values.size()); ++c)
+        state.Trend_Value[c][slot] = values[c];
+    state.Trend_Date[slot] = now.date;
+    state.Trend_Time[slot] = now.time;
 }
 
 } // namespace hx

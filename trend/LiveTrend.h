@@ -34,7 +34,19 @@ constexpr int growthBandEnd(int zoomLevel) {
 // zoom in) the window is cleared and the newest stored records loaded again instead (the
 // view's surface cleared and redrawn), which brings this record with them. Returns true
 // when the window was reloaded.
+// F1/F2: the chart at another zoom level, redrawn. On the live page a growth band already
+// fuller than the new level's (zooming in) is reloaded at once, so the newest records stand
+// at the growth end at once instead of past the right edge until the next sample. Returns
+// true when the window was reloaded.
+bool zoomTrend(TrendState& state, HistoryReview& history, TrendView& view, int level);
+
 bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view,
                       std::span<const float> values, const ClockReading& now);
+
+// A measured record that could not be stored (the database unavailable, a write that
+// failed): drawn as measured, like a stored one. A full growth band cannot be reloaded from the
+// recording, which lacks the record; the window moves on in memory instead and keeps its
+// newest kLiveWinLen samples, the new one last, as a reload would have.
+void appendUnstoredSample(TrendState& state, std::span<const float> values, const ClockReading& now);
 
 } // namespace hx

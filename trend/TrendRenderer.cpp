@@ -14,39 +14,30 @@ namespace {
 
 constexpr int W = kChartWidth;
 constexpr int H = kChartHeight;
-constexpr double kGapMarkerBottom = 9000;    // the markers run past the bottom edge
-constexpr int kNewestLiveSlot = kLiveWinLen; // slot 241
+constexpr double kGapMarkerBottom = 9000; // the markers run past the bottom edge
 
-// Ten seconds of a day as the chart has always computed it: 0.00347222 / 30 per zoom level,
-// kept in single precision.
-float labelStep(int level) {
-    return static_cast<float>(level * 0.00347222 / 30);
-}
-
-// Labels 7 and 8 of the live window lie past the newest loaded record, at steps of 10 x L
-// seconds after it; a time beyond midnight moves to the next day.
-void writeExtrapolatedLabels(const TrendState& state, TrendLabels& labels) {
-    const double date = state.Trend_Date[kNewestLiveSlot];
-    const double time = state.Trend_Time[kNewestLiveSlot];
-    const float d = labelStep(state.Zoom_Level);
-    for (int m = 1; m <= 2; ++m) {
-        const int j = 6 + m;
-        if (isEmptyInstant(date, time)) {
-            labels.Label4[j].clear();
-            labels.Label7[j].clear();
-            continue;
-        }
-        double labelDate = date;
-        double labelTime = time + static_cast<float>(m * d);
-        // The single-precision step falls a few microseconds short of 10 s, so a label
-        // landing exactly on midnight would keep the old day; compare whole seconds.
-        if (roundHalfEven(labelTime * 86400.0) >= 86400.0) {
-            labelDate += 1;
-            labelTime -= 1.0;
-        }
-        labels.Label4[j] = timeOfDayText(labelTime);
-        labels.Label7[j] = dateText(labelDate);
+// A label of the live window past the newest sample (slot Win_Count) tells when a record
+// will stand there: the newest record's time plus one second a slot, as the recorder stores
+// them. A label over a recorded slot reads that record instead, so an outage in the growth
+// band shows in the labels as it does in the records.
+void writeExtrapolatedLabel(const TrendState& state, int slot, QString& timeText, QString& dateTextOut) {
+    const int newest = state.Win_Count;
+    const double date = isTrendSlot(newest) ? state.Trend_Date[newest] : 0;
+    const double time = isTrendSlot(newest) ? state.Trend_Time[newest] : 0;
+    if (isEmptyInstant(date, time)) {
+        timeText.clear();
+        dateTextOut.clear();
+        return;
     }
+    double labelDate = date;
+    double labelTime = time + (slot - newest) / 86400.0;
+    // Whole seconds decide the day, so a label landing exactly on midnight takes the new one.
+    while (roundHalfEven(labelTime * 86400.0) >= 86400.0) {
+        labelDate += 1;
+        labelTime -= 1.0;
+    }
+    timeText = timeOfDayText(labelTime);
+    dateTextOut = dateText(labelDate);
 }
 
 // y of a value: Y_Min lands on the bottom edge, Y_Min + Y_Span on y = 8. NaN when the
@@ -107,13 +98,17 @@ void DrawTrend(TrendState& state, Canvas& pt, TrendLabels& labels) {
     // Labels and curves count slots one apart: label j reads slot Slot_Offset + 1 + 10 L j,
     // while the curve point drawn under it is slot Slot_Offset + 10 L j. Operators know the
     // chart this way and the ruler readout follows the curves, so both are kept as they are.
+    const bool live = state.Win_Len < 320;
     for (int j = 0; j < kTimeLabels; ++j) {
         const int s = labelSlot(state, j);
+        if (live && s > state.Win_Count) {
+            writeExtrapolatedLabel(state, s, labels.Label4[j], labels.Label7[j]);
+            continue;
+        }
         if (!isTrendSlot(s)) continue;
         labels.Label4[j] = slotTimeText(state, s);
         labels.Label7[j] = slotDateText(state, s);
     }
-    if (state.Win_Len < 320) writeExtrapolatedLabels(state, labels);
 
     // A gap marker stands where a recording gap ends; the curves run straight across it.
     pt.setPenWidth(1);

@@ -8,9 +8,12 @@
 namespace hx {
 
 std::optional<YScale> yScaleOfEntry(const QString& upperText, const QString& lowerText) {
-    const double u = leadingNumber(upperText);
+    const std::optional<double> upper = wholeNumberOf(upperText);
+    const std::optional<double> lower = wholeNumberOf(lowerText);
+    if (!upper || !lower) return std::nullopt;
+    const double u = *upper;
     if (!(u >= kYBoundMin && u <= kYUpperMax)) return std::nullopt;
-    const double m = leadingNumber(lowerText);
+    const double m = *lower;
     if (!(m >= kYBoundMin && m <= kYLowerMax) || m > u) return std::nullopt;
     const double yMin = roundHalfEven(m);
     const double ySpan = roundHalfEven(u - m);
@@ -19,6 +22,8 @@ std::optional<YScale> yScaleOfEntry(const QString& upperText, const QString& low
     // such an entry is refused as a whole.
     constexpr double kMax16 = std::numeric_limits<int16_t>::max();
     if (yMin > kMax16 || ySpan > kMax16) return std::nullopt;
+    // Equal bounds (after rounding) would draw every curve as one flat line.
+    if (ySpan < 1) return std::nullopt;
     return YScale{static_cast<int16_t>(yMin), static_cast<int16_t>(ySpan)};
 }
 

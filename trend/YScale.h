@@ -17,10 +17,10 @@ struct YScale {
     int16_t ySpan = 0;
 };
 
-// The scale of the two boxes' texts (each read as the number it begins with, 0 when none),
-// or nullopt when the entry is refused: an upper bound outside -12000..36000, a lower bound
-// outside -12000..35000 or above the upper one, or a lower bound or span beyond what the
-// 16-bit Y_Min and Y_Span hold (32767).
+// The scale of the two boxes' texts, or nullopt when the entry is refused: a text that is not
+// a number as a whole (core/TextNumber), an upper bound outside -12000..36000, a lower bound
+// outside -12000..35000 or not below the upper one (a span of 0 after rounding), or a lower
+// bound or span beyond what the 16-bit Y_Min and Y_Span hold (32767).
 std::optional<YScale> yScaleOfEntry(const QString& upperText, const QString& lowerText);
 
 } // namespace hx

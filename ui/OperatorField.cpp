@@ -85,12 +85,18 @@ void EditedField::clearMark() {
 bool writeEditedField(EditedField& field, std::optional<int32_t> value, Link& link, int32_t port,
                       int32_t address, int32_t reg, WriteLog* log) {
     if (!field.edited()) return false;
-    if (!value) {
-        const QString reason = QStringLiteral("未写入: 不是数字或超出范围");
+    // Refused before sending: counted with its reason and shown at the field, not journalled.
+    const auto refuse = [&](const QString& reason) {
         noteWriteFailure(log, reg, reason);
         field.markFailed(reason);
         return false;
-    }
+    };
+    if (!value) return refuse(QStringLiteral("未写入: 不是数字或超出范围"));
+    if (!fitsRegister(*value))
+        return refuse(QStringLiteral("未写入: %1 超出寄存器范围 %2..%3")
+                          .arg(*value)
+                          .arg(kRegisterValueMin)
+                          .arg(kRegisterValueMax));
     const std::optional<CallFailure> failure = writeOperatorValue(link, port, address, reg, *value, log);
     if (failure) {
         field.markFailed(QString::fromStdString(failureText(*failure)));

@@ -66,10 +66,10 @@ class EditedField : public QObject {
 };
 
 // Writes an edited field: the value its text gives (nullopt: the text is refused, the field
-// is marked and nothing is sent) goes to reg with one resend; the field's mark follows the
-// outcome. Returns true when the instrument confirmed the write; the edit is then written and
-// the field counts as unedited until the operator changes it again. Nothing happens, and
-// false is returned, when the field was not edited.
+// is marked and nothing is sent; so is a value no register holds) goes to reg with one resend; the field's
+// mark follows the outcome. Returns true when the instrument confirmed the write; the edit is then written
+// and the field counts as unedited until the operator changes it again. Nothing happens, and false is
+// returned, when the field was not edited.
 bool writeEditedField(EditedField& field, std::optional<int32_t> value, Link& link, int32_t port,
                       int32_t address, int32_t reg, WriteLog* log = nullptr);
 

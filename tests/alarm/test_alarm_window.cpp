@@ -69,7 +69,7 @@ class AlarmWindowTest : public QObject {
         QTest::newRow("half up to even") << 98 << "13.5" << sent(259, 14) << false;
         QTest::newRow("negative half") << 100 << "-7.5" << sent(261, -8) << false;
         QTest::newRow("exponent") << 102 << "1e3" << sent(263, 1000) << false;
-        QTest::newRow("blanks and letters after the number") << 104 << "  42abc" << sent(265, 42) << false;
+        QTest::newRow("letters after the number: refused") << 104 << "  42abc" << QStringList{} << true;
         QTest::newRow("setpoint beyond its hint") << 106 << "12000" << sent(267, 12000) << false;
         QTest::newRow("hysteresis beyond its hint") << 97 << "150" << sent(258, 150) << false;
         QTest::newRow("beyond 32 bits: refused") << 108 << "5e9" << QStringList{} << true;
@@ -118,6 +118,11 @@ class AlarmWindowTest : public QObject {
     void theRefreshShowsPlainSignedNumbers() {
         Fixture f;
         QVERIFY(f.window->D_4W(96)->text().isEmpty());
+        f.link.answering = false; // a silent instrument said nothing: no "0"
+        f.window->Timer1_Timer();
+        QVERIFY(f.window->D_4W(96)->text().isEmpty());
+        f.link.answering = true;
+        f.link.calls.clear();
         f.link.holdingRegisters[257] = -1999;
         f.link.holdingRegisters[258] = 5;
         f.link.holdingRegisters[272] = 32767;

@@ -157,9 +157,10 @@ class MainWindowTest : public QObject {
     }
 
     void statusTableTexts_data() {
-        QTest::addColumn<int>("element"); // Status_Bit element set to 1, -1 for none
+        QTest::addColumn<int>("element"); // Status_Bit element set to 1, -1 for none, -2: never read
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("text");
+        QTest::newRow("never read, row 1") << -2 << 1 << QString::fromUtf16(u"CH 1 —");
         QTest::newRow("all clear, row 1") << -1 << 1 << QString::fromUtf16(u"CH 1 正常");
         QTest::newRow("all clear, row 12") << -1 << 12 << QString::fromUtf16(u"CH 4 正常");
         QTest::newRow("all clear, row 24") << -1 << 24 << QString::fromUtf16(u"CH 8 正常");
@@ -179,13 +180,16 @@ class MainWindowTest : public QObject {
         Fixture f;
         ssqx window(f.context);
         if (element >= 0) Status_Bit[element] = 1;
+        if (element != -2) freshValues().noteStatusRead();
         window.Timer4_Timer();
         QCOMPARE(window.FLXG->item(row, 1)->text(), text);
         QCOMPARE(window.FLXG->item(row, 0)->text(), QString::number(row));
-        // Every other state row reads normal / open.
+        // A state never read is grey; every other state row reads normal / open, or unread.
+        QCOMPARE(window.FLXG->item(row, 1)->foreground().color() == QColor(Qt::gray), element == -2);
         for (int r = 1; r <= 26; ++r) {
             if (r == row) continue;
-            QCOMPARE(window.FLXG->item(r, 1)->text(), statusRowText(r, 0));
+            QCOMPARE(window.FLXG->item(r, 1)->text(),
+                     element == -2 ? statusRowUnreadText(r) : statusRowText(r, 0));
         }
     }
 
@@ -195,6 +199,7 @@ class MainWindowTest : public QObject {
         for (int e = 26; e <= 31; ++e)
             Status_Bit[e] = 1;
         Status_Bit[5] = -3; // any non-zero value counts as set
+        freshValues().noteStatusRead();
         window.Timer4_Timer();
         QCOMPARE(window.FLXG->item(6, 1)->text(), QString::fromUtf16(u"CH 6 开路报警"));
         for (int r = 27; r <= 30; ++r) {
@@ -406,13 +411,13 @@ class MainWindowTest : public QObject {
         QCOMPARE(window.trend().Trend_Value[9][242], 45.5f);
         QCOMPARE(window.trend().Trend_Time[242], recordedAt.time);
         QCOMPARE(New_Record, kFalse);
-        QCOMPARE(window.D_3W[0]->text(), QStringLiteral("-124"));
-        QCOMPARE(window.D_3W[9]->text(), QStringLiteral("45.5"));
-        // No good answer yet: every value label shows its value as stale; a fresh one is not.
-        QVERIFY(window.D_3W[0]->styleSheet().contains("gray"));
+        // No good answer yet: the value labels claim nothing; a value read is shown.
+        QCOMPARE(window.D_3W[0]->text(), QString());
         freshValues().noteMeasured(0, 8, FreshValues::steadyNowMs());
         window.Timer1_Timer();
+        QCOMPARE(window.D_3W[0]->text(), QStringLiteral("-124"));
         QVERIFY(!window.D_3W[0]->styleSheet().contains("gray"));
+        QCOMPARE(window.D_3W[9]->text(), QString());
         QVERIFY(window.D_3W[9]->styleSheet().contains("gray"));
         QCOMPARE(window.Label5[6]->text(), QStringLiteral("1500"));
         QCOMPARE(window.Label5[1]->text(), QStringLiteral("250"));
@@ -438,9 +443,16 @@ class MainWindowTest : public QObject {
         window.Command9_Click();
         qunsetenv("HX5800_COM1");
         const QString text = window.statusPort->text();
-        QVERIFY2(text.contains(QString::fromUtf16(u"无法打开")) && text.contains("no-such-device") &&
-                     text.endsWith(QString::fromUtf16(u": 设备不存在")),
+        QVERIFY2(text.startsWith(QString::fromUtf16(u"端口1 无法打开: 设备不存在  ")) &&
+                     text.endsWith("no-such-device"),
                  qPrintable(text));
+        QCOMPARE(window.statusPort->toolTip(), text);
+        // Too long for its place: the path is shortened in its middle, the cause stays whole.
+        const QString fitted = fitStatusText(text, window.statusPort->fontMetrics(), 250);
+        QVERIFY2(window.statusPort->fontMetrics().horizontalAdvance(fitted) <= 250 &&
+                     fitted.startsWith(QString::fromUtf16(u"端口1 无法打开: 设备不存在  /")) &&
+                     fitted.contains(u'…') && fitted.endsWith("device"),
+                 qPrintable(fitted));
         QVERIFY(window.portGroup->isVisible() && window.baudGroup->isVisible());
         QVERIFY(!window.Command21->isEnabled());
         QVERIFY(!f.met1->Timer1->isActive());

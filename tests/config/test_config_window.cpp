@@ -97,7 +97,7 @@ class ConfigWindowTest : public QObject {
         hx::Com_Param[0] = kPort;
         hx::Com_Param[3] = kAddress;
         link = FakeLink{};
-        configBuf.fill(0);
+        configBuf = ConfigTable{};
         log = hx::WriteLog{};
         mainWindow.show();
     }
@@ -179,6 +179,12 @@ class ConfigWindowTest : public QObject {
         CONFIG1* w = open();
         QVERIFY(w);
         w->Timer1->stop();
+        link.answering = false; // a silent instrument said nothing: no "0000", "K", "XXXX"
+        w->Timer1_Timer();
+        for (QLabel* label : w->D_4W)
+            QVERIFY(!label || label->text().isEmpty());
+        link.answering = true;
+        link.calls.clear();
         // An instrument that answers zeros everywhere.
         w->Timer1_Timer();
         const QStringList reads = {
@@ -271,6 +277,29 @@ class ConfigWindowTest : public QObject {
         QCOMPARE(writesOf(link), QStringList{"4098=1"});
     }
 
+    // One wheel notch over a list that does not have the focus changes nothing, so no leave
+    // writes it; the list the operator entered still takes the wheel.
+    void theWheelOverAnUnfocusedListWritesNothing() {
+        CONFIG1* w = open();
+        QVERIFY(w);
+        const auto notch = [](QComboBox* list) { // a test's wheel event does not propagate: at the list
+            QWheelEvent wheel(QPointF(5, 5), list->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(list, &wheel);
+        };
+        for (int n = 1; n <= hx::config::kComboCount; ++n) {
+            QComboBox* list = w->Combo[size_t(n)];
+            w->SSTab2->setCurrentIndex(tabOf(list));
+            notch(list);
+            QVERIFY2(list->currentIndex() == 0 && !w->comboField(n)->edited(),
+                     qPrintable(list->objectName()));
+        }
+
+        enter(*w, w->Combo[8]);
+        notch(w->Combo[8]);
+        QCOMPARE(w->Combo[8]->currentIndex(), 1);
+    }
+
     void writesWhatTheOperatorChose_data() {
         QTest::addColumn<QString>("field");
         QTest::addColumn<int>("pick"); // item to pick with the keyboard, -1: type instead
@@ -292,6 +321,8 @@ class ConfigWindowTest : public QObject {
             << "T_3RW_0" << -1 << "13.5" << true << QStringList{"4097=14"} << false;
         QTest::newRow("beyond 32 bits") << "T_3RW_8" << -1 << "123456789012" << true << QStringList{} << true;
         QTest::newRow("not a number") << "T_3RW_11" << -1 << "abc" << true << QStringList{} << true;
+        QTest::newRow("does not fit a register")
+            << "T_3RW_11" << -1 << "99999" << true << QStringList{} << true;
         QTest::newRow("silent instrument: one resend")
             << "T_3RW_26" << -1 << "100" << false << QStringList{"4123=100", "4123=100"} << true;
     }
@@ -330,6 +361,9 @@ class ConfigWindowTest : public QObject {
         QCOMPARE(log.failed, uint64_t(marked ? 1 : 0));
         if (!answering)
             QCOMPARE(editor->toolTip(), QString::fromStdString(hx::failureText({hx::LinkFailure::Timeout})));
+        if (marked && writes.isEmpty())
+            QVERIFY2(editor->toolTip().contains(typed == "99999" ? "寄存器范围" : "不是数字"),
+                     qPrintable(editor->toolTip()));
         if (list && !writes.isEmpty()) QCOMPARE(hx::Com_Param[19], writes.last().section(u'=', 1).toInt());
 
         // The next leave: a confirmed edit is not written again; a failed one is, and the write

@@ -153,6 +153,10 @@ class SettingsToolTest : public QObject {
         QVERIFY(guarded.out.contains(QStringLiteral("skipped 4106 ")));
         QCOMPARE(simHolding(sim, 4097), 4321);
         QCOMPARE(simHolding(sim, 4106), 2);
+        // Only settings that need their flags differ now: a dry run says so, not "matches".
+        const Run dry = runTool(sim, {QStringLiteral("restore"), file(), QStringLiteral("--dry-run")});
+        QVERIFY2(dry.out.contains("differs from the file only") && !dry.out.contains("matches"),
+                 qPrintable(dry.out));
 
         const Run all = runTool(sim, {QStringLiteral("restore"), file(), QStringLiteral("--include-password"),
                                       QStringLiteral("--include-line-settings")});

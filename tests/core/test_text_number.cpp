@@ -66,15 +66,15 @@ class TextNumberTest : public QObject {
         QVERIFY(!numberOfText(text).has_value());
     }
 
-    // The writers' reading: single precision, and a text that does not begin with a number
-    // is refused instead of read as 0.
+    // The writers' reading: single precision, and a text that is not a number as a whole is
+    // refused instead of read as its leading number or 0.
     void entryValues_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("expected"); // -1 for refused
         QTest::newRow("half to even") << "12.5" << 12;
         QTest::newRow("half to even up") << "13.5" << 14;
         QTest::newRow("single precision") << "16777217" << 16777216;
-        QTest::newRow("trailing text") << "  42abc" << 42;
+        QTest::newRow("trailing text") << "  42abc" << -1;
         QTest::newRow("not a number") << "abc" << -1;
         QTest::newRow("empty") << "" << -1;
         QTest::newRow("only a sign") << "-" << -1;

@@ -66,12 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(std::fabs(double(*number) - hx::leadingNumber(text)) <= 0.5,
               "rounding moves a number by half at most", text);
 
+    const std::optional<double> whole = hx::wholeNumberOf(text);
     const std::optional<int32_t> entry = hx::entryValueOf(text);
-    if (leading && std::fabs(*leading) <= std::numeric_limits<float>::max())
-        check(entry == hx::toInt32(double(float(*leading))),
-              "an entry is the single-precision number rounded", text);
+    if (whole && std::fabs(*whole) <= std::numeric_limits<float>::max())
+        check(entry == hx::toInt32(double(float(*whole))), "an entry is the single-precision number rounded",
+              text);
     else
-        check(!entry, "a text without a number, or beyond single precision, is never an entry", text);
+        check(!entry, "a text that is not a number, or beyond single precision, is never an entry", text);
 
     // Reading stops at the first character that cannot continue a number, and blanks in
     // front of a number are passed over.

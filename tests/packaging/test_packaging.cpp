@@ -96,7 +96,8 @@ void TestPackaging::installPutsTheProgramInTheMenu() {
     // --help answers without a display and names every variable the program reads.
     const Run help = run(prefix.filePath("bin/hx5800"), {"--help"});
     QCOMPARE(help.exitCode, 0);
-    for (const char* variable : {"HX5800_COM", "HX5800_DB", "HX5800_TRACE"})
+    for (const char* variable : {"HX5800_COM", "HX5800_DB", "HX5800_TRACE", "HX5800_MQTT ", "HX5800_MQTT_CA",
+                                 "HX5800_MQTT_USER", "HX5800_MQTT_PASSWORD_FILE", "HX5800_MQTT_TOPIC"})
         QVERIFY2(help.out.contains(variable), variable);
 
     // The archive service as systemd runs it for a user: %h is the home folder, the database

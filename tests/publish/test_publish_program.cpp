@@ -94,6 +94,9 @@ class PublishProgramTest : public QObject {
         QVERIFY(status.value("port").toObject().value("open").toBool());
         QTRY_COMPARE(lastOn(subscriber, "status").value("instrument").toString(),
                      QStringLiteral("answering"));
+        // The instrument answered from its first poll on: it was never called silent.
+        for (const ReceivedMessage& m : subscriber.messages())
+            QVERIFY(m.topic != kPrefix + "/status" || m.json().value("instrument") != "silent");
         QVERIFY(program.window().statusRecording->text().contains(QStringLiteral("MQTT: 已连接")));
 
         // The journal's events go out too: the port opened, the alarms present at the start.

@@ -4,6 +4,7 @@
 // recording resumes by itself once the fault is gone.
 #include "ProgramHarness.h"
 
+#include "core/SharedState.h"
 #include "logging/DatabaseSetup.h"
 #include "logging/LoggingTestSupport.h"
 #include "logging/mscom.h"
@@ -113,7 +114,9 @@ class DatabaseFaultsTest : public QObject {
         QTest::qWait(fault == "full" ? 12000 : 10000);
         const QString during = recordingLine(program);
         const quint64 committedDuring = recorder.status().recordsCommitted;
-        QVERIFY2(during.contains(told), qPrintable(during));
+        QVERIFY2(during.contains(told) && during.contains(u8"测量值未存储"), qPrintable(during));
+        const TrendState& chart = program.window().trend(); // the live chart went on all along
+        QTRY_COMPARE(chart.Trend_Time[size_t(chart.Win_Count)], Last_Time);
 
         // The fault goes away.
         if (fault == "missing") {

@@ -64,12 +64,15 @@ class Recorder {
 };
 
 void verifyWindow(const TrendState& st, int count, int firstId) {
+    // The newest record stands in slot Win_Len, however few the records.
+    const int first = st.Win_Len - count + 1;
     int id = firstId;
-    for (int s = 1; s <= count; ++s, id = nextId(id)) {
+    for (int s = first; s <= st.Win_Len; ++s, id = nextId(id)) {
         QCOMPARE(idInSlot(st, s), id);
         QCOMPARE(st.Trend_Value[9][s], float(id + 9));
     }
-    for (int s = count + 1; s <= 321; ++s) {
+    for (int s = 1; s <= 321; ++s) {
+        if (s >= first && s <= st.Win_Len) continue;
         QCOMPARE(st.Trend_Value[0][s], 0.0f);
         QCOMPARE(st.Trend_Date[s], 0.0);
         QCOMPARE(st.Trend_Time[s], 0.0);
@@ -278,7 +281,8 @@ class TestHistoryReviewSqlite : public QObject {
         review.openLiveWindow();
         QCOMPARE(st.Ring_Pos, 1000);
 
-        int slot = 0;
+        // The records left out leave the oldest slots cleared; the newest stays in slot 241.
+        int slot = int(leftOut.size());
         for (int id = 760; id <= 1000; ++id) {
             if (leftOut.contains(id)) continue;
             ++slot;
@@ -294,9 +298,10 @@ class TestHistoryReviewSqlite : public QObject {
             QCOMPARE(st.Trend_Date[slot] + st.Trend_Time[slot],
                      ringRecord(id, 1000).date + ringRecord(id, 1000).time);
         }
-        QCOMPARE(slot, 241 - int(leftOut.size()));
-        for (int s = slot + 1; s <= 321; ++s) // fewer records: the newest slots stay cleared
-            QVERIFY(st.Trend_Value[0][s] == 0 && st.Trend_Date[s] == 0 && st.Trend_Time[s] == 0);
+        QCOMPARE(slot, 241);
+        for (int s = 1; s <= 321; ++s) // fewer records: the oldest slots stay cleared
+            if (s <= int(leftOut.size()) || s > 241)
+                QVERIFY(st.Trend_Value[0][s] == 0 && st.Trend_Date[s] == 0 && st.Trend_Time[s] == 0);
         // Ten seconds, or one, between neighbours: no gap is marked.
         for (int s = 0; s <= 321; ++s)
             QCOMPARE(int(st.Gap_Mark[s]), 0);

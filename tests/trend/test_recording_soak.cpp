@@ -101,9 +101,9 @@ class TestRecordingSoak : public QObject {
                 if (appendLiveSample(st, review, view, values, clock.now())) {
                     ++reloads;
                     // The newest 241 records in time order, the newest in slot 241; before
-                    // the ring holds that many, the records there are.
+                    // the ring holds that many, the records there are, still ending there.
                     const int loaded = std::min(n, kLiveWinLen);
-                    verifyRun(st, 1, loaded, n);
+                    verifyRun(st, kLiveWinLen - loaded + 1, kLiveWinLen, n);
                     QCOMPARE(st.Ring_Pos, writtenSlots.back());
                     view.canvas.reset();
                 }
