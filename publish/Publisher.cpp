@@ -139,10 +139,9 @@ std::once_flag libraryInit;
 // The publisher's own thread: the connection, the ring reader and the cursor.
 class PublisherWorker : public QObject {
   public:
-    PublisherWorker(Publisher& owner, MqttSettings settings, Publisher::StoreOpener openStore)
-        : owner_(owner), settings_(std::move(settings)), openStore_(std::move(openStore)),
-          cursorPath_(cursorPathFor(settings_.databasePath)), cursorTimer_(new QTimer(this)),
-          retryTimer_(new QTimer(this)), reconnectTimer_(new QTimer(this)),
+    PublisherWorker(Publisher& owner, MqttSettings settings)
+        : owner_(owner), settings_(std::move(settings)), cursorPath_(cursorPathFor(settings_.databasePath)),
+          cursorTimer_(new QTimer(this)), retryTimer_(new QTimer(this)), reconnectTimer_(new QTimer(this)),
           housekeepingTimer_(new QTimer(this)), lateReadTimer_(new QTimer(this)),
           journal_(EventJournal::pathBeside(settings_.databasePath)),
           eventCursorPath_(eventCursorPathFor(journal_.path())) {
@@ -172,12 +171,6 @@ class PublisherWorker : public QObject {
         status_.warning = settings_.warning;
         if (settings_.clientId.isEmpty())
             settings_.clientId = stableClientId(settings_.host, settings_.topicPrefix, 0);
-        if (!openStore_)
-            openStore_ = [](const QString& path) -> std::unique_ptr<RecordStore> {
-                SqliteStoreOptions options;
-                options.readOnly = true;
-                return std::make_unique<SqliteRecordStore>(path, options);
-            };
     }
 
     ~PublisherWorker() override {
@@ -633,7 +626,9 @@ class PublisherWorker : public QObject {
     void prepareRing() {
         saveCursor(); // what was acknowledged before the database went away
         sent_.clear();
-        store_ = openStore_(settings_.databasePath);
+        SqliteStoreOptions options;
+        options.readOnly = true;
+        store_ = std::make_unique<SqliteRecordStore>(settings_.databasePath, options);
         const auto pointer = store_ && store_->isOpen() ? store_->readPointer() : std::nullopt;
         if (!pointer || !isRingPointer(pointer->first)) {
             store_.reset();
@@ -745,7 +740,6 @@ class PublisherWorker : public QObject {
 
     Publisher& owner_;
     MqttSettings settings_;
-    Publisher::StoreOpener openStore_;
     QString cursorPath_;
     QTimer* cursorTimer_;
     QTimer* retryTimer_;
@@ -784,11 +778,11 @@ class PublisherWorker : public QObject {
     bool finalAcked_ = false;
 };
 
-Publisher::Publisher(const MqttSettings& settings, StoreOpener openStore)
+Publisher::Publisher(const MqttSettings& settings)
     : settings_(settings), thread_(std::make_unique<QThread>()) {
     status_.broker = settings_.brokerText();
     status_.warning = settings_.warning;
-    worker_ = new PublisherWorker(*this, settings_, std::move(openStore));
+    worker_ = new PublisherWorker(*this, settings_);
     // Before the thread runs: an event the journal stores from now on goes out.
     worker_->prepareEvents();
     worker_->moveToThread(thread_.get());

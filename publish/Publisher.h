@@ -18,7 +18,6 @@
 #include <QString>
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -56,11 +55,8 @@ class PublisherWorker;
 
 class Publisher {
   public:
-    // Opens the recording for reading (on the publisher's thread); by default SQLite, read-only.
-    using StoreOpener = std::function<std::unique_ptr<RecordStore>(const QString& path)>;
-
     // Starts the thread and the first connection attempt.
-    explicit Publisher(const MqttSettings& settings, StoreOpener openStore = {});
+    explicit Publisher(const MqttSettings& settings);
     // Sends "offline" (retained) when connected, saves both cursors and disconnects: within
     // a second.
     ~Publisher();

@@ -85,44 +85,36 @@ class PublishMessagesTest : public QObject {
         QVERIFY2(settings, qPrintable(error));
         QCOMPARE(settings->port, 8883);
         QVERIFY(settings->tls);
-        QVERIFY(settings->warning.isEmpty());
         QCOMPARE(settings->password, QStringLiteral("s3cret"));
         // Two lines on one PC, an instrument at address 1 on each: their own topics, their own
         // stable client identifiers within MQTT 3.1.1's 23 letters and digits.
-        const QString host = QSysInfo::machineHostName();
-        QCOMPARE(settings->topicPrefix, QStringLiteral("hx5800/%1/com1/3").arg(host));
+        QCOMPARE(settings->topicPrefix, QStringLiteral("hx5800/%1/com1/3").arg(QSysInfo::machineHostName()));
         const auto line2 = mqttSettingsFromEnvironment("/data/line2.db", "/dev/ttyUSB0", 3, &error);
-        QCOMPARE(line2->topicPrefix, QStringLiteral("hx5800/%1/ttyUSB0/3").arg(host));
+        QVERIFY(line2->topicPrefix.endsWith("/ttyUSB0/3") && settings->clientId != line2->clientId);
         QCOMPARE(settings->clientId,
                  mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error)->clientId);
-        QVERIFY(settings->clientId != line2->clientId);
         QVERIFY(
             QRegularExpression("^[0-9a-zA-Z]{1,23}$").match(QString::fromLatin1(line2->clientId)).hasMatch());
-
         // Working, but not as one may think: said in the status line.
         qputenv("HX5800_MQTT", "mqtt://broker.plant");
         QVERIFY(mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error)->warning.contains("明文"));
 
-        const QString refusedPassword = dir.filePath("shared-password");
-        QVERIFY(QFile::copy(password.fileName(), refusedPassword));
-        QVERIFY(
-            QFile::setPermissions(refusedPassword, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
-        const std::vector<std::pair<const char*, QString>> refusals{
-            {"HX5800_MQTT_PASSWORD_FILE", dir.filePath("missing")},
-            {"HX5800_MQTT_PASSWORD_FILE", refusedPassword},
-            {"HX5800_MQTT", "http://broker.plant:1883"},
-            {"HX5800_MQTT_TOPIC", "plant/+/line"},
-            {"HX5800_MQTT_TOPIC", "plant/#"},
-            {"HX5800_MQTT_TOPIC", "plant//line"},
-            {"HX5800_MQTT_TOPIC", "/plant"},
-        };
-        for (const auto& [name, value] : refusals) {
+        for (const auto& [name, value] : std::vector<std::pair<const char*, QString>>{
+                 {"HX5800_MQTT_PASSWORD_FILE", dir.filePath("missing")},
+                 {"HX5800_MQTT", "http://broker.plant:1883"},
+                 {"HX5800_MQTT_TOPIC", "plant/+/line"},
+                 {"HX5800_MQTT_TOPIC", "plant/#"},
+                 {"HX5800_MQTT_TOPIC", "plant//line"},
+                 {"HX5800_MQTT_TOPIC", "/plant"}}) {
             const QByteArray before = qgetenv(name);
             qputenv(name, value.toUtf8());
-            QVERIFY2(!mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error), qPrintable(value));
-            QVERIFY2(!error.isEmpty(), qPrintable(value));
+            QVERIFY2(!mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error) && !error.isEmpty(),
+                     qPrintable(value));
             qputenv(name, before);
         }
+        QVERIFY(password.setPermissions(password.permissions() | QFile::ReadOther)); // as ssh refuses a key
+        QVERIFY(!mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error) &&
+                error.contains("chmod"));
         qunsetenv("HX5800_MQTT_TOPIC");
         qunsetenv("HX5800_MQTT");
         QVERIFY(!mqttSettingsFromEnvironment("/data/Rdatabj.db", "com1", 3, &error));
