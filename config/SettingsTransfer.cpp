@@ -10,30 +10,6 @@ namespace {
 
 constexpr int32_t kAddressRegister = 4105, kBaudRegister = 4106, kParityRegister = 4107;
 
-} // namespace
-
-QString failureReason(const std::optional<CallFailure>& failure) {
-    switch (failure.value_or(CallFailure{}).kind) {
-    case LinkFailure::Timeout:
-        return QStringLiteral("no answer (timeout)");
-    case LinkFailure::Framing:
-        return QStringLiteral("bad answer (CRC or framing)");
-    case LinkFailure::Exception:
-        return QStringLiteral("exception %1 from the instrument").arg(failure->exceptionCode);
-    case LinkFailure::Refused:
-        return QStringLiteral("not sent (port not open or bad value)");
-    case LinkFailure::Io:
-        return QStringLiteral("serial device error");
-    case LinkFailure::BackOff:
-        return QStringLiteral("not sent (instrument silent)");
-    case LinkFailure::Connection:
-        return QStringLiteral("gateway connection failed (error %1)").arg(failure->systemError);
-    }
-    return {};
-}
-
-namespace {
-
 // count (8 or 16) registers from first, asked once more when the first try fails.
 bool readBlock(Link& link, const LineSettings& line, int32_t first, int count, std::span<int32_t> into) {
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -66,10 +42,6 @@ LineSettings afterWriting(LineSettings line, int32_t reg, int32_t value) {
 
 } // namespace
 
-int32_t baudOfChoice(int32_t choice) {
-    return choice == 0 ? 4800 : choice == 1 ? 9600 : choice == 2 ? 19200 : 0;
-}
-
 QString parityName(int32_t choice) {
     return choice == 0   ? QStringLiteral("none")
            : choice == 1 ? QStringLiteral("odd")
@@ -94,7 +66,8 @@ std::optional<RegisterValues> readSettings(Link& link, const LineSettings& line,
                 *error = QStringLiteral("registers %1..%2 could not be read: %3")
                              .arg(block.first)
                              .arg(block.first + block.count - 1)
-                             .arg(failureReason(link.lastFailure()));
+                             .arg(QString::fromStdString(failureText(
+                                 link.lastFailure().value_or(CallFailure{}), TextLanguage::English)));
             return std::nullopt;
         }
         for (int i = 0; i < block.count; ++i)

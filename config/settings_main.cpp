@@ -234,18 +234,19 @@ int diff(const SettingsFile& settings, const RegisterValues& instrument) {
 }
 
 QString outcomeText(const WriteResult& result) {
+    const QString reason = QString::fromStdString(
+        hx::failureText(result.failure.value_or(hx::CallFailure{}), hx::TextLanguage::English));
     switch (result.outcome) {
     case WriteOutcome::Confirmed:
         return QStringLiteral("written, reads back %1").arg(result.readBack);
     case WriteOutcome::Differs:
         return QStringLiteral("FAILED: written, but reads back %1").arg(result.readBack);
     case WriteOutcome::Refused:
-        return QStringLiteral("FAILED: refused, %1").arg(failureReason(result.failure));
+        return QStringLiteral("FAILED: refused, %1").arg(reason);
     case WriteOutcome::NoAnswer:
-        return result.answered ? QStringLiteral("STOPPED: written, but the read back failed: %1")
-                                     .arg(failureReason(result.failure))
-                               : QStringLiteral("STOPPED: %1; the instrument may or may not have taken it")
-                                     .arg(failureReason(result.failure));
+        return result.answered
+                   ? QStringLiteral("STOPPED: written, but the read back failed: %1").arg(reason)
+                   : QStringLiteral("STOPPED: %1; the instrument may or may not have taken it").arg(reason);
     }
     return {};
 }
@@ -317,7 +318,7 @@ int restore(hx::Link& link, const Command& command, const SettingsFile& settings
                     : QStringLiteral("--port %1 --address %2 --baud %3 --parity %4");
         const QString reachTarget = reach.arg(target.port)
                                         .arg(target.address)
-                                        .arg(baudOfChoice(target.baudChoice))
+                                        .arg(hx::baudOfChoice(target.baudChoice))
                                         .arg(parityName(target.parityChoice));
         // Through a gateway the instrument's serial side is what it held before, not this line's.
         LineSettings current = run.line;
