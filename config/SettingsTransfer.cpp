@@ -1,5 +1,6 @@
 #include "SettingsTransfer.h"
 
+#include "config/LineRegisters.h"
 #include "factory/FactorySheet.h"
 
 #include <span>
@@ -7,8 +8,6 @@
 namespace hx::config {
 
 namespace {
-
-constexpr int32_t kAddressRegister = 4105, kBaudRegister = 4106, kParityRegister = 4107;
 
 // count (8 or 16) registers from first, asked once more when the first try fails.
 bool readBlock(Link& link, const LineSettings& line, int32_t first, int count, std::span<int32_t> into) {
@@ -34,9 +33,9 @@ std::optional<int32_t> readOne(Link& link, const LineSettings& line, int32_t reg
 
 // The line as it is once reg holds value (the instrument's own coding of 4105..4107).
 LineSettings afterWriting(LineSettings line, int32_t reg, int32_t value) {
-    if (reg == kAddressRegister) line.address = value;
-    if (reg == kBaudRegister) line.baudChoice = value;
-    if (reg == kParityRegister) line.parityChoice = value;
+    if (reg == kLineRegisters.address) line.address = value;
+    if (reg == kLineRegisters.baud) line.baudChoice = value;
+    if (reg == kLineRegisters.parity) line.parityChoice = value;
     return line;
 }
 
@@ -87,7 +86,7 @@ RestoreRun runRestore(Link& link, const LineSettings& line, const std::vector<Di
         result.answered = rc == 0;
         const std::optional<CallFailure> writeFailure = rc == 0 ? std::nullopt : link.lastFailure();
         std::optional<int32_t> readBack = readOne(link, run.line, d.reg);
-        const bool lineSetting = d.reg >= kAddressRegister && d.reg <= kParityRegister;
+        const bool lineSetting = kLineRegisters.holds(d.reg);
         if (!readBack && lineSetting) {
             // The instrument may have taken its new line setting at once.
             const LineSettings moved = afterWriting(run.line, d.reg, d.file);

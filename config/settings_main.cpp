@@ -8,6 +8,7 @@
 #include <QSaveFile>
 #include <QStringList>
 
+#include "config/LineRegisters.h"
 #include "config/SettingsFile.h"
 #include "config/SettingsTransfer.h"
 #include "link/ModbusLink.h"
@@ -306,11 +307,13 @@ int restore(hx::Link& link, const Command& command, const SettingsFile& settings
     });
     if (lineWritten) {
         LineSettings target = command.line;
-        for (int32_t reg : {4105, 4106, 4107}) {
+        for (int32_t reg : {kLineRegisters.address, kLineRegisters.baud, kLineRegisters.parity}) {
             const auto value = settings.values.find(reg);
             const auto current = instrument.find(reg);
             const int32_t v = value != settings.values.end() ? value->second : current->second;
-            (reg == 4105 ? target.address : reg == 4106 ? target.baudChoice : target.parityChoice) = v;
+            (reg == kLineRegisters.address ? target.address
+             : reg == kLineRegisters.baud  ? target.baudChoice
+                                           : target.parityChoice) = v;
         }
         const QString reach =
             gateway ? QStringLiteral(
@@ -323,8 +326,8 @@ int restore(hx::Link& link, const Command& command, const SettingsFile& settings
         // Through a gateway the instrument's serial side is what it held before, not this line's.
         LineSettings current = run.line;
         if (gateway) {
-            current.baudChoice = instrument.at(4106);
-            current.parityChoice = instrument.at(4107);
+            current.baudChoice = instrument.at(kLineRegisters.baud);
+            current.parityChoice = instrument.at(kLineRegisters.parity);
         }
         if (current.address == target.address && current.baudChoice == target.baudChoice &&
             current.parityChoice == target.parityChoice)
