@@ -1,6 +1,7 @@
 #include "SettingsFile.h"
 
 #include "alarm/AlarmRows.h"
+#include "config/LineRegisters.h"
 #include "config/ParameterMap.h"
 #include "config/ParameterText.h"
 #include "factory/FactorySheet.h"
@@ -15,13 +16,12 @@ namespace {
 
 constexpr int32_t kFirstCalibrationRegister = 24577;
 constexpr int kCalibrationCount = 56;
-constexpr int32_t kAddressRegister = 4105, kParityRegister = 4107;
 const QString kMagic = QStringLiteral("hx5800-settings");
 
 SettingsRole roleOf(const Parameter& p) {
     if (!isShown(p)) return SettingsRole::Reference;
     if (p.encoding == Encoding::Password) return SettingsRole::Password;
-    if (p.reg >= kAddressRegister && p.reg <= kParityRegister) return SettingsRole::LineSetting;
+    if (kLineRegisters.holds(p.reg)) return SettingsRole::LineSetting;
     return SettingsRole::Setting;
 }
 

@@ -1,36 +1,11 @@
 #include "SettingsTransfer.h"
 
+#include "config/LineRegisters.h"
 #include "factory/FactorySheet.h"
 
 #include <span>
 
 namespace hx::config {
-
-namespace {
-
-constexpr int32_t kAddressRegister = 4105, kBaudRegister = 4106, kParityRegister = 4107;
-
-} // namespace
-
-QString failureReason(const std::optional<CallFailure>& failure) {
-    switch (failure.value_or(CallFailure{}).kind) {
-    case LinkFailure::Timeout:
-        return QStringLiteral("no answer (timeout)");
-    case LinkFailure::Framing:
-        return QStringLiteral("bad answer (CRC or framing)");
-    case LinkFailure::Exception:
-        return QStringLiteral("exception %1 from the instrument").arg(failure->exceptionCode);
-    case LinkFailure::Refused:
-        return QStringLiteral("not sent (port not open or bad value)");
-    case LinkFailure::Io:
-        return QStringLiteral("serial device error");
-    case LinkFailure::BackOff:
-        return QStringLiteral("not sent (instrument silent)");
-    case LinkFailure::Connection:
-        return QStringLiteral("gateway connection failed (error %1)").arg(failure->systemError);
-    }
-    return {};
-}
 
 namespace {
 
@@ -58,17 +33,13 @@ std::optional<int32_t> readOne(Link& link, const LineSettings& line, int32_t reg
 
 // The line as it is once reg holds value (the instrument's own coding of 4105..4107).
 LineSettings afterWriting(LineSettings line, int32_t reg, int32_t value) {
-    if (reg == kAddressRegister) line.address = value;
-    if (reg == kBaudRegister) line.baudChoice = value;
-    if (reg == kParityRegister) line.parityChoice = value;
+    if (reg == kLineRegisters.address) line.address = value;
+    if (reg == kLineRegisters.baud) line.baudChoice = value;
+    if (reg == kLineRegisters.parity) line.parityChoice = value;
     return line;
 }
 
 } // namespace
-
-int32_t baudOfChoice(int32_t choice) {
-    return choice == 0 ? 4800 : choice == 1 ? 9600 : choice == 2 ? 19200 : 0;
-}
 
 QString parityName(int32_t choice) {
     return choice == 0   ? QStringLiteral("none")
@@ -94,7 +65,8 @@ std::optional<RegisterValues> readSettings(Link& link, const LineSettings& line,
                 *error = QStringLiteral("registers %1..%2 could not be read: %3")
                              .arg(block.first)
                              .arg(block.first + block.count - 1)
-                             .arg(failureReason(link.lastFailure()));
+                             .arg(QString::fromStdString(failureText(
+                                 link.lastFailure().value_or(CallFailure{}), TextLanguage::English)));
             return std::nullopt;
         }
         for (int i = 0; i < block.count; ++i)
@@ -114,7 +86,7 @@ RestoreRun runRestore(Link& link, const LineSettings& line, const std::vector<Di
         result.answered = rc == 0;
         const std::optional<CallFailure> writeFailure = rc == 0 ? std::nullopt : link.lastFailure();
         std::optional<int32_t> readBack = readOne(link, run.line, d.reg);
-        const bool lineSetting = d.reg >= kAddressRegister && d.reg <= kParityRegister;
+        const bool lineSetting = kLineRegisters.holds(d.reg);
         if (!readBack && lineSetting) {
             // The instrument may have taken its new line setting at once.
             const LineSettings moved = afterWriting(run.line, d.reg, d.file);

@@ -17,10 +17,7 @@ struct LineSettings {
     int32_t baudChoice = 1;   // 0 4800, 1 9600, 2 19200
     int32_t parityChoice = 0; // 0 none, 1 odd, 2 even
 };
-int32_t baudOfChoice(int32_t choice); // 0 for an unknown choice
-QString parityName(int32_t choice);   // "none", "odd", "even"; empty for an unknown choice
-// Why a call failed, in a few English words for the tool's output.
-QString failureReason(const std::optional<CallFailure>& failure);
+QString parityName(int32_t choice); // "none", "odd", "even"; empty for an unknown choice
 // "address 1, 9600 baud, parity none"
 QString lineText(const LineSettings& line);
 

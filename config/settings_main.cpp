@@ -8,6 +8,7 @@
 #include <QSaveFile>
 #include <QStringList>
 
+#include "config/LineRegisters.h"
 #include "config/SettingsFile.h"
 #include "config/SettingsTransfer.h"
 #include "link/ModbusLink.h"
@@ -234,18 +235,19 @@ int diff(const SettingsFile& settings, const RegisterValues& instrument) {
 }
 
 QString outcomeText(const WriteResult& result) {
+    const QString reason = QString::fromStdString(
+        hx::failureText(result.failure.value_or(hx::CallFailure{}), hx::TextLanguage::English));
     switch (result.outcome) {
     case WriteOutcome::Confirmed:
         return QStringLiteral("written, reads back %1").arg(result.readBack);
     case WriteOutcome::Differs:
         return QStringLiteral("FAILED: written, but reads back %1").arg(result.readBack);
     case WriteOutcome::Refused:
-        return QStringLiteral("FAILED: refused, %1").arg(failureReason(result.failure));
+        return QStringLiteral("FAILED: refused, %1").arg(reason);
     case WriteOutcome::NoAnswer:
-        return result.answered ? QStringLiteral("STOPPED: written, but the read back failed: %1")
-                                     .arg(failureReason(result.failure))
-                               : QStringLiteral("STOPPED: %1; the instrument may or may not have taken it")
-                                     .arg(failureReason(result.failure));
+        return result.answered
+                   ? QStringLiteral("STOPPED: written, but the read back failed: %1").arg(reason)
+                   : QStringLiteral("STOPPED: %1; the instrument may or may not have taken it").arg(reason);
     }
     return {};
 }
@@ -310,11 +312,13 @@ int restore(hx::Link& link, const Command& command, const SettingsFile& settings
     });
     if (lineWritten) {
         LineSettings target = command.line;
-        for (int32_t reg : {4105, 4106, 4107}) {
+        for (int32_t reg : {kLineRegisters.address, kLineRegisters.baud, kLineRegisters.parity}) {
             const auto value = settings.values.find(reg);
             const auto current = instrument.find(reg);
             const int32_t v = value != settings.values.end() ? value->second : current->second;
-            (reg == 4105 ? target.address : reg == 4106 ? target.baudChoice : target.parityChoice) = v;
+            (reg == kLineRegisters.address ? target.address
+             : reg == kLineRegisters.baud  ? target.baudChoice
+                                           : target.parityChoice) = v;
         }
         const QString reach =
             gateway ? QStringLiteral(
@@ -322,13 +326,13 @@ int restore(hx::Link& link, const Command& command, const SettingsFile& settings
                     : QStringLiteral("--port %1 --address %2 --baud %3 --parity %4");
         const QString reachTarget = reach.arg(target.port)
                                         .arg(target.address)
-                                        .arg(baudOfChoice(target.baudChoice))
+                                        .arg(hx::baudOfChoice(target.baudChoice))
                                         .arg(parityName(target.parityChoice));
         // Through a gateway the instrument's serial side is what it held before, not this line's.
         LineSettings current = run.line;
         if (gateway) {
-            current.baudChoice = instrument.at(4106);
-            current.parityChoice = instrument.at(4107);
+            current.baudChoice = instrument.at(kLineRegisters.baud);
+            current.parityChoice = instrument.at(kLineRegisters.parity);
         }
         if (current.address == target.address && current.baudChoice == target.baudChoice &&
             current.parityChoice == target.parityChoice)

@@ -328,12 +328,13 @@ void FACTR::Command2_Click() {
     int failed = 0;
     QStringList reasons;
     for (const RegisterWrite& w : writes) {
-        const auto failure = writeOperatorValue(link_, Com_Param[0], Com_Param[3], w.reg, w.value, writes_);
-        if (failure) {
+        const OperatorWriteResult result =
+            writeOperatorValue(link_, Com_Param[0], Com_Param[3], w.reg, w.value, writes_);
+        if (!result.ok()) {
             ++failed;
             reasons << QStringLiteral("寄存器 %1: %2")
                            .arg(w.reg)
-                           .arg(QString::fromStdString(failureText(*failure)));
+                           .arg(QString::fromStdString(failureText(*result.failure)));
         }
     }
     writeFailures->setText(QStringLiteral("写入失败 %1/%2").arg(failed).arg(writes.size()));

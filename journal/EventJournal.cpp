@@ -1,5 +1,7 @@
 #include "EventJournal.h"
 
+#include "core/SqlStatement.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -28,16 +30,6 @@ constexpr const char* kSchema = "create table if not exists events ("
 
 constexpr const char* kColumns = "select id, at, kind, subject, text, alarm_row, acked_at from events";
 constexpr const char* kUnacked = "kind = 1 and alarm_row between 1 and 24 and acked_at is null";
-
-// A statement finalized on every path.
-struct Statement {
-    sqlite3_stmt* st = nullptr;
-    Statement(sqlite3* db, const QString& sql) {
-        sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &st, nullptr);
-    }
-    ~Statement() { sqlite3_finalize(st); }
-    explicit operator bool() const { return st != nullptr; }
-};
 
 QString textColumn(sqlite3_stmt* st, int column) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, column));
@@ -94,28 +86,28 @@ bool EventJournal::openOnce(bool* notAJournal) {
     sqlite3_busy_timeout(db_, 200);
     // A file of another kind answers the first statement with "not a database"; a database
     // of another program has tables, but not ours.
-    Statement tables(
+    SqlStatement tables(
         db_, QStringLiteral("select count(*), sum(name = 'events') from sqlite_master where type = 'table'"));
-    const int step = tables ? sqlite3_step(tables.st) : sqlite3_errcode(db_);
+    const int step = tables ? sqlite3_step(tables.get()) : sqlite3_errcode(db_);
     if (step != SQLITE_ROW) {
         const int code = sqlite3_errcode(db_) & 0xff;
         *notAJournal = code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
         return fail(QStringLiteral("无法读取")), false;
     }
-    if (sqlite3_column_int(tables.st, 0) > 0 && sqlite3_column_int(tables.st, 1) == 0) {
+    if (sqlite3_column_int(tables.get(), 0) > 0 && sqlite3_column_int(tables.get(), 1) == 0) {
         *notAJournal = true;
         return fail(QStringLiteral("不是事件记录文件")), false;
     }
-    sqlite3_reset(tables.st);
+    sqlite3_reset(tables.get());
     if (!exec("pragma journal_mode = wal") || !exec("pragma synchronous = full") || !exec(kSchema))
         return fail(QStringLiteral("无法建立")), false;
-    Statement extent(db_, QStringLiteral("select count(*), coalesce(max(id), 0) from events"));
-    if (!extent || sqlite3_step(extent.st) != SQLITE_ROW) {
+    SqlStatement extent(db_, QStringLiteral("select count(*), coalesce(max(id), 0) from events"));
+    if (!extent || sqlite3_step(extent.get()) != SQLITE_ROW) {
         *notAJournal = true; // an events table of another shape
         return fail(QStringLiteral("不是事件记录文件")), false;
     }
-    count_ = sqlite3_column_int64(extent.st, 0);
-    newestId_ = sqlite3_column_int64(extent.st, 1);
+    count_ = sqlite3_column_int64(extent.get(), 0);
+    newestId_ = sqlite3_column_int64(extent.get(), 1);
     lastError_.clear();
     lastFailedOpen_.reset();
     return true;
@@ -163,7 +155,7 @@ bool EventJournal::flush() {
     if (!db_ && !open()) return false;
     if (pending_.empty()) return true;
     if (!exec("begin immediate")) return fail(QStringLiteral("无法写入")), false;
-    Statement insert(
+    SqlStatement insert(
         db_, QStringLiteral("insert into events (at, kind, category, subject, text, alarm_row, acked_at)"
                             " values (?, ?, ?, ?, ?, ?, ?)"));
     std::vector<int64_t> ids;
@@ -172,18 +164,18 @@ bool EventJournal::flush() {
         const JournalEvent& e = pending_[i];
         const QByteArray subject = e.subject.toUtf8();
         const QByteArray text = e.text.toUtf8();
-        sqlite3_bind_int64(insert.st, 1, e.at);
-        sqlite3_bind_int(insert.st, 2, static_cast<int>(e.kind));
-        sqlite3_bind_int(insert.st, 3, static_cast<int>(categoryOf(e.kind)));
-        sqlite3_bind_text(insert.st, 4, subject.constData(), int(subject.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert.st, 5, text.constData(), int(text.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_int(insert.st, 6, e.alarmRow);
+        sqlite3_bind_int64(insert.get(), 1, e.at);
+        sqlite3_bind_int(insert.get(), 2, static_cast<int>(e.kind));
+        sqlite3_bind_int(insert.get(), 3, static_cast<int>(categoryOf(e.kind)));
+        sqlite3_bind_text(insert.get(), 4, subject.constData(), int(subject.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert.get(), 5, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int(insert.get(), 6, e.alarmRow);
         if (e.acknowledgedAt)
-            sqlite3_bind_int64(insert.st, 7, *e.acknowledgedAt);
+            sqlite3_bind_int64(insert.get(), 7, *e.acknowledgedAt);
         else
-            sqlite3_bind_null(insert.st, 7);
-        ok = sqlite3_step(insert.st) == SQLITE_DONE;
-        sqlite3_reset(insert.st);
+            sqlite3_bind_null(insert.get(), 7);
+        ok = sqlite3_step(insert.get()) == SQLITE_DONE;
+        sqlite3_reset(insert.get());
         ids.push_back(sqlite3_last_insert_rowid(db_));
     }
     // Past the bound the oldest go in one batch, so the file keeps its size without a delete
@@ -192,11 +184,11 @@ bool EventJournal::flush() {
     int64_t dropped = 0;
     if (ok && count > limits_.bound) {
         const int64_t keep = std::max<int64_t>(1, limits_.bound - limits_.dropBatch);
-        Statement drop(db_,
-                       QStringLiteral("delete from events where id < (select id from events order by id desc"
-                                      " limit 1 offset ?)"));
-        sqlite3_bind_int64(drop.st, 1, keep - 1);
-        ok = drop && sqlite3_step(drop.st) == SQLITE_DONE;
+        SqlStatement drop(
+            db_, QStringLiteral("delete from events where id < (select id from events order by id desc"
+                                " limit 1 offset ?)"));
+        sqlite3_bind_int64(drop.get(), 1, keep - 1);
+        ok = drop && sqlite3_step(drop.get()) == SQLITE_DONE;
         dropped = sqlite3_changes(db_);
     }
     if (!ok || !exec("commit")) {
@@ -230,22 +222,23 @@ namespace {
 std::optional<std::vector<JournalEvent>> queryEvents(sqlite3* db, const QString& sql, int64_t bound,
                                                      int limit) {
     std::vector<JournalEvent> events;
-    Statement st(db, sql);
+    SqlStatement st(db, sql);
     if (!st) return std::nullopt;
-    sqlite3_bind_int64(st.st, 1, bound);
-    sqlite3_bind_int(st.st, 2, limit);
+    sqlite3_bind_int64(st.get(), 1, bound);
+    sqlite3_bind_int(st.get(), 2, limit);
     int step = SQLITE_ROW;
-    while ((step = sqlite3_step(st.st)) == SQLITE_ROW) {
-        const int kind = sqlite3_column_int(st.st, 2);
+    while ((step = sqlite3_step(st.get())) == SQLITE_ROW) {
+        const int kind = sqlite3_column_int(st.get(), 2);
         if (!isKnownKind(kind)) continue;
         JournalEvent e;
-        e.id = sqlite3_column_int64(st.st, 0);
-        e.at = sqlite3_column_int64(st.st, 1);
+        e.id = sqlite3_column_int64(st.get(), 0);
+        e.at = sqlite3_column_int64(st.get(), 1);
         e.kind = static_cast<EventKind>(kind);
-        e.subject = textColumn(st.st, 3);
-        e.text = textColumn(st.st, 4);
-        e.alarmRow = sqlite3_column_int(st.st, 5);
-        if (sqlite3_column_type(st.st, 6) != SQLITE_NULL) e.acknowledgedAt = sqlite3_column_int64(st.st, 6);
+        e.subject = textColumn(st.get(), 3);
+        e.text = textColumn(st.get(), 4);
+        e.alarmRow = sqlite3_column_int(st.get(), 5);
+        if (sqlite3_column_type(st.get(), 6) != SQLITE_NULL)
+            e.acknowledgedAt = sqlite3_column_int64(st.get(), 6);
         events.push_back(std::move(e));
     }
     if (step != SQLITE_DONE) return std::nullopt;
@@ -292,29 +285,29 @@ std::optional<int64_t> JournalReader::resumeAfter(const EventCursor& cursor) {
     if (!newest) return std::nullopt;
     std::optional<EventInstant> at;
     {
-        Statement st(db_, QStringLiteral("select at from events where id = ?1"));
+        SqlStatement st(db_, QStringLiteral("select at from events where id = ?1"));
         if (!st) return std::nullopt;
-        sqlite3_bind_int64(st.st, 1, cursor.id);
-        if (sqlite3_step(st.st) == SQLITE_ROW) at = sqlite3_column_int64(st.st, 0);
+        sqlite3_bind_int64(st.get(), 1, cursor.id);
+        if (sqlite3_step(st.get()) == SQLITE_ROW) at = sqlite3_column_int64(st.get(), 0);
     }
     // The same journal: its event is there as the cursor names it, or was dropped as one of the
     // oldest (the journal reaches past it); a cursor without a time is trusted by its id.
     if ((at && (*at == cursor.at || cursor.at == 0)) || (!at && *newest >= cursor.id)) return cursor.id;
     // A journal begun anew since: its events from the cursor's time on.
-    Statement st(db_, QStringLiteral("select coalesce(min(id) - 1, ?2) from events where at >= ?1"));
+    SqlStatement st(db_, QStringLiteral("select coalesce(min(id) - 1, ?2) from events where at >= ?1"));
     if (!st) return std::nullopt;
-    sqlite3_bind_int64(st.st, 1, cursor.at);
-    sqlite3_bind_int64(st.st, 2, *newest);
-    if (sqlite3_step(st.st) != SQLITE_ROW) return std::nullopt;
-    return sqlite3_column_int64(st.st, 0);
+    sqlite3_bind_int64(st.get(), 1, cursor.at);
+    sqlite3_bind_int64(st.get(), 2, *newest);
+    if (sqlite3_step(st.get()) != SQLITE_ROW) return std::nullopt;
+    return sqlite3_column_int64(st.get(), 0);
 }
 
 std::optional<int64_t> JournalReader::newestId() {
     if (!open()) return std::nullopt;
     std::optional<int64_t> newest;
     {
-        Statement st(db_, QStringLiteral("select coalesce(max(id), 0) from events"));
-        if (st && sqlite3_step(st.st) == SQLITE_ROW) newest = sqlite3_column_int64(st.st, 0);
+        SqlStatement st(db_, QStringLiteral("select coalesce(max(id), 0) from events"));
+        if (st && sqlite3_step(st.get()) == SQLITE_ROW) newest = sqlite3_column_int64(st.get(), 0);
     }
     if (!newest) close();
     return newest;
@@ -343,16 +336,16 @@ std::optional<int> EventJournal::acknowledgeWhere(const std::vector<int64_t>* id
     if (!exec("begin immediate")) return fail(QStringLiteral("无法写入")), std::nullopt;
     int acknowledged = 0;
     {
-        Statement update(db_, QStringLiteral("update events set acked_at = ?1 where ") +
-                                  QLatin1String(kUnacked) +
-                                  (ids ? QStringLiteral(" and id = ?2") : QString()));
+        SqlStatement update(db_, QStringLiteral("update events set acked_at = ?1 where ") +
+                                     QLatin1String(kUnacked) +
+                                     (ids ? QStringLiteral(" and id = ?2") : QString()));
         bool ok = bool(update);
         for (size_t i = 0; ok && i < (ids ? ids->size() : 1); ++i) {
-            sqlite3_bind_int64(update.st, 1, now);
-            if (ids) sqlite3_bind_int64(update.st, 2, (*ids)[i]);
-            ok = sqlite3_step(update.st) == SQLITE_DONE;
+            sqlite3_bind_int64(update.get(), 1, now);
+            if (ids) sqlite3_bind_int64(update.get(), 2, (*ids)[i]);
+            ok = sqlite3_step(update.get()) == SQLITE_DONE;
             acknowledged += sqlite3_changes(db_);
-            sqlite3_reset(update.st);
+            sqlite3_reset(update.get());
         }
         if (!ok || !exec("commit")) {
             exec("rollback");
@@ -394,11 +387,11 @@ UnacknowledgedAlarms EventJournal::unacknowledged() {
     const auto done = qScopeGuard([&] {
         if (reader != db_) sqlite3_close_v2(reader);
     });
-    Statement st(reader, QStringLiteral("select alarm_row, count(*) from events where ") +
-                             QLatin1String(kUnacked) + QStringLiteral(" group by alarm_row"));
-    while (st && sqlite3_step(st.st) == SQLITE_ROW) {
-        const int row = sqlite3_column_int(st.st, 0);
-        alarms.count += sqlite3_column_int(st.st, 1);
+    SqlStatement st(reader, QStringLiteral("select alarm_row, count(*) from events where ") +
+                                QLatin1String(kUnacked) + QStringLiteral(" group by alarm_row"));
+    while (st && sqlite3_step(st.get()) == SQLITE_ROW) {
+        const int row = sqlite3_column_int(st.get(), 0);
+        alarms.count += sqlite3_column_int(st.get(), 1);
         if (row >= 1 && row <= 24) alarms.rows[size_t(row)] = true;
     }
     return alarms;

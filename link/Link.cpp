@@ -4,22 +4,38 @@
 
 namespace hx {
 
-std::string failureText(const CallFailure& failure) {
+int32_t baudOfChoice(int32_t choice) {
+    switch (choice) {
+    case 0:
+        return 4800;
+    case 1:
+        return 9600;
+    case 2:
+        return 19200;
+    default:
+        return 0;
+    }
+}
+
+std::string failureText(const CallFailure& failure, TextLanguage language) {
+    const bool chinese = language == TextLanguage::Chinese;
     switch (failure.kind) {
     case LinkFailure::Timeout:
-        return "仪表无应答 (超时)";
+        return chinese ? "仪表无应答 (超时)" : "no answer (timeout)";
     case LinkFailure::Framing:
-        return "应答校验错或格式错";
+        return chinese ? "应答校验错或格式错" : "bad answer (CRC or framing)";
     case LinkFailure::Exception:
-        return "仪表异常应答 " + std::to_string(failure.exceptionCode);
+        return chinese ? "仪表异常应答 " + std::to_string(failure.exceptionCode)
+                       : "exception " + std::to_string(failure.exceptionCode) + " from the instrument";
     case LinkFailure::Refused:
-        return "未发送: 端口未打开或参数无效";
+        return chinese ? "未发送: 端口未打开或参数无效" : "not sent (port not open or bad value)";
     case LinkFailure::Io:
-        return "串口设备错误";
+        return chinese ? "串口设备错误" : "serial device error";
     case LinkFailure::BackOff:
-        return "未发送: 仪表无应答, 等待下次探测";
+        return chinese ? "未发送: 仪表无应答, 等待下次探测" : "not sent (instrument silent)";
     case LinkFailure::Connection:
-        return connectionErrorText(failure.systemError);
+        return chinese ? connectionErrorText(failure.systemError)
+                       : "gateway connection failed (error " + std::to_string(failure.systemError) + ")";
     }
     return {};
 }

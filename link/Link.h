@@ -37,6 +37,10 @@ enum class LinkFailure {
     Connection, // the gateway refused, could not be reached, or dropped the connection
 };
 
+// The baud rate of a line's baud choice (0 4800, 1 9600, 2 19200, as the instrument codes it
+// in register 4106); 0 for an unknown choice.
+int32_t baudOfChoice(int32_t choice);
+
 // Why one call failed: its kind and, for an exception answer, the instrument's code.
 struct CallFailure {
     LinkFailure kind = LinkFailure::Refused;
@@ -46,8 +50,11 @@ struct CallFailure {
     bool operator==(const CallFailure&) const = default;
 };
 
-// A short text for the operator (status line, tooltip of a field whose write failed).
-std::string failureText(const CallFailure& failure);
+// The language of a text about a failure: Chinese for the operator (status line, tooltip of a
+// field whose write failed, the write journal), English for the settings tool's output.
+enum class TextLanguage { Chinese, English };
+// Why a call failed, in a few words.
+std::string failureText(const CallFailure& failure, TextLanguage language = TextLanguage::Chinese);
 // Why a gateway connection failed, in Chinese, from the system's error number.
 std::string connectionErrorText(int systemError);
 

@@ -30,19 +30,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-int32_t baudOfChoice(int32_t choice) {
-    switch (choice) {
-    case 0:
-        return 4800;
-    case 1:
-        return 9600;
-    case 2:
-        return 19200;
-    default:
-        return 0;
-    }
-}
-
 char parityOfChoice(int32_t choice) {
     switch (choice) {
     case 0:

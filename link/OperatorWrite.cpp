@@ -38,20 +38,20 @@ WriteCommand::~WriteCommand() {
     if (log_->observer) log_->observer(write_);
 }
 
-std::optional<CallFailure> writeOperatorValue(Link& link, int32_t port, int32_t address, int32_t reg,
-                                              int32_t value, WriteLog* log) {
+OperatorWriteResult writeOperatorValue(Link& link, int32_t port, int32_t address, int32_t reg, int32_t value,
+                                       WriteLog* log) {
     int32_t rc = link.Set_4X_D1(port, address, reg, value);
     if (rc == kWriteFailed) rc = link.Set_4X_D1(port, address, reg, value);
     if (rc == 0) {
         if (log) ++log->written;
         tell(log, reg, value, {});
-        return std::nullopt;
+        return {};
     }
     const CallFailure failure = link.lastFailure().value_or(CallFailure{LinkFailure::Refused});
     const QString reason = QString::fromStdString(failureText(failure));
     noteWriteFailure(log, reg, reason);
     tell(log, reg, value, reason);
-    return failure;
+    return {failure};
 }
 
 } // namespace hx

@@ -47,11 +47,17 @@ class WriteCommand {
     OperatorWrite write_;
 };
 
+// The outcome of an operator's write: confirmed by the instrument, or failed and why.
+struct OperatorWriteResult {
+    std::optional<CallFailure> failure; // empty when the instrument confirmed the write
+
+    bool ok() const { return !failure; }
+};
+
 // Sends an operator's value to a holding register and, when the link reports -8888, once
-// more. nullopt when the instrument confirmed it, else why it failed. Counts into log when
-// given.
-std::optional<CallFailure> writeOperatorValue(Link& link, int32_t port, int32_t address, int32_t reg,
-                                              int32_t value, WriteLog* log = nullptr);
+// more. Counts into log when given.
+OperatorWriteResult writeOperatorValue(Link& link, int32_t port, int32_t address, int32_t reg, int32_t value,
+                                       WriteLog* log = nullptr);
 
 // Counts a write to reg that failed, or was refused before sending, with its reason into log
 // (nothing when log is null).

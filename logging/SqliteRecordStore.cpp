@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include "core/SqlStatement.h"
 #include "core/TextNumber.h"
 #include "logging/Ring.h"
 
@@ -19,12 +20,6 @@ namespace {
 constexpr int kValueColumns = 10;
 constexpr int kFirstValueColumn = 3;
 constexpr int kPvDataColumns = kFirstValueColumn + kValueColumns;
-
-// Finalizes a prepared statement when it goes out of scope.
-struct StatementDeleter {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
 // Resets a statement when a step sequence ends, so a read never keeps its snapshot open.
 class ResetOnExit {
@@ -97,13 +92,13 @@ StoredRecord recordOfRow(sqlite3_stmt* statement) {
 } // namespace
 
 struct SqliteRecordStore::Statements {
-    StatementPtr readPointer;
-    StatementPtr writePointer;
-    StatementPtr overwriteRecord;
-    StatementPtr addRecord;
-    StatementPtr hasSlot;
-    StatementPtr begin;
-    StatementPtr commit;
+    SqlStatement readPointer;
+    SqlStatement writePointer;
+    SqlStatement overwriteRecord;
+    SqlStatement addRecord;
+    SqlStatement hasSlot;
+    SqlStatement begin;
+    SqlStatement commit;
 };
 
 SqliteRecordStore::SqliteRecordStore(const QString& path, const SqliteStoreOptions& options) : path_(path) {
@@ -157,11 +152,10 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options) {
     // Both tables must be there with the columns the queries name; the database is made by
     // hx5800-initdb, never here.
     auto columnsOf = [this](const char* table, QStringList* names) {
-        sqlite3_stmt* raw = nullptr;
         const QByteArray sql = QByteArray("pragma table_info(") + table + ")";
-        if (sqlite3_prepare_v2(db_, sql.constData(), -1, &raw, nullptr) != SQLITE_OK)
-            return fail(QStringLiteral("cannot read the layout of %1").arg(QLatin1String(table)));
-        StatementPtr statement(raw);
+        const SqlStatement statement(db_, sql.constData());
+        if (!statement) return fail(QStringLiteral("cannot read the layout of %1").arg(QLatin1String(table)));
+        sqlite3_stmt* raw = statement.get();
         int step;
         while ((step = sqlite3_step(raw)) == SQLITE_ROW)
             names->append(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1))));
@@ -192,13 +186,11 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options) {
     // a write lock. A file that cannot be changed (read-only, busy) keeps its mode.
     if (!options.readOnly) {
         const char* wanted = options.journal == SqliteStoreOptions::Journal::Wal ? "wal" : "delete";
-        sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v2(db_, "pragma journal_mode", -1, &raw, nullptr) == SQLITE_OK) {
-            StatementPtr statement(raw);
+        if (SqlStatement statement(db_, "pragma journal_mode"); statement) {
             QByteArray current;
-            if (sqlite3_step(raw) == SQLITE_ROW)
-                current = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
-            statement.reset();
+            if (sqlite3_step(statement.get()) == SQLITE_ROW)
+                current = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+            statement.finalize();
             if (current.toLower() != wanted) {
                 const QByteArray sql = QByteArray("pragma journal_mode=") + wanted;
                 sqlite3_exec(db_, sql.constData(), nullptr, nullptr, nullptr);
@@ -224,13 +216,9 @@ bool SqliteRecordStore::open(const SqliteStoreOptions& options) {
     }
 
     statements_ = std::make_unique<Statements>();
-    auto prepare = [this](const QString& sql, StatementPtr* into) {
-        sqlite3_stmt* raw = nullptr;
-        const QByteArray text = sql.toUtf8();
-        if (sqlite3_prepare_v3(db_, text.constData(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) !=
-            SQLITE_OK)
-            return fail(QStringLiteral("cannot prepare \"%1\"").arg(sql));
-        into->reset(raw);
+    auto prepare = [this](const QString& sql, SqlStatement* into) {
+        *into = SqlStatement(db_, sql, SQLITE_PREPARE_PERSISTENT);
+        if (!*into) return fail(QStringLiteral("cannot prepare \"%1\"").arg(sql));
         return true;
     };
     // The pointer lives in the first row of sl_void; the update names the same row.
@@ -333,12 +321,12 @@ std::optional<std::vector<StoredRecord>> SqliteRecordStore::selectWindow(int32_t
                                                                          int32_t winLen) {
     if (!db_) return std::nullopt;
     const QByteArray sql = windowQuerySql(winStart, winEnd, winLen).toUtf8();
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.constData(), -1, &raw, nullptr) != SQLITE_OK) {
+    const SqlStatement statement(db_, sql.constData());
+    if (!statement) {
         fail(QStringLiteral("preparing the window query"));
         return std::nullopt;
     }
-    StatementPtr statement(raw);
+    sqlite3_stmt* raw = statement.get();
     std::vector<StoredRecord> records;
     int rc;
     while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
@@ -352,11 +340,9 @@ std::optional<std::vector<StoredRecord>> SqliteRecordStore::selectWindow(int32_t
 
 bool SqliteRecordStore::forEachRecordInTimeOrder(const std::function<bool(const StoredRecord&)>& visit) {
     if (!db_) return false;
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_, "select * from pv_data order by w_date, w_time, w_id", -1, &raw, nullptr) !=
-        SQLITE_OK)
-        return fail(QStringLiteral("preparing the record query"));
-    StatementPtr statement(raw);
+    const SqlStatement statement(db_, "select * from pv_data order by w_date, w_time, w_id");
+    if (!statement) return fail(QStringLiteral("preparing the record query"));
+    sqlite3_stmt* raw = statement.get();
     int rc;
     while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
         if (!visit(recordOfRow(raw))) return true;

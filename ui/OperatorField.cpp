@@ -97,9 +97,9 @@ bool writeEditedField(EditedField& field, std::optional<int32_t> value, Link& li
                           .arg(*value)
                           .arg(kRegisterValueMin)
                           .arg(kRegisterValueMax));
-    const std::optional<CallFailure> failure = writeOperatorValue(link, port, address, reg, *value, log);
-    if (failure) {
-        field.markFailed(QString::fromStdString(failureText(*failure)));
+    const OperatorWriteResult result = writeOperatorValue(link, port, address, reg, *value, log);
+    if (!result.ok()) {
+        field.markFailed(QString::fromStdString(failureText(*result.failure)));
         return false;
     }
     field.markWritten();

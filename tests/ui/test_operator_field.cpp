@@ -124,8 +124,8 @@ class OperatorFieldTest : public QObject {
         hx::WriteLog log;
         std::vector<hx::OperatorWrite> told;
         log.observer = [&told](const hx::OperatorWrite& write) { told.push_back(write); };
-        QVERIFY(!hx::writeOperatorValue(link, 1, 1, 4106, 7, &log));
-        QVERIFY(hx::writeOperatorValue(link, 1, 1, 4105, 8, &log));
+        QVERIFY(hx::writeOperatorValue(link, 1, 1, 4106, 7, &log).ok());
+        QVERIFY(!hx::writeOperatorValue(link, 1, 1, 4105, 8, &log).ok());
         {
             const hx::WriteCommand command(&log, QStringLiteral("8输入改5伏"));
             for (int reg : {4104, 4105, 4107})
