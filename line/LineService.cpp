@@ -49,7 +49,8 @@ bool LineService::start(QString* why) {
                    .arg(QString::fromStdString(status.device), QString::fromStdString(status.error));
         return false;
     }
-    const QString lineText = QStringLiteral("%1 (%2)").arg(lineName, options_.device);
+    const QString lineText =
+        lineName == options_.device ? lineName : QStringLiteral("%1 (%2)").arg(lineName, options_.device);
     for (size_t i = 0; i < options_.addresses.size(); ++i) {
         const int address = options_.addresses[i];
         instruments_.push_back(std::make_unique<LineInstrument>(
