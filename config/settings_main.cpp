@@ -11,6 +11,7 @@
 #include "config/LineRegisters.h"
 #include "config/SettingsFile.h"
 #include "config/SettingsTransfer.h"
+#include "link/LineChoice.h"
 #include "link/ModbusLink.h"
 #include "link/PortMap.h"
 
@@ -124,9 +125,6 @@ struct Command {
 // The command line, or the reason it is refused.
 std::optional<Command> parse(const QStringList& arguments, QString* why) {
     Command command;
-    const auto choiceOf = [](const QStringList& names, const QString& value) {
-        return int32_t(names.indexOf(value));
-    };
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         if (argument == QLatin1String("--dry-run")) {
@@ -150,10 +148,10 @@ std::optional<Command> parse(const QStringList& arguments, QString* why) {
                 command.line.address = value.toInt(&ok);
                 ok = ok && command.line.address >= 1 && command.line.address <= 247;
             } else if (argument == QLatin1String("--baud")) {
-                command.line.baudChoice = choiceOf({"4800", "9600", "19200"}, value);
+                command.line.baudChoice = hx::baudChoiceOf(value.toStdString()).value_or(-1);
                 ok = command.line.baudChoice >= 0;
             } else {
-                command.line.parityChoice = choiceOf({"none", "odd", "even"}, value);
+                command.line.parityChoice = hx::parityChoiceOf(value.toStdString()).value_or(-1);
                 ok = command.line.parityChoice >= 0;
             }
             if (!ok) {

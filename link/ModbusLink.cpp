@@ -343,10 +343,15 @@ bool ModbusLink::openContext(Port& port, PortStatus& status) {
 }
 
 int32_t ModbusLink::OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice) {
+    return openDevice(port, devicePathForPort(port), baudChoice, parityChoice);
+}
+
+int32_t ModbusLink::openDevice(int32_t port, const std::string& device, int32_t baudChoice,
+                               int32_t parityChoice) {
     ports_.erase(port); // opening an open port opens it afresh
     PortStatus& status = lastOpen_[port];
     status = PortStatus{};
-    status.device = devicePathForPort(port);
+    status.device = device;
     auto p = std::make_unique<Port>();
     p->device = status.device;
     // Behind a gateway the line settings are the gateway's: the choices do not apply.

@@ -25,6 +25,9 @@ class ModbusLink final : public Link {
     ModbusLink& operator=(const ModbusLink&) = delete;
 
     int32_t OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice) override;
+    // OpenPort_Modbus with the device (a serial device or tcp://HOST[:PORT]) named by the
+    // caller instead of the port map: for programs told their line on the command line.
+    int32_t openDevice(int32_t port, const std::string& device, int32_t baudChoice, int32_t parityChoice);
     int32_t ClosePort_Modbus(int32_t port) override;
     int32_t Get_3X_D8(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) override;
     int32_t Get_1X_B16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) override;

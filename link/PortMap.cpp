@@ -28,6 +28,10 @@ std::string devicePathForPort(int32_t port) {
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 
+std::string devicePathForPortText(const std::string& text) {
+    return isPortNumber(text) ? devicePathForPort(int32_t(std::stol(text))) : text;
+}
+
 bool namesGateway(const std::string& device) {
     return device.rfind(kGatewayScheme, 0) == 0;
 }

@@ -9,6 +9,9 @@
 namespace hx {
 
 std::string devicePathForPort(int32_t port);
+// The device a command line's --port names: a port number (1..65535) through the map above,
+// anything else (a device path, tcp://HOST[:PORT]) as it is.
+std::string devicePathForPortText(const std::string& text);
 
 // A serial-to-Ethernet gateway speaking Modbus TCP: a host name, an IPv4 address or an IPv6
 // address (written in brackets in the port's name), and the TCP port.

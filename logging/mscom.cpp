@@ -2,8 +2,6 @@
 
 #include <exception>
 
-#include "core/FreshValues.h"
-#include "core/SharedState.h"
 #include "logging/RecordingSchedule.h"
 #include "logging/Ring.h"
 
@@ -24,9 +22,10 @@ template <typename Step> void skipOnFailure(Step&& step, QString* error) {
 
 } // namespace
 
-mscom::mscom(const QString& databasePath, Clock& clock, StoreFactory storeFactory, QObject* parent)
+mscom::mscom(const QString& databasePath, Clock& clock, StoreFactory storeFactory, RecordSource& source,
+             QObject* parent)
     : QObject(parent), databasePath_(databasePath), clock_(clock), openStore_(std::move(storeFactory)),
-      lock_(databasePath) {
+      source_(source), lock_(databasePath) {
     setObjectName(QStringLiteral("mscom"));
     status_.databasePath = databasePath_;
     skipOnFailure([this] { openStore(clock_.now()); }, &status_.lastError);
@@ -88,7 +87,8 @@ void mscom::noteError(const QString& error) {
 }
 
 double mscom::okitime() const {
-    return elapsedWholeSeconds(clock_.now(), Last_Date, Last_Time);
+    const ClockReading last = source_.lastRecord();
+    return elapsedWholeSeconds(clock_.now(), last.date, last.time);
 }
 
 void mscom::Timer1_Timer() {
@@ -127,7 +127,7 @@ void mscom::tick() {
     // Every row in the ring is a measurement: with the port closed, a wrong address or a
     // silent instrument nothing is stored (and the ring's history is not overwritten). The
     // reference stays, so the record follows at the first tick after the values come back.
-    const bool measured = freshValues().allSinceTaken();
+    const bool measured = source_.allFresh();
     if (measured == status_.waitingForValues) {
         status_.waitingForValues = !measured;
         emit statusChanged();
@@ -136,25 +136,22 @@ void mscom::tick() {
     slotCounter_ += 1;
     // The reference moves when the record is decided, before the write, so a failed write is
     // not tried again within the same second.
-    const ClockReading now = clock_.now();
-    Last_Time = now.time;
-    Last_Date = now.date;
+    source_.setLastRecord(clock_.now());
 
     skipOnFailure([this] { storeRecord(); }, &error);
     noteError(error);
 
     // The live trend advances once a second whether or not the record reached the database.
-    if (Main_Open != kFalse) New_Record = kTrue;
+    source_.recordDecided();
 }
 
 void mscom::storeRecord() {
     StoredRecord record;
     record.id = slotCounter_;
-    record.date = Last_Date;
-    record.time = Last_Time;
-    for (int i = 0; i < int(record.values.size()); ++i)
-        record.values[i] = Pv_Value[i];
-    freshValues().take();
+    const ClockReading decided = source_.lastRecord();
+    record.date = decided.date;
+    record.time = decided.time;
+    record.values = source_.take();
 
     WriteOutcome outcome = WriteOutcome::Failed;
     if (storeAvailable()) outcome = store_->writeRecord(record);

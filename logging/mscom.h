@@ -1,7 +1,8 @@
 #pragma once
 // mscom: the host (never shown) of the recorder's database connection and its 100 ms
 // recording timer. On the first tick of every new clock second at which the poll has
-// refreshed all ten values since the previous record, it stores Pv_Value 0..9 in the next ring
+// refreshed all ten values since the previous record, it stores the values (Pv_Value 0..9 for
+// the window, an instrument's own for the line service: the RecordSource) in the next ring
 // slot and moves the ring pointer, both in one transaction, then announces the record and
 // raises New_Record for the live trend while the main window is open.
 #include <functional>
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include "core/Clock.h"
+#include "logging/RecordSource.h"
 #include "logging/RecordStore.h"
 #include "logging/RecorderLock.h"
 
@@ -46,12 +48,13 @@ class mscom : public QObject {
     static constexpr int kReopenSeconds = 5;
 
     // Opens the database at databasePath through storeFactory (the window's load) and starts
-    // Timer1. The clock must outlive the window.
+    // Timer1. The clock and the source must outlive the recorder.
     explicit mscom(const QString& databasePath = defaultDatabasePath(), Clock& clock = appClock(),
-                   StoreFactory storeFactory = openRecordStore, QObject* parent = nullptr);
+                   StoreFactory storeFactory = openRecordStore, RecordSource& source = sharedRecordSource(),
+                   QObject* parent = nullptr);
     ~mscom() override;
 
-    // Whole seconds since the last record (Last_Date, Last_Time), never negative.
+    // Whole seconds since the last record (the source's: Last_Date, Last_Time), never negative.
     double okitime() const;
 
     // The recording tick, run by Timer1 every 100 ms.
@@ -81,6 +84,7 @@ class mscom : public QObject {
     QString databasePath_;
     Clock& clock_;
     StoreFactory openStore_;
+    RecordSource& source_;
     RecorderLock lock_; // before store_, so it is released only after the connection is closed
     std::unique_ptr<RecordStore> store_;
     ClockReading lastOpenAttempt_{};

@@ -1,6 +1,7 @@
 #pragma once
 // Command-line options of hx5800-sim: one struct, parsed in one place. Each option is one
 // row of the option table in SimOptions.cpp, which also writes the --help text.
+#include "core/AddressList.h"
 #include "sim/Responder.h"
 
 #include <cstdint>
@@ -49,12 +50,5 @@ struct ParsedOptions {
 // `args` without the program name.
 ParsedOptions parseOptions(const std::vector<std::string>& args);
 std::string helpText();
-
-// An address list as "1-4,7": ranges and single addresses, 1..247, each address once. The
-// addresses ascending, or nullopt with `why` saying what is wrong.
-std::optional<std::vector<int>> parseAddressList(std::string_view text, std::string& why);
-
-// Whole decimal number (or 0x... hexadecimal) within [min, max]; nullopt otherwise.
-std::optional<long> parseNumber(std::string_view text, long min, long max);
 
 } // namespace hx::sim

@@ -52,7 +52,8 @@ QMap<QString, QString> desktopEntry(const QString& path) {
     return keys;
 }
 
-const QStringList kPrograms{"hx5800", "hx5800-sim", "hx5800-initdb", "hx5800-export", "hx5800-config"};
+const QStringList kPrograms{"hx5800",        "hx5800-sim",    "hx5800-initdb",
+                            "hx5800-export", "hx5800-config", "hx5800-line"};
 
 } // namespace
 

@@ -1,0 +1,138 @@
+#include "line/LineOptions.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTemporaryFile>
+
+#include "core/AddressList.h"
+#include "link/LineChoice.h"
+#include "link/PortMap.h"
+#include "logging/DatabaseSetup.h"
+
+namespace hx::line {
+
+namespace {
+
+bool isPortNumber(const QString& text) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    return ok && n >= 1 && n <= 65535 && !text.startsWith(u'+');
+}
+
+} // namespace
+
+std::optional<LineOptions> parseLineOptions(const QStringList& arguments, QString* why) {
+    LineOptions options;
+    bool addressesGiven = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            options.help = true;
+            continue;
+        }
+        static const QStringList valued = {"--port", "--baud", "--parity", "--addresses", "--data"};
+        if (!valued.contains(argument)) {
+            *why = QStringLiteral("unexpected argument %1 (--help shows the usage)").arg(argument);
+            return std::nullopt;
+        }
+        if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
+            *why = argument + QStringLiteral(" needs a value");
+            return std::nullopt;
+        }
+        const QString value = arguments[++i];
+        const std::string text = value.toStdString();
+        std::string reason;
+        if (argument == QLatin1String("--port")) {
+            options.portText = value;
+        } else if (argument == QLatin1String("--baud")) {
+            const auto choice = baudChoiceOf(text);
+            if (!choice) reason = "is not 4800, 9600 or 19200";
+            options.baudChoice = choice.value_or(1);
+        } else if (argument == QLatin1String("--parity")) {
+            const auto choice = parityChoiceOf(text);
+            if (!choice) reason = "is not none, odd or even";
+            options.parityChoice = choice.value_or(0);
+        } else if (argument == QLatin1String("--addresses")) {
+            if (const auto list = parseAddressList(text, reason)) options.addresses = *list;
+            addressesGiven = true;
+        } else {
+            options.dataDir = value;
+        }
+        if (!reason.empty()) {
+            *why = QStringLiteral("%1 %2: %3").arg(argument, value, QString::fromStdString(reason));
+            return std::nullopt;
+        }
+    }
+    if (options.help) return options;
+    if (!addressesGiven || options.dataDir.isEmpty()) {
+        *why = QStringLiteral("--addresses and --data are needed (--help shows the usage)");
+        return std::nullopt;
+    }
+    options.device = QString::fromStdString(devicePathForPortText(options.portText.toStdString()));
+    if (options.device.isEmpty()) {
+        *why = QStringLiteral("--port %1 names no device").arg(options.portText);
+        return std::nullopt;
+    }
+    if (namesGateway(options.device.toStdString()) && !gatewayOf(options.device.toStdString())) {
+        *why = QStringLiteral("--port %1: not a gateway address (tcp://HOST[:PORT])").arg(options.portText);
+        return std::nullopt;
+    }
+    return options;
+}
+
+QString databasePathOf(const QString& dataDir, int address) {
+    return QDir(dataDir).filePath(QStringLiteral("%1/Rdatabj.db").arg(address));
+}
+
+bool prepareDataFolder(const LineOptions& options, QString* why) {
+    const QDir dir(options.dataDir);
+    if (!dir.mkpath(QStringLiteral("."))) {
+        *why = QStringLiteral("--data %1: the folder cannot be made").arg(options.dataDir);
+        return false;
+    }
+    // Tried, not looked up: permissions, a read-only mount and a full disk all show here.
+    QTemporaryFile probe(dir.filePath(QStringLiteral(".hx5800-line-XXXXXX")));
+    if (!probe.open()) {
+        *why = QStringLiteral("--data %1: the folder cannot be written (%2)")
+                   .arg(options.dataDir, probe.errorString());
+        return false;
+    }
+    for (const int address : options.addresses) {
+        const QString path = databasePathOf(options.dataDir, address);
+        if (QFileInfo::exists(path)) continue;
+        QString error;
+        if (!createRecordDatabase(path, false, &error)) {
+            *why = QStringLiteral("%1: %2").arg(path, error);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString lineNameOf(const QString& portText) {
+    return isPortNumber(portText) ? QStringLiteral("com%1").arg(portText.toInt()) : portText;
+}
+
+QString usageText() {
+    return QStringLiteral(
+        "Usage: hx5800-line --addresses LIST --data DIR [--port N|DEVICE|tcp://HOST[:PORT]]\n"
+        "                   [--baud 4800|9600|19200] [--parity none|odd|even]\n"
+        "Owns one line and records every instrument on it, around the clock: each address is\n"
+        "polled in turn and, once a second, recorded into DIR/<address>/Rdatabj.db (made when\n"
+        "missing), with its own event journal beside it and, when HX5800_MQTT is set, its own\n"
+        "MQTT publisher.\n"
+        "\n"
+        "  --addresses LIST   the instruments, as 1-4,7 (1..247, each once)\n"
+        "  --data DIR         where the recordings go; must be writable\n"
+        "  --port P           a port number (HX5800_COM<n> names its device, as in the main\n"
+        "                     window), a serial device or a Modbus TCP gateway; default 1\n"
+        "  --baud B           default 9600 (behind a gateway: the gateway's own)\n"
+        "  --parity P         default none\n"
+        "  --help             show this text\n"
+        "\n"
+        "Ends cleanly on SIGTERM or SIGINT. Exit status 2: bad arguments, a data folder that\n"
+        "cannot be written, or a line that cannot be opened (held by another program, ...).\n");
+}
+
+} // namespace hx::line

@@ -1,0 +1,40 @@
+#pragma once
+// The command line of hx5800-line: the line (--port, --baud, --parity, as hx5800-config takes
+// them), the instruments on it (--addresses) and where their recordings go (--data). Everything
+// here is checked before the line is touched; a refusal says why and ends with exit status 2.
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace hx::line {
+
+struct LineOptions {
+    QString portText = QStringLiteral("1"); // as given: N, a device or tcp://HOST[:PORT]
+    QString device;                         // the device or gateway it names
+    int32_t baudChoice = 1;                 // 0 4800, 1 9600, 2 19200
+    int32_t parityChoice = 0;               // 0 none, 1 odd, 2 even
+    std::vector<int> addresses;             // ascending, each once
+    QString dataDir;
+    bool help = false;
+};
+
+// `arguments` without the program name; nullopt with *why for a command line that cannot be
+// used. The data folder is not looked at here (prepareDataFolder).
+std::optional<LineOptions> parseLineOptions(const QStringList& arguments, QString* why);
+
+// DIR/<address>/Rdatabj.db
+QString databasePathOf(const QString& dataDir, int address);
+
+// Makes the data folder and each instrument's folder and database where missing; false with
+// *why when the folder cannot be written or a database cannot be made.
+bool prepareDataFolder(const LineOptions& options, QString* why);
+
+// The line as topics and log lines name it: "com1" for a port number (as the window names
+// it), otherwise the device or gateway ("ttyUSB0", "tcp-10-0-0-5-502" once made a topic).
+QString lineNameOf(const QString& portText);
+
+QString usageText();
+
+} // namespace hx::line

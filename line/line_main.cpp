@@ -1,0 +1,43 @@
+// hx5800-line: one program owns a line and records every instrument on it, around the clock.
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+#include "core/StopSignal.h"
+#include "line/LineOptions.h"
+#include "line/LineService.h"
+
+namespace {
+
+constexpr int kRefused = 2;
+
+int refuse(const QString& why) {
+    std::fprintf(stderr, "hx5800-line: %s\n", qPrintable(why));
+    return kRefused;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    std::setvbuf(stderr, nullptr, _IOLBF, 0);
+    QString why;
+    const auto options = hx::line::parseLineOptions(app.arguments().mid(1), &why);
+    if (!options) return refuse(why);
+    if (options->help) {
+        std::fputs(qPrintable(hx::line::usageText()), stdout);
+        return 0;
+    }
+    if (!hx::line::prepareDataFolder(*options, &why)) return refuse(why);
+
+    hx::line::LineService service(*options);
+    if (!service.start(&why)) return refuse(why);
+    // A stop from systemd or the terminal ends the poll and lets every publisher say "offline".
+    const hx::StopSignal stopSignal([&] {
+        service.stop();
+        std::fprintf(stderr, "hx5800-line: stopped\n");
+        QCoreApplication::quit();
+    });
+    return app.exec();
+}

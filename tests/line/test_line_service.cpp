@@ -1,0 +1,179 @@
+// hx5800-line end to end: four simulated instruments on one pseudo-terminal, each recorded
+// into its own database with its own values; one falls silent and only it stops recording and
+// is journalled lost; SIGTERM ends the service cleanly. And what it refuses before the line is
+// touched, with exit status 2.
+#include "link/ModbusLink.h"
+#include "support/ChildSignal.h"
+#include "support/SimProcess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sqlite3.h>
+
+using hx::test::SimProcess;
+
+namespace {
+
+// One number a query on an SQLite file gives (-1 when it cannot be read yet).
+double queryNumber(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    double value = -1;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL)
+            value = sqlite3_column_double(statement, 0);
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+QString databaseOf(const QTemporaryDir& dir, int address) {
+    return dir.filePath(QStringLiteral("data/%1/Rdatabj.db").arg(address));
+}
+QString journalOf(const QTemporaryDir& dir, int address) {
+    return dir.filePath(QStringLiteral("data/%1/Rdatabj.events.db").arg(address));
+}
+int recordsOf(const QTemporaryDir& dir, int address) {
+    return int(queryNumber(databaseOf(dir, address), "select count(*) from pv_data"));
+}
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+void startLine(QProcess& line, const QStringList& args) {
+    line.setProgram(QStringLiteral(HX5800_LINE));
+    line.setArguments(args);
+    line.setProcessChannelMode(QProcess::ForwardedChannels);
+    line.start();
+}
+
+} // namespace
+
+class LineServiceTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void everyInstrumentIsRecordedAndOnlyTheSilentOneStops() {
+        SimProcess sim({"--static", "--slaves", "1-4"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        QTemporaryDir dir;
+        QProcess line;
+        startLine(line, {"--port", sim.devicePath(), "--addresses", "1-4", "--data", dir.filePath("data")});
+        QVERIFY(line.waitForStarted());
+
+        // Each its own values: the simulator's --static values lie 10 (A - 1) above address 1's.
+        const auto recordedOwnValues = [&] {
+            for (int a = 1; a <= 4; ++a) {
+                const QString db = databaseOf(dir, a);
+                if (recordsOf(dir, a) < 3 ||
+                    queryNumber(db, "select ch1 from pv_data order by w_id desc limit 1") !=
+                        2500 + 10 * (a - 1) ||
+                    queryNumber(db, "select ch4 from pv_data order by w_id desc limit 1") !=
+                        3750 + 10 * (a - 1))
+                    return false;
+            }
+            return true;
+        };
+        if (!waitFor(recordedOwnValues, 20000)) {
+            for (int a = 1; a <= 4; ++a)
+                qWarning() << a << recordsOf(dir, a)
+                           << queryNumber(databaseOf(dir, a),
+                                          "select ch1 from pv_data order by w_id desc limit 1");
+            QFAIL("four databases with each instrument's own values");
+        }
+
+        QVERIFY(sim.command("silent 3 on"));
+        const auto lost = [&] {
+            return queryNumber(journalOf(dir, 3), "select count(*) from events where kind = 13") >= 1;
+        };
+        QVERIFY2(waitFor(lost, 15000), "instrument 3 journalled lost");
+        QCOMPARE(queryNumber(journalOf(dir, 1), "select count(*) from events where kind = 13"), 0.0);
+
+        const int silentBefore = recordsOf(dir, 3);
+        const std::array<int, 3> others = {1, 2, 4};
+        std::array<int, 3> before{};
+        for (size_t i = 0; i < others.size(); ++i)
+            before[i] = recordsOf(dir, others[i]);
+        QElapsedTimer watched;
+        watched.start();
+        QTest::qWait(5000);
+        const double seconds = watched.elapsed() / 1000.0;
+        QCOMPARE(recordsOf(dir, 3), silentBefore);
+        // One record a second each: a record per whole second watched, give or take the edges.
+        for (size_t i = 0; i < others.size(); ++i) {
+            const int added = recordsOf(dir, others[i]) - before[i];
+            QVERIFY2(
+                added >= int(seconds) - 1 && added <= int(seconds) + 1,
+                qPrintable(
+                    QStringLiteral("address %1: %2 records in %3 s").arg(others[i]).arg(added).arg(seconds)));
+        }
+
+        QVERIFY(hx::test::signalChild(line, SIGTERM));
+        QVERIFY(line.waitForFinished(10000));
+        QCOMPARE(line.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(line.exitCode(), 0);
+    }
+
+    void refusedBeforeTheLineIsTouched_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("address 0") << QStringList{"--addresses", "0-3"} << "outside the addresses 1..247";
+        QTest::newRow("address 248") << QStringList{"--addresses", "1,248"} << "outside the addresses 1..247";
+        QTest::newRow("twice") << QStringList{"--addresses", "1-4,3"} << "names address 3 twice";
+        QTest::newRow("no list") << QStringList{"--addresses", "one"} << "separated by commas";
+        QTest::newRow("baud") << QStringList{"--addresses", "1", "--baud", "1200"}
+                              << "is not 4800, 9600 or 19200";
+        QTest::newRow("parity") << QStringList{"--addresses", "1", "--parity", "mark"}
+                                << "is not none, odd or even";
+        QTest::newRow("gateway") << QStringList{"--addresses", "1", "--port", "tcp://"}
+                                 << "not a gateway address";
+        QTest::newRow("data a file") << QStringList{"--addresses", "1", "--data", "FILE/data"}
+                                     << "cannot be made";
+        QTest::newRow("port held") << QStringList{"--addresses", "1", "--port", "SIM"}
+                                   << "in use by another program";
+    }
+
+    void refusedBeforeTheLineIsTouched() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        // Another program holds the line.
+        hx::ModbusLink holder;
+        QVERIFY(holder.openDevice(1, sim.devicePath().toStdString(), 1, 0) == 0);
+        args.replaceInStrings(QStringLiteral("FILE"), file.fileName());
+        args.replaceInStrings(QStringLiteral("SIM"), sim.devicePath());
+        if (!args.contains("--data")) args << "--data" << dir.filePath("data");
+        if (!args.contains("--port")) args << "--port" << sim.devicePath();
+
+        QProcess line;
+        line.setProgram(QStringLiteral(HX5800_LINE));
+        line.setArguments(args);
+        line.start();
+        QVERIFY(line.waitForFinished(10000));
+        QCOMPARE(line.exitCode(), 2);
+        const QString err = QString::fromUtf8(line.readAllStandardError());
+        QVERIFY2(err.contains(says), qPrintable(err));
+        QVERIFY2(!QFile::exists(dir.filePath("data/1/Rdatabj.events.db")),
+                 "the refused service journalled nothing");
+    }
+};
+
+QTEST_GUILESS_MAIN(LineServiceTest)
+#include "test_line_service.moc"
