@@ -479,10 +479,12 @@ bool ModbusLink::lateAnswerFollows(const Port& port) {
     // flushed before ours went out, or would come after any wait we can afford: no wait then.
     const auto longest = 2 * timing.responseTimeout;
     if (port.sentAt - port.timedOutSentAt >= longest) return false;
-    // How late that answer was, were it the timed-out request's: ours comes as late again.
+    // How late that answer was, were it the timed-out request's: ours comes as late again, give
+    // or take a quarter (an instrument late for want of time is not late by the same amount
+    // twice), within the same bound.
     const auto delay =
         std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - port.timedOutSentAt);
-    return moreBytesFollow(port.ctx, std::min(delay, longest) + timing.byteTimeout);
+    return moreBytesFollow(port.ctx, std::min(delay + delay / 4, longest) + timing.byteTimeout);
 }
 
 bool ModbusLink::settle(Port& port, int rc, int expected) {

@@ -106,6 +106,7 @@ class SettingsFileTest : public QObject {
         });
         QTest::newRow("channel mask, channels 1..8") << mask->reg << 255 << false;
         QTest::newRow("channel mask, a ninth channel") << mask->reg << 256 << true;
+        QTest::newRow("channel mask, negative") << mask->reg << -1 << true;
         const auto box = std::find_if(kParameters.begin(), kParameters.end(),
                                       [](const Parameter& p) { return p.encoding == Encoding::Integer; });
         QTest::newRow("entry box, any number") << box->reg << 30000 << false;

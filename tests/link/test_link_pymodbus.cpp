@@ -142,6 +142,24 @@ class PymodbusInstrument {
     QString device_;
 };
 
+// On a busy machine the Python instrument now and then answers later than the link waits (about
+// 92 ms at 9600 baud); such a try shows nothing about what a row checks. A row that met a
+// timeout is tried again on a fresh link, up to kTries, once the instrument answers again.
+constexpr int kTries = 5;
+bool answersAgain() {
+    QThread::msleep(300); // the late answer comes and is thrown away by the next request
+    ModbusLink probe;
+    int32_t buffer[8];
+    QElapsedTimer clock;
+    clock.start();
+    if (probe.OpenPort_Modbus(kPort, 1, 0) != 0) return false;
+    while (probe.Get_3X_D8(kPort, 1, 1, buffer) != 0) {
+        if (clock.elapsed() > 10000) return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
 bool allAre(const int32_t* b, int n, int32_t v) {
     return std::all_of(b, b + n, [v](int32_t x) { return x == v; });
 }
@@ -267,15 +285,27 @@ class LinkPymodbusTest : public QObject {
         QFETCH(int, reg);
         QFETCH(int, value);
         QFETCH(int, readBack);
-        ModbusLink link;
-        OPEN_ON_INSTRUMENT(link);
-        QCOMPARE(link.Set_4X_D1(kPort, 1, reg, value), 0);
-        int32_t buffer[8];
-        QCOMPARE(link.Get_4X_D8(kPort, 1, reg, buffer), 0);
-        QCOMPARE(buffer[0], readBack);
-        QCOMPARE(inst->get("hr", reg), std::optional<int>(readBack));
-        // Put the store back for the other cases.
-        QCOMPARE(link.Set_4X_D1(kPort, 1, reg, holdingRegisters().at(reg)), 0);
+        for (int tries = 1;; ++tries) {
+            if (tries > 1) QVERIFY2(answersAgain(), "the instrument answers no more");
+            ModbusLink link;
+            OPEN_ON_INSTRUMENT(link);
+            const int32_t wrote = link.Set_4X_D1(kPort, 1, reg, value);
+            int32_t buffer[8] = {kSentinel};
+            const int32_t read = link.Get_4X_D8(kPort, 1, reg, buffer);
+            const auto stored = inst->get("hr", reg);
+            // Put the store back for the other cases.
+            const int32_t putBack = link.Set_4X_D1(kPort, 1, reg, holdingRegisters().at(reg));
+            if (link.stats().timeouts > 0 && tries < kTries) {
+                qInfo("try %d met a timeout: tried again", tries);
+                continue;
+            }
+            QCOMPARE(wrote, 0);
+            QCOMPARE(read, 0);
+            QCOMPARE(buffer[0], readBack);
+            QCOMPARE(stored, std::optional<int>(readBack));
+            QCOMPARE(putBack, 0);
+            break;
+        }
     }
 
     // Outside the store pymodbus answers exception 02: a write reports -8888, a read
@@ -290,36 +320,46 @@ class LinkPymodbusTest : public QObject {
     }
     void anUnmappedRegisterIsAnException() {
         QFETCH(QString, call);
-        ModbusLink link;
-        OPEN_ON_INSTRUMENT(link);
-        int32_t buffer[16];
-        std::fill(std::begin(buffer), std::end(buffer), kSentinel);
-        int32_t rc = 0;
-        int32_t failed = hx::kCallFailed;
-        if (call == "write 5000") {
-            rc = link.Set_4X_D1(kPort, 1, 5000, 1);
-            failed = hx::kWriteFailed;
-        } else if (call == "write 256") {
-            rc = link.Set_4X_D1(kPort, 1, 256, 1);
-            failed = hx::kWriteFailed;
-        } else if (call == "read 5000") {
-            rc = link.Get_4X_D8(kPort, 1, 5000, buffer);
-        } else if (call == "read 16 from 4185") {
-            rc = link.Get_4X_D16(kPort, 1, 4185, buffer);
-        } else if (call == "input register 17") {
-            rc = link.Get_3X_D8(kPort, 1, 10, buffer);
-        } else {
-            rc = link.Get_1X_B16(kPort, 1, 18, buffer);
+        for (int tries = 1;; ++tries) {
+            if (tries > 1) QVERIFY2(answersAgain(), "the instrument answers no more");
+            ModbusLink link;
+            OPEN_ON_INSTRUMENT(link);
+            int32_t buffer[16];
+            std::fill(std::begin(buffer), std::end(buffer), kSentinel);
+            int32_t rc = 0;
+            int32_t failed = hx::kCallFailed;
+            if (call == "write 5000") {
+                rc = link.Set_4X_D1(kPort, 1, 5000, 1);
+                failed = hx::kWriteFailed;
+            } else if (call == "write 256") {
+                rc = link.Set_4X_D1(kPort, 1, 256, 1);
+                failed = hx::kWriteFailed;
+            } else if (call == "read 5000") {
+                rc = link.Get_4X_D8(kPort, 1, 5000, buffer);
+            } else if (call == "read 16 from 4185") {
+                rc = link.Get_4X_D16(kPort, 1, 4185, buffer);
+            } else if (call == "input register 17") {
+                rc = link.Get_3X_D8(kPort, 1, 10, buffer);
+            } else {
+                rc = link.Get_1X_B16(kPort, 1, 18, buffer);
+            }
+            const bool untouched = allAre(buffer, 16, kSentinel);
+            const hx::LinkStats s = link.stats();
+            // The line is fine afterwards.
+            const int32_t after = link.Get_3X_D8(kPort, 1, 1, buffer);
+            if (link.stats().timeouts > 0 && tries < kTries) {
+                qInfo("try %d met a timeout: tried again", tries);
+                continue;
+            }
+            QCOMPARE(rc, failed);
+            QVERIFY(untouched);
+            QCOMPARE(s.transactions, uint64_t(1));
+            QCOMPARE(s.exceptions, uint64_t(1));
+            QCOMPARE(s.timeouts, uint64_t(0));
+            QCOMPARE(after, 0);
+            QCOMPARE(buffer[1], -1500);
+            break;
         }
-        QCOMPARE(rc, failed);
-        QVERIFY(allAre(buffer, 16, kSentinel));
-        const hx::LinkStats s = link.stats();
-        QCOMPARE(s.transactions, uint64_t(1));
-        QCOMPARE(s.exceptions, uint64_t(1));
-        QCOMPARE(s.timeouts, uint64_t(0));
-        // The line is fine afterwards.
-        QCOMPARE(link.Get_3X_D8(kPort, 1, 1, buffer), 0);
-        QCOMPARE(buffer[1], -1500);
     }
 };
 

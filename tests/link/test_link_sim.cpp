@@ -498,34 +498,49 @@ class LinkSimTest : public QObject {
     void lateAnswersAreNotTakenForFreshOnes() {
         QFETCH(int, unanswered);
         QFETCH(int, waitMs);
-        SimProcess sim({"--static"});
-        ModbusLink link;
-        QVERIFY(startAndOpen(sim, link));
-        const auto first = simValues(sim, "ir", 1, 8);
-        const auto second = simValues(sim, "ir", 9, 8);
-        QVERIFY(first != second);
-        int32_t buffer[8];
-        sim.pause();
-        for (int i = 0; i < unanswered; ++i) {
-            std::fill(std::begin(buffer), std::end(buffer), kSentinel);
-            QCOMPARE(link.Get_3X_D8(kPort, 1, 1, buffer), hx::kCallFailed);
-            QVERIFY(allAre(buffer, 8, kSentinel));
+        // The link knows a late answer by its timing within two response times of the request
+        // that timed out; a busy machine that holds this thread past that (less a margin) before
+        // the next read spoils the row's premise: it is tried again, up to five times.
+        const qint64 windowMs = 2 * hx::lineTimingFor(9600, false).responseTimeout.count() / 1000 - 20;
+        for (int tries = 1;; ++tries) {
+            SimProcess sim({"--static"});
+            ModbusLink link;
+            QVERIFY(startAndOpen(sim, link));
+            const auto first = simValues(sim, "ir", 1, 8);
+            const auto second = simValues(sim, "ir", 9, 8);
+            QVERIFY(first != second);
+            int32_t buffer[8];
+            sim.pause();
+            QElapsedTimer sinceLastSent;
+            for (int i = 0; i < unanswered; ++i) {
+                std::fill(std::begin(buffer), std::end(buffer), kSentinel);
+                sinceLastSent.start();
+                QCOMPARE(link.Get_3X_D8(kPort, 1, 1, buffer), hx::kCallFailed);
+                QVERIFY(allAre(buffer, 8, kSentinel));
+            }
+            sim.resume();
+            if (waitMs > 0) QThread::msleep(waitMs);
+            if (sinceLastSent.elapsed() >= windowMs && tries < 5) {
+                qInfo("try %d: the next read %lld ms after the last unanswered one, tried again", tries,
+                      sinceLastSent.elapsed());
+                continue;
+            }
+            int good = 0;
+            for (int i = 0; i < 6; ++i) {
+                std::fill(std::begin(buffer), std::end(buffer), kSentinel);
+                const int32_t rc = link.Get_3X_D8(kPort, 1, 9, buffer);
+                const std::vector<int32_t> got(buffer, buffer + 8);
+                QVERIFY2(got != first,
+                         qPrintable(QStringLiteral("read %1 got the late answer of registers 1..8").arg(i)));
+                QVERIFY2(
+                    rc == 0 ? got == second : allAre(buffer, 8, kSentinel),
+                    qPrintable(
+                        QStringLiteral("read %1 returned %2: %3").arg(i).arg(rc).arg(listOf(buffer, 8))));
+                good += rc == 0;
+            }
+            QVERIFY(good >= 4);
+            break;
         }
-        sim.resume();
-        if (waitMs > 0) QThread::msleep(waitMs);
-        int good = 0;
-        for (int i = 0; i < 6; ++i) {
-            std::fill(std::begin(buffer), std::end(buffer), kSentinel);
-            const int32_t rc = link.Get_3X_D8(kPort, 1, 9, buffer);
-            const std::vector<int32_t> got(buffer, buffer + 8);
-            QVERIFY2(got != first,
-                     qPrintable(QStringLiteral("read %1 got the late answer of registers 1..8").arg(i)));
-            QVERIFY2(
-                rc == 0 ? got == second : allAre(buffer, 8, kSentinel),
-                qPrintable(QStringLiteral("read %1 returned %2: %3").arg(i).arg(rc).arg(listOf(buffer, 8))));
-            good += rc == 0;
-        }
-        QVERIFY(good >= 4);
     }
 
     // An instrument that answers every request later than the time limit: each late answer

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <array>
+
 class LinkSocatTest : public QObject {
     Q_OBJECT
   private slots:
@@ -33,16 +35,31 @@ class LinkSocatTest : public QObject {
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(bridged); }, 5000));
 
         qputenv("HX5800_COM7", bridged.toLocal8Bit());
-        hx::ModbusLink link;
-        QCOMPARE(link.OpenPort_Modbus(7, 1, 0), 0);
         hx::Com_Param[0] = 7;
         hx::Com_Param[3] = 1;
-        hx::Met1(link).Timer1_Timer();
-        QCOMPARE(link.stats().good, uint64_t(4));
-        for (int i = 0; i < 16; ++i)
-            QCOMPARE(hx::Reg_Buffer[i], sim.query(QStringLiteral("get ir %1").arg(i + 1)).value_or(-1));
-        QCOMPARE(link.Set_4X_D1(7, 1, 4123, 1000), 0);
-        QCOMPARE(sim.query("get hr 4123"), std::optional<int>(1000));
+        // Two socat hops on a busy machine now and then take longer than the link waits (about
+        // 92 ms at 9600 baud): a cycle that met a timeout is run again on a fresh link, up to
+        // five times, once a late answer has had time to come and go.
+        for (int tries = 1;; ++tries) {
+            hx::ModbusLink link;
+            QCOMPARE(link.OpenPort_Modbus(7, 1, 0), 0);
+            hx::Met1(link).Timer1_Timer();
+            std::array<int32_t, 16> instrument;
+            for (int i = 0; i < 16; ++i)
+                instrument[size_t(i)] = sim.query(QStringLiteral("get ir %1").arg(i + 1)).value_or(-1);
+            const int32_t wrote = link.Set_4X_D1(7, 1, 4123, 1000);
+            if (link.stats().timeouts > 0 && tries < 5) {
+                qInfo("try %d met a timeout: tried again", tries);
+                QTest::qWait(300);
+                continue;
+            }
+            QCOMPARE(link.stats().good, uint64_t(5));
+            for (int i = 0; i < 16; ++i)
+                QCOMPARE(hx::Reg_Buffer[i], instrument[size_t(i)]);
+            QCOMPARE(wrote, 0);
+            QCOMPARE(sim.query("get hr 4123"), std::optional<int>(1000));
+            break;
+        }
     }
 };
 
