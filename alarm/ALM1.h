@@ -2,7 +2,7 @@
 // ALM1: the alarm setpoint window. Shows the eight alarm setpoints and hysteresis values
 // (holding registers 257..272) every 500 ms and writes a box the operator edited when the
 // focus leaves it.
-#include "alarm/AlarmRows.h"
+#include "alarm/AlarmLayout.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"
 #include "ui/Twips.h"

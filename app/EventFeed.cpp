@@ -1,12 +1,13 @@
 #include "EventFeed.h"
 
-#include "alarm/AlarmRows.h"
 #include "app/StatusLine.h"
 #include "app/StatusTable.h"
-#include "config/ParameterMap.h"
 #include "core/SharedState.h"
+#include "instrument/AlarmRows.h"
+#include "instrument/ParameterMap.h"
 #include "link/Link.h"
 #include "logging/mscom.h"
+#include "ui/FailureText.h"
 #include "ui/OperatorField.h"
 
 #include <QDateTime>
@@ -41,7 +42,9 @@ JournalEvent writeEvent(const OperatorWrite& write) {
         e.subject = QStringLiteral("出厂记录");
         e.text = QStringLiteral("出厂记录 %1: %2 次写入").arg(write.command).arg(write.writes);
         if (write.failedWrites)
-            e.text += QStringLiteral(", 失败 %1 次 (最近: %2)").arg(write.failedWrites).arg(write.failure);
+            e.text += QStringLiteral(", 失败 %1 次 (最近: %2)")
+                          .arg(write.failedWrites)
+                          .arg(writeFailureText(*write.failure));
         else
             e.text += QStringLiteral(", 全部确认");
         return e;
@@ -64,7 +67,8 @@ JournalEvent writeEvent(const OperatorWrite& write) {
                  .arg(write.value)
                  .simplified() +
              QStringLiteral(": ");
-    e.text += write.failure.isEmpty() ? QStringLiteral("已确认") : QStringLiteral("失败 ") + write.failure;
+    e.text +=
+        write.failure ? QStringLiteral("失败 ") + writeReasonText(*write.failure) : QStringLiteral("已确认");
     return e;
 }
 

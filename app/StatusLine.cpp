@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "logging/mscom.h"
+#include "ui/FailureText.h"
 #include "ui/OperatorField.h"
 
 #include <QDateTime>
@@ -121,7 +122,9 @@ QString fitStatusText(const QString& text, const QFontMetrics& metrics, int widt
 
 QString writeStatusText(const WriteLog& writes, uint64_t failed) {
     if (failed == 0) return {};
-    return QStringLiteral("  写入失败 %1 次 (最近: %2)").arg(failed).arg(writes.lastFailure);
+    return QStringLiteral("  写入失败 %1 次 (最近: %2)")
+        .arg(failed)
+        .arg(writes.lastFailure ? writeFailureText(*writes.lastFailure) : QString());
 }
 
 LinkStats statsSince(const LinkStats& now, const LinkStats& base) {

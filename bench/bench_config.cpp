@@ -4,8 +4,8 @@
 // wire time of the same transactions at 9600 and 19200 baud.
 //
 //   bench_config [runs]   (default 5; the simulator from HX5800_SIM or the build)
-#include "config/SettingsFile.h"
-#include "factory/FactorySheet.h"
+#include "instrument/FactoryRegisters.h"
+#include "settings/SettingsFile.h"
 #include "support/SimProcess.h"
 
 #include <QElapsedTimer>

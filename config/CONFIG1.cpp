@@ -1,9 +1,9 @@
 #include "CONFIG1.h"
 
-#include "config/ParameterText.h"
 #include "config/TwoRowTabs.h"
 #include "core/SharedState.h"
 #include "core/TextNumber.h"
+#include "instrument/ParameterText.h"
 #include "ui/AccessibleNames.h"
 #include "ui/RefreshReads.h"
 #include "ui/WheelGuard.h"

@@ -2,7 +2,7 @@
 // CONFIG1: the configuration window. The 96 configuration registers on fourteen tabs, their
 // values read back every second into the value labels, and a parameter written when the
 // operator leaves its list or box after editing it. Closed only by its return button.
-#include "config/ParameterMap.h"
+#include "instrument/ParameterMap.h"
 #include "link/Link.h"
 #include "ui/Navigation.h"
 #include "ui/OperatorField.h"

@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 #include "core/SharedState.h"
 #include "link/Link.h"
+#include "ui/FailureText.h"
 #include "ui/WheelGuard.h"
 
 #include <QCloseEvent>
@@ -332,9 +333,7 @@ void FACTR::Command2_Click() {
             writeOperatorValue(link_, Com_Param[0], Com_Param[3], w.reg, w.value, writes_);
         if (!result.ok()) {
             ++failed;
-            reasons << QStringLiteral("寄存器 %1: %2")
-                           .arg(w.reg)
-                           .arg(QString::fromStdString(failureText(*result.failure)));
+            reasons << writeFailureText(WriteFailure{w.reg, *result.failure});
         }
     }
     writeFailures->setText(QStringLiteral("写入失败 %1/%2").arg(failed).arg(writes.size()));

@@ -50,14 +50,6 @@ struct CallFailure {
     bool operator==(const CallFailure&) const = default;
 };
 
-// The language of a text about a failure: Chinese for the operator (status line, tooltip of a
-// field whose write failed, the write journal), English for the settings tool's output.
-enum class TextLanguage { Chinese, English };
-// Why a call failed, in a few words.
-std::string failureText(const CallFailure& failure, TextLanguage language = TextLanguage::Chinese);
-// Why a gateway connection failed, in Chinese, from the system's error number.
-std::string connectionErrorText(int systemError);
-
 struct LinkStats {
     uint64_t transactions = 0; // requests sent
     uint64_t good = 0;
@@ -95,9 +87,6 @@ struct PortStatus {
     OpenError cause = OpenError::None;
     int errnoValue = 0; // the system's error number behind it, 0 when there was none
 };
-
-// Why the port could not be opened, in Chinese for the status line; empty after a good open.
-std::string openErrorText(const PortStatus& status);
 
 class Link {
   public:

@@ -2,26 +2,26 @@
 
 namespace hx {
 
-void noteWriteFailure(WriteLog* log, int32_t reg, const QString& reason) {
+void noteWriteFailure(WriteLog* log, const WriteFailure& failure) {
     if (!log) return;
     ++log->failed;
-    log->lastFailure = QStringLiteral("寄存器 %1: %2").arg(reg).arg(reason);
+    log->lastFailure = failure;
 }
 
 namespace {
 
 // Tells the write to the log's observer, or gathers it into the command under way.
-void tell(WriteLog* log, int32_t reg, int32_t value, const QString& failure) {
+void tell(WriteLog* log, int32_t reg, int32_t value, const std::optional<WriteFailure>& failure) {
     if (!log) return;
     if (log->command) {
         ++log->command->writes;
-        if (!failure.isEmpty()) {
+        if (failure) {
             ++log->command->failedWrites;
-            log->command->failure = QStringLiteral("寄存器 %1: %2").arg(reg).arg(failure);
+            log->command->failure = failure;
         }
         return;
     }
-    if (log->observer) log->observer(OperatorWrite{reg, value, {}, 1, failure.isEmpty() ? 0 : 1, failure});
+    if (log->observer) log->observer(OperatorWrite{reg, value, {}, 1, failure ? 1 : 0, failure});
 }
 
 } // namespace
@@ -44,13 +44,12 @@ OperatorWriteResult writeOperatorValue(Link& link, int32_t port, int32_t address
     if (rc == kWriteFailed) rc = link.Set_4X_D1(port, address, reg, value);
     if (rc == 0) {
         if (log) ++log->written;
-        tell(log, reg, value, {});
+        tell(log, reg, value, std::nullopt);
         return {};
     }
     const CallFailure failure = link.lastFailure().value_or(CallFailure{LinkFailure::Refused});
-    const QString reason = QString::fromStdString(failureText(failure));
-    noteWriteFailure(log, reg, reason);
-    tell(log, reg, value, reason);
+    noteWriteFailure(log, WriteFailure{reg, failure});
+    tell(log, reg, value, WriteFailure{reg, failure});
     return {failure};
 }
 

@@ -1,5 +1,7 @@
 #include "ui/OperatorField.h"
 
+#include "ui/FailureText.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
@@ -86,17 +88,14 @@ bool writeEditedField(EditedField& field, std::optional<int32_t> value, Link& li
                       int32_t address, int32_t reg, WriteLog* log) {
     if (!field.edited()) return false;
     // Refused before sending: counted with its reason and shown at the field, not journalled.
-    const auto refuse = [&](const QString& reason) {
-        noteWriteFailure(log, reg, reason);
-        field.markFailed(reason);
+    const auto refuse = [&](WriteRefusal why) {
+        const WriteFailure failure{reg, {LinkFailure::Refused}, why, value.value_or(0)};
+        noteWriteFailure(log, failure);
+        field.markFailed(writeReasonText(failure));
         return false;
     };
-    if (!value) return refuse(QStringLiteral("未写入: 不是数字或超出范围"));
-    if (!fitsRegister(*value))
-        return refuse(QStringLiteral("未写入: %1 超出寄存器范围 %2..%3")
-                          .arg(*value)
-                          .arg(kRegisterValueMin)
-                          .arg(kRegisterValueMax));
+    if (!value) return refuse(WriteRefusal::NotANumber);
+    if (!fitsRegister(*value)) return refuse(WriteRefusal::OutOfRange);
     const OperatorWriteResult result = writeOperatorValue(link, port, address, reg, *value, log);
     if (!result.ok()) {
         field.markFailed(QString::fromStdString(failureText(*result.failure)));

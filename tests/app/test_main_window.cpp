@@ -493,7 +493,7 @@ class MainWindowTest : public QObject {
         WriteLog writes;
         f.context.writes = &writes;
         writes.failed = 1;
-        writes.lastFailure = QStringLiteral("寄存器 4123: 仪表无应答 (超时)");
+        writes.lastFailure = WriteFailure{4123, {LinkFailure::Timeout}};
         window.updateStatusLine();
         QVERIFY(window.statusLink->text().contains(QString::fromUtf16(u"写入失败 1 次")));
         QVERIFY(!window.statusLink->styleSheet().contains("255,200,200"));

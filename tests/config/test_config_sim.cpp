@@ -7,6 +7,7 @@
 #include "core/SharedState.h"
 #include "link/ModbusLink.h"
 #include "support/SimProcess.h"
+#include "ui/FailureText.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -3,10 +3,11 @@
 // openings, the value labels after a refresh, and what the writer sends for the operator's
 // edits, and only for those.
 #include "config/CONFIG1.h"
-#include "config/ParameterText.h"
 #include "config/TwoRowTabs.h"
 #include "core/SharedState.h"
 #include "fakes/FakeLink.h"
+#include "instrument/ParameterText.h"
+#include "ui/FailureText.h"
 
 #include <QAbstractButton>
 #include <QApplication>

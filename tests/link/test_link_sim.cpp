@@ -5,6 +5,7 @@
 #include "link/Met1.h"
 #include "link/ModbusLink.h"
 #include "support/SimProcess.h"
+#include "ui/FailureText.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -9,11 +9,11 @@
 #include "app/AppContext.h"
 #include "app/ssqx.h"
 #include "config/CONFIG1.h"
-#include "config/ParameterMap.h"
 #include "config/TwoRowTabs.h"
 #include "core/SharedState.h"
 #include "factory/FACTR.h"
 #include "fakes/FakeLink.h"
+#include "instrument/ParameterMap.h"
 #include "logging/RecordStore.h"
 
 #include <QAccessible>

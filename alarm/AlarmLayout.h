@@ -1,48 +1,19 @@
 #pragma once
-// The sixteen rows of the alarm setpoint window: for each of the eight channels its alarm
-// setpoint and its hysteresis, holding registers 257..272, with the row's caption, its
-// range hint (shown, never enforced) and its place in the frame.
-#include <array>
-#include <cstdint>
+// The alarm setpoint window's frame: its control indices and the placement of its rows.
+#include "instrument/AlarmRows.h"
 
 namespace hx {
 
-struct AlarmRow {
-    const char* caption;
-    const char* hint;
-};
-
-inline constexpr int kAlarmRowCount = 16;
 // Control array indices of row 0: captions and hints Label1/Label2(67..82), value labels and
 // entry boxes D_4W/T_3RWA(96..111); Alarm_Buf(96..111) holds registers 257..272.
 inline constexpr int kFirstCaptionIndex = 67;
 inline constexpr int kFirstBoxIndex = 96;
-inline constexpr int kFirstAlarmRegister = 257;
 inline constexpr int kAlarmBufSize = 221;
 
 // The holding register of entry box (and Alarm_Buf element) i.
 constexpr int32_t alarmRegisterOfBox(int box) {
     return box + 161;
 }
-
-inline constexpr std::array<AlarmRow, kAlarmRowCount> kAlarmRows{{
-    {"报警一设定值", "-1999~ 9999"},
-    {"报警一回差值", "0-100"},
-    {"报警二设定值", "-1999~ 9999"},
-    {"报警二回差值", "0-100"},
-    {"报警三设定值", "-1999~ 9999"},
-    {"报警三回差值", "0-100"},
-    {"报警四设定值", "-1999~ 9999"},
-    {"报警四回差值", "0-100"},
-    {"报警五设定值", "-1999~ 9999"},
-    {"报警五回差值", "0-100"},
-    {"报警六设定值", "-1999~ 9999"},
-    {"报警六回差值", "0-100"},
-    {"报警七设定值", "-1999~ 9999"},
-    {"报警七回差值", "0-100"},
-    {"报警八设定值", "-1999~ 9999"},
-    {"报警八回差值", "0-100"},
-}};
 
 // Placement in twips. Rows inside the frame, top to bottom.
 struct AlarmLayout {

@@ -1,7 +1,7 @@
 #pragma once
 // Between the instrument's values and the configuration window's texts: what a value label
 // shows for a value read back, and the value a list's text writes.
-#include "config/ParameterMap.h"
+#include "instrument/ParameterMap.h"
 
 #include <QString>
 

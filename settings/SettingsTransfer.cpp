@@ -1,7 +1,7 @@
 #include "SettingsTransfer.h"
 
-#include "config/LineRegisters.h"
-#include "factory/FactorySheet.h"
+#include "instrument/FactoryRegisters.h"
+#include "instrument/LineRegisters.h"
 
 #include <span>
 
@@ -31,7 +31,8 @@ std::optional<int32_t> readOne(Link& link, const LineSettings& line, int32_t reg
     return std::nullopt;
 }
 
-// The line as it is once reg holds value (the instrument's own coding of 4105..4107).
+} // namespace
+
 LineSettings afterWriting(LineSettings line, int32_t reg, int32_t value) {
     if (reg == kLineRegisters.address) line.address = value;
     if (reg == kLineRegisters.baud) line.baudChoice = value;
@@ -39,7 +40,25 @@ LineSettings afterWriting(LineSettings line, int32_t reg, int32_t value) {
     return line;
 }
 
-} // namespace
+QString causeText(const CallFailure& failure) {
+    switch (failure.kind) {
+    case LinkFailure::Timeout:
+        return QStringLiteral("no answer (timeout)");
+    case LinkFailure::Framing:
+        return QStringLiteral("bad answer (CRC or framing)");
+    case LinkFailure::Exception:
+        return QStringLiteral("exception %1 from the instrument").arg(failure.exceptionCode);
+    case LinkFailure::Refused:
+        return QStringLiteral("not sent (port not open or bad value)");
+    case LinkFailure::Io:
+        return QStringLiteral("serial device error");
+    case LinkFailure::BackOff:
+        return QStringLiteral("not sent (instrument silent)");
+    case LinkFailure::Connection:
+        return QStringLiteral("gateway connection failed (error %1)").arg(failure.systemError);
+    }
+    return {};
+}
 
 QString parityName(int32_t choice) {
     return choice == 0   ? QStringLiteral("none")
@@ -65,8 +84,7 @@ std::optional<RegisterValues> readSettings(Link& link, const LineSettings& line,
                 *error = QStringLiteral("registers %1..%2 could not be read: %3")
                              .arg(block.first)
                              .arg(block.first + block.count - 1)
-                             .arg(QString::fromStdString(failureText(
-                                 link.lastFailure().value_or(CallFailure{}), TextLanguage::English)));
+                             .arg(causeText(link.lastFailure().value_or(CallFailure{})));
             return std::nullopt;
         }
         for (int i = 0; i < block.count; ++i)

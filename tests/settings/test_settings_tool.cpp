@@ -1,9 +1,9 @@
 // hx5800-config end to end: the real tool on a pseudo-terminal with hx5800-sim on the other end.
 // A saved file brings a changed instrument back; the safety rules hold; a restore cut short by
 // a silent instrument says what it wrote and a second run finishes it.
-#include "config/ParameterMap.h"
-#include "config/SettingsFile.h"
+#include "instrument/ParameterMap.h"
 #include "link/ModbusLink.h"
+#include "settings/SettingsFile.h"
 #include "support/SimProcess.h"
 
 #include <QFile>

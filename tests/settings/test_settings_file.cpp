@@ -1,7 +1,7 @@
 // Settings files without a device: what a saved file reads back as, which files are refused,
 // and which values a restore refuses.
-#include "config/ParameterMap.h"
-#include "config/SettingsFile.h"
+#include "instrument/ParameterMap.h"
+#include "settings/SettingsFile.h"
 
 #include <QtTest>
 

@@ -1,10 +1,10 @@
 #include "SettingsFile.h"
 
-#include "alarm/AlarmRows.h"
-#include "config/LineRegisters.h"
-#include "config/ParameterMap.h"
-#include "config/ParameterText.h"
-#include "factory/FactorySheet.h"
+#include "instrument/AlarmRows.h"
+#include "instrument/FactoryRegisters.h"
+#include "instrument/LineRegisters.h"
+#include "instrument/ParameterMap.h"
+#include "instrument/ParameterText.h"
 
 #include <QStringList>
 

@@ -2,8 +2,8 @@
 // The settings tool's side of the line: reading every register of a settings file from the
 // instrument, and carrying out a restore plan register by register, each write confirmed by
 // reading the register back.
-#include "config/SettingsFile.h"
 #include "link/Link.h"
+#include "settings/SettingsFile.h"
 
 #include <functional>
 
@@ -18,6 +18,10 @@ struct LineSettings {
     int32_t parityChoice = 0; // 0 none, 1 odd, 2 even
 };
 QString parityName(int32_t choice); // "none", "odd", "even"; empty for an unknown choice
+// The line as it is once reg holds value: registers 4105..4107 carry the line's own choices.
+LineSettings afterWriting(LineSettings line, int32_t reg, int32_t value);
+// Why a call failed, in a few words, for the tool's output.
+QString causeText(const CallFailure& failure);
 // "address 1, 9600 baud, parity none"
 QString lineText(const LineSettings& line);
 

@@ -1,8 +1,8 @@
 // The register map as a table: every list bound to its register, the entry boxes, k and
 // register, the tab of each row, the offered and shown texts of every list; and the texts
 // between values and the window: value label texts and the values lists write.
-#include "config/ParameterMap.h"
-#include "config/ParameterText.h"
+#include "instrument/ParameterMap.h"
+#include "instrument/ParameterText.h"
 
 #include <QtTest>
 

@@ -8,12 +8,12 @@
 #include <QSaveFile>
 #include <QStringList>
 
-#include "config/LineRegisters.h"
-#include "config/SettingsFile.h"
-#include "config/SettingsTransfer.h"
+#include "instrument/LineRegisters.h"
 #include "link/LineChoice.h"
 #include "link/ModbusLink.h"
 #include "link/PortMap.h"
+#include "settings/SettingsFile.h"
+#include "settings/SettingsTransfer.h"
 
 using namespace hx::config;
 
@@ -233,8 +233,7 @@ int diff(const SettingsFile& settings, const RegisterValues& instrument) {
 }
 
 QString outcomeText(const WriteResult& result) {
-    const QString reason = QString::fromStdString(
-        hx::failureText(result.failure.value_or(hx::CallFailure{}), hx::TextLanguage::English));
+    const QString reason = causeText(result.failure.value_or(hx::CallFailure{}));
     switch (result.outcome) {
     case WriteOutcome::Confirmed:
         return QStringLiteral("written, reads back %1").arg(result.readBack);
@@ -313,10 +312,8 @@ int restore(hx::Link& link, const Command& command, const SettingsFile& settings
         for (int32_t reg : {kLineRegisters.address, kLineRegisters.baud, kLineRegisters.parity}) {
             const auto value = settings.values.find(reg);
             const auto current = instrument.find(reg);
-            const int32_t v = value != settings.values.end() ? value->second : current->second;
-            (reg == kLineRegisters.address ? target.address
-             : reg == kLineRegisters.baud  ? target.baudChoice
-                                           : target.parityChoice) = v;
+            target =
+                afterWriting(target, reg, value != settings.values.end() ? value->second : current->second);
         }
         const QString reach =
             gateway ? QStringLiteral(
