@@ -138,7 +138,8 @@ class LineServiceTest : public QObject {
     // A libmodbus TCP master, as the window's link is one, talks to the instruments through the
     // service; clients that are no Modbus master are dropped while the recording goes on.
     void clientsReachEachInstrumentThroughTheService() {
-        SimProcess sim({"--static", "--slaves", "1-4"});
+        // Paced as a real line is: the poll's cycles take their wire time, and so does a client's read.
+        SimProcess sim({"--static", "--pace", "--slaves", "1-4"});
         QVERIFY2(sim.start(), qPrintable(sim.errorText()));
         QTemporaryDir dir;
         const quint16 port = hx::test::unusedTcpPort();
@@ -206,7 +207,7 @@ class LineServiceTest : public QObject {
             s->connectToHost(QStringLiteral("127.0.0.1"), port);
             QVERIFY(s->waitForConnected(5000));
         }
-        garbage.write("GET / HTTP/1.0\r\n\r\n");
+        garbage.write(QByteArray("\x00\x01\x12\x34\x00\x06\x03\x03\x01\x00\x00\x01", 12)); // not protocol 0
         hung.write(QByteArray("\x00\x01\x00\x00\x00\x06\x03\x04", 8));
         QVERIFY2(waitFor(
                      [&] {
