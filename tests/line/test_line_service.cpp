@@ -1,14 +1,25 @@
 // hx5800-line end to end: four simulated instruments on one pseudo-terminal, each recorded
 // into its own database with its own values; one falls silent and only it stops recording and
 // is journalled lost; SIGTERM ends the service cleanly. Modbus TCP clients reach each
-// instrument through it. And what it refuses before the line is touched, with exit status 2.
+// instrument through it, the main window among them. And what it refuses before the line is
+// touched, with exit status 2.
+#include "alarm/ALM1.h"
+#include "app/Application.h"
+#include "app/ssqx.h"
+#include "core/SharedState.h"
 #include "link/ModbusLink.h"
+#include "logging/mscom.h"
 #include "support/ChildSignal.h"
 #include "support/SimProcess.h"
+#include "trend/LiveTrend.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -55,6 +66,15 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
         QTest::qWait(100);
     }
     return true;
+}
+
+// The service on a fresh simulator with instruments 1..4 at `listen`.
+void startService(QProcess& line, const SimProcess& sim, const QTemporaryDir& dir, const QString& listen) {
+    line.setProgram(QStringLiteral(HX5800_LINE));
+    line.setArguments({"--port", sim.devicePath(), "--addresses", "1-4", "--data", dir.filePath("data"),
+                       "--listen", listen});
+    line.setProcessChannelMode(QProcess::ForwardedChannels);
+    line.start();
 }
 
 QString freeListenAddress() {
@@ -144,11 +164,7 @@ class LineServiceTest : public QObject {
         QTemporaryDir dir;
         const quint16 port = hx::test::unusedTcpPort();
         QProcess line;
-        line.setProgram(QStringLiteral(HX5800_LINE));
-        line.setArguments({"--port", sim.devicePath(), "--addresses", "1-4", "--data", dir.filePath("data"),
-                           "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
-        line.setProcessChannelMode(QProcess::ForwardedChannels);
-        line.start();
+        startService(line, sim, dir, QStringLiteral("127.0.0.1:%1").arg(port));
         QVERIFY(waitFor([&] { return recordsOf(dir, 4) >= 2; }, 20000));
         const std::unique_ptr<modbus_t, void (*)(modbus_t*)> client(modbus_new_tcp("127.0.0.1", port),
                                                                     [](modbus_t* c) {
@@ -232,6 +248,58 @@ class LineServiceTest : public QObject {
         QCOMPARE(line.exitCode(), 0);
     }
 
+    // The main window as an operator attaches it to instrument 3 of the service's line: the
+    // instrument's values, the history the service records, an alarm setpoint to it alone.
+    void theWindowWatchesOneInstrumentThroughTheService() {
+        SimProcess sim({"--static", "--slaves", "1-4"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        QTemporaryDir dir;
+        const quint16 port = hx::test::unusedTcpPort();
+        QProcess line;
+        startService(line, sim, dir, QStringLiteral("127.0.0.1:%1").arg(port));
+        QVERIFY(waitFor([&] { return recordsOf(dir, 3) >= 3; }, 20000));
+
+        hx::resetSharedState();
+        qputenv("HX5800_COM1", QStringLiteral("tcp://127.0.0.1:%1").arg(port).toUtf8());
+        qputenv("HX5800_DB", databaseOf(dir, 3).toUtf8());
+        auto app = std::make_unique<hx::Application>();
+        app->context().endProcess = [] {};
+        app->start();
+        QTRY_VERIFY_WITH_TIMEOUT(app->mainWindow() && app->recorder(), 10000);
+        hx::ssqx& window = *app->mainWindow();
+        window.Combo2->setCurrentIndex(window.Combo2->findText("3 "));
+        window.Command9->click();
+        // Instrument 3's CH1 lies 20 above address 1's.
+        QTRY_COMPARE_WITH_TIMEOUT(hx::Pv_Value[0], 2520.0f, 5000);
+        QTRY_COMPARE(window.D_3W[0]->text(), hx::liveValueText(2520));
+        QCOMPARE(app->recorder()->status().claim, hx::RecorderClaim::OtherProgram);
+        window.history().reloadLiveWindow();
+        const hx::TrendState& trend = window.trend();
+        QVERIFY(trend.Trend_Date[size_t(trend.Win_Len)] > 0);
+        QCOMPARE(trend.Trend_Value[0][size_t(trend.Win_Len)], 2520.0f);
+
+        std::array<std::optional<int>, 4> before{};
+        for (int a = 1; a <= 4; ++a)
+            before[size_t(a - 1)] = sim.query(QStringLiteral("get %1 hr 259").arg(a));
+        window.Command15->click();
+        QPointer<hx::ALM1> alarms = qobject_cast<hx::ALM1*>(window.alarmWindow());
+        QVERIFY(alarms);
+        QLineEdit* setpoint = alarms->T_3RWA(98); // alarm 2 setpoint, register 259
+        setpoint->setFocus();
+        QTRY_VERIFY(setpoint->hasFocus());
+        setpoint->selectAll();
+        QTest::keyClicks(setpoint, QString::number(*before[2] + 11));
+        alarms->Command1->setFocus();
+        QTRY_COMPARE(sim.query("get 3 hr 259"), std::optional(*before[2] + 11));
+        for (const int a : {1, 2, 4})
+            QCOMPARE(sim.query(QStringLiteral("get %1 hr 259").arg(a)), before[size_t(a - 1)]);
+        app.reset();
+        qunsetenv("HX5800_COM1");
+        qunsetenv("HX5800_DB");
+        QVERIFY(hx::test::signalChild(line, SIGTERM));
+        QVERIFY(line.waitForFinished(10000));
+    }
+
     void refusedBeforeTheLineIsTouched_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("says");
@@ -287,5 +355,5 @@ class LineServiceTest : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(LineServiceTest)
+QTEST_MAIN(LineServiceTest)
 #include "test_line_service.moc"
