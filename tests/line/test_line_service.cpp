@@ -68,10 +68,11 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
-// The service on a fresh simulator with instruments 1..4 at `listen`.
-void startService(QProcess& line, const SimProcess& sim, const QTemporaryDir& dir, const QString& listen) {
+// The service on the simulator's line, clients at `listen`.
+void startService(QProcess& line, const SimProcess& sim, const QTemporaryDir& dir, const QString& listen,
+                  const QString& addresses = QStringLiteral("1-4")) {
     line.setProgram(QStringLiteral(HX5800_LINE));
-    line.setArguments({"--port", sim.devicePath(), "--addresses", "1-4", "--data", dir.filePath("data"),
+    line.setArguments({"--port", sim.devicePath(), "--addresses", addresses, "--data", dir.filePath("data"),
                        "--listen", listen});
     line.setProcessChannelMode(QProcess::ForwardedChannels);
     line.start();
@@ -153,6 +154,38 @@ class LineServiceTest : public QObject {
         QVERIFY(line.waitForFinished(10000));
         QCOMPARE(line.exitStatus(), QProcess::NormalExit);
         QCOMPARE(line.exitCode(), 0);
+    }
+
+    // The link gives up on a silent instrument alone: the others' good answers between its
+    // timeouts do not keep it asked every time.
+    void oneSilentAddressIsBackedOffAlone() {
+        SimProcess sim({"--static", "--slaves", "1-2"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        hx::ModbusLink link;
+        QCOMPARE(link.openDevice(1, sim.devicePath().toStdString(), 1, 0), 0);
+        QVERIFY(sim.command("silent 2 on"));
+        int32_t buffer[8];
+        for (int turn = 0; turn <= hx::ModbusLink::kTimeoutsBeforeBackOff; ++turn) {
+            QCOMPARE(link.Get_3X_D8(1, 2, 1, buffer), hx::kCallFailed);
+            QCOMPARE(link.lastFailure()->kind, turn < hx::ModbusLink::kTimeoutsBeforeBackOff
+                                                   ? hx::LinkFailure::Timeout
+                                                   : hx::LinkFailure::BackOff);
+            QCOMPARE(link.Get_3X_D8(1, 1, 1, buffer), 0);
+        }
+    }
+
+    // Behind a gateway far away (300 ms before every answer) the service still records.
+    void aSlowGatewayIsRecorded() {
+        SimProcess sim({"--static", "--delay", "300"});
+        sim.useTcp();
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        QTemporaryDir dir;
+        QProcess line;
+        startService(line, sim, dir, freeListenAddress(), "1");
+        QVERIFY(waitFor([&] { return recordsOf(dir, 1) >= 3; }, 20000));
+        QCOMPARE(queryNumber(journalOf(dir, 1), "select count(*) from events where kind = 13"), 0.0);
+        QVERIFY(hx::test::signalChild(line, SIGTERM));
+        QVERIFY(line.waitForFinished(10000));
     }
 
     // A libmodbus TCP master, as the window's link is one, talks to the instruments through the
