@@ -60,6 +60,10 @@ void LineInstrument::take(const CycleAnswers& answers) {
     publisher_->setAlarmStates(alarms);
 }
 
+void LineInstrument::journal(JournalEvent event) {
+    journal_->record(std::move(event));
+}
+
 void LineInstrument::tick(int64_t nowMs, int64_t startedMs) {
     journal_->retry();
     // Before the first answer, an instrument is lost only once it had as long as any to answer.

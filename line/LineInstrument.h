@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/FreshValues.h"
+#include "journal/JournalEvent.h"
 #include "logging/RecordSource.h"
 #include "publish/MqttSettings.h"
 
@@ -50,6 +51,8 @@ class LineInstrument {
     // Every second: the instrument lost (no good answer for 3 s) or back, the journal's waiting
     // events, the publisher's state and notices. startedMs: when the line was opened.
     void tick(int64_t nowMs, int64_t startedMs);
+    // An event of the instrument that is none of the poll's (a write a client sent).
+    void journal(JournalEvent event);
 
     const InstrumentValues& values() const { return values_; }
     bool lost() const { return lost_; }

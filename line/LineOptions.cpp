@@ -6,6 +6,7 @@
 #include <QTemporaryFile>
 
 #include "core/AddressList.h"
+#include "line/ModbusTcpServer.h"
 #include "link/LineChoice.h"
 #include "link/PortMap.h"
 #include "logging/DatabaseSetup.h"
@@ -31,7 +32,8 @@ std::optional<LineOptions> parseLineOptions(const QStringList& arguments, QStrin
             options.help = true;
             continue;
         }
-        static const QStringList valued = {"--port", "--baud", "--parity", "--addresses", "--data"};
+        static const QStringList valued = {"--port",      "--baud", "--parity",
+                                           "--addresses", "--data", "--listen"};
         if (!valued.contains(argument)) {
             *why = QStringLiteral("unexpected argument %1 (--help shows the usage)").arg(argument);
             return std::nullopt;
@@ -56,6 +58,9 @@ std::optional<LineOptions> parseLineOptions(const QStringList& arguments, QStrin
         } else if (argument == QLatin1String("--addresses")) {
             if (const auto list = parseAddressList(text, reason)) options.addresses = *list;
             addressesGiven = true;
+        } else if (argument == QLatin1String("--listen")) {
+            if (!listenAddressOf(value)) reason = "is not ADDRESS:PORT (127.0.0.1:1502, [::1]:1502)";
+            options.listenText = value;
         } else {
             options.dataDir = value;
         }
@@ -118,10 +123,12 @@ QString usageText() {
     return QStringLiteral(
         "Usage: hx5800-line --addresses LIST --data DIR [--port N|DEVICE|tcp://HOST[:PORT]]\n"
         "                   [--baud 4800|9600|19200] [--parity none|odd|even]\n"
+        "                   [--listen ADDRESS:PORT]\n"
         "Owns one line and records every instrument on it, around the clock: each address is\n"
         "polled in turn and, once a second, recorded into DIR/<address>/Rdatabj.db (made when\n"
         "missing), with its own event journal beside it and, when HX5800_MQTT is set, its own\n"
-        "MQTT publisher.\n"
+        "MQTT publisher. Windows and tools reach the instruments through it over Modbus TCP\n"
+        "(the unit identifier is the instrument's address).\n"
         "\n"
         "  --addresses LIST   the instruments, as 1-4,7 (1..247, each once)\n"
         "  --data DIR         where the recordings go; must be writable\n"
@@ -129,10 +136,13 @@ QString usageText() {
         "                     window), a serial device or a Modbus TCP gateway; default 1\n"
         "  --baud B           default 9600 (behind a gateway: the gateway's own)\n"
         "  --parity P         default none\n"
+        "  --listen A:P       where Modbus TCP clients connect; default 127.0.0.1:1502\n"
+        "                     (0.0.0.0:1502 lets every network in)\n"
         "  --help             show this text\n"
         "\n"
         "Ends cleanly on SIGTERM or SIGINT. Exit status 2: bad arguments, a data folder that\n"
-        "cannot be written, or a line that cannot be opened (held by another program, ...).\n");
+        "cannot be written, a listen address in use, or a line that cannot be opened (held by\n"
+        "another program, ...).\n");
 }
 
 } // namespace hx::line

@@ -17,6 +17,8 @@ struct LineOptions {
     int32_t parityChoice = 0;               // 0 none, 1 odd, 2 even
     std::vector<int> addresses;             // ascending, each once
     QString dataDir;
+    // Where the Modbus TCP clients connect: loopback unless told otherwise.
+    QString listenText = QStringLiteral("127.0.0.1:1502");
     bool help = false;
 };
 

@@ -63,8 +63,35 @@ void LinePoll::stop() {
     if (thread_.joinable()) thread_.join();
 }
 
+void LinePoll::submit(std::function<void()> job, bool write) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        (write ? writes_ : reads_).push_back(std::move(job));
+    }
+    wake_.notify_all();
+}
+
+void LinePoll::runClientJobs() {
+    std::vector<std::function<void()>> jobs;
+    {
+        const std::lock_guard lock(mutex_);
+        jobs.assign(std::make_move_iterator(writes_.begin()), std::make_move_iterator(writes_.end()));
+        writes_.clear();
+        for (int n = 0; n < kReadsBetweenCycles && !reads_.empty(); ++n) {
+            jobs.push_back(std::move(reads_.front()));
+            reads_.pop_front();
+        }
+    }
+    for (const auto& job : jobs) {
+        if (stopping_) return;
+        job();
+    }
+}
+
 void LinePoll::run() {
     while (!stopping_) {
+        runClientJobs();
         const int64_t now = FreshValues::steadyNowMs();
         if (const auto address = schedule_.next(now)) {
             const CycleAnswers answers = pollCycle(link_, port_, *address);
@@ -76,7 +103,7 @@ void LinePoll::run() {
         std::unique_lock lock(mutex_);
         wake_.wait_for(lock,
                        std::chrono::milliseconds(std::max<int64_t>(1, schedule_.nextProbeDueMs() - now)),
-                       [this] { return stopping_.load(); });
+                       [this] { return stopping_.load() || !writes_.empty() || !reads_.empty(); });
     }
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 // The line's one owner at work: the link on a thread of its own (its calls block for as long
 // as the line's timeouts say, never the event loop), the instruments' poll cycles one after the
-// other as LineSchedule gives the turns, and each cycle's answers handed to the event loop's
-// thread.
+// other as LineSchedule gives the turns, each cycle's answers handed to the event loop's
+// thread, and between two cycles the requests clients sent through the service.
 #include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -50,8 +51,17 @@ class LinePoll {
     void start();
     void stop();
 
+    // A client's request: `job` runs on the poll's thread between two cycles, with the link to
+    // itself, and hands its outcome over. Every waiting write goes before the next cycle (an
+    // operator's write does not wait for the schedule); reads take at most kReadsBetweenCycles
+    // turns between two cycles, so clients never starve the recording. Jobs still waiting at
+    // stop() are dropped.
+    void submit(std::function<void()> job, bool write);
+    static constexpr int kReadsBetweenCycles = 4;
+
   private:
     void run();
+    void runClientJobs();
 
     Link& link_;
     int32_t port_;
@@ -60,6 +70,8 @@ class LinePoll {
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::deque<std::function<void()>> writes_;
+    std::deque<std::function<void()>> reads_;
     std::thread thread_;
 };
 

@@ -3,7 +3,7 @@
 // the instruments take their turns one after the other, round robin. An instrument that did
 // not answer its last turn is probed at most once a second, so it never takes wire time from
 // the others; and never right after another turn that went unanswered while some instrument
-// answers (the link backs off from the whole line after three timeouts in a row).
+// answers (two timeouts in a row would hold the wire for both).
 #include <cstdint>
 #include <optional>
 #include <vector>

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/FreshValues.h"
+#include "line/ClientPdu.h"
 #include "line/LineInstrument.h"
 #include "line/LinePoll.h"
 #include "link/ModbusLink.h"
@@ -16,6 +17,8 @@ namespace {
 
 // The link's own number for the one line it holds.
 constexpr int32_t kLinePort = 1;
+// An answer from the last cycle is never older than the record interval.
+constexpr int64_t kLongestAnswerAgeMs = 1000;
 
 } // namespace
 
@@ -41,12 +44,24 @@ bool LineService::start(QString* why) {
             return false;
         }
     }
+    // Then the clients' address, which another program (or another line's service) may hold.
+    const auto listen = listenAddressOf(options_.listenText);
+    server_ = std::make_unique<ModbusTcpServer>([this](ClientRequest request) { serve(std::move(request)); });
+    QString error;
+    if (!listen || !server_->listen(listen->first, listen->second, &error)) {
+        *why = QStringLiteral("--listen %1: %2").arg(options_.listenText, error);
+        server_.reset();
+        return false;
+    }
     link_ = std::make_unique<ModbusLink>();
+    // No window waits for this link: a gateway far away gets the time it needs.
+    link_->allowRemoteGateways();
     if (link_->openDevice(kLinePort, options_.device.toStdString(), options_.baudChoice,
                           options_.parityChoice) != 0) {
         const PortStatus status = link_->portStatus(kLinePort);
         *why = QStringLiteral("cannot open %1: %2")
                    .arg(QString::fromStdString(status.device), QString::fromStdString(status.error));
+        server_.reset();
         return false;
     }
     const QString lineText =
@@ -64,13 +79,15 @@ bool LineService::start(QString* why) {
     });
     poll_->start();
     timer_.start();
-    std::fprintf(stderr, "hx5800-line: recording %zu instrument(s) on %s into %s\n", instruments_.size(),
-                 qPrintable(lineText), qPrintable(options_.dataDir));
+    std::fprintf(stderr, "hx5800-line: recording %zu instrument(s) on %s into %s, clients on %s\n",
+                 instruments_.size(), qPrintable(lineText), qPrintable(options_.dataDir),
+                 qPrintable(options_.listenText));
     return true;
 }
 
 void LineService::stop() {
     timer_.stop();
+    server_.reset();
     if (poll_) poll_->stop();
     instruments_.clear();
     poll_.reset();
@@ -78,6 +95,10 @@ void LineService::stop() {
 }
 
 void LineService::take(const CycleAnswers& answers) {
+    LastCycle& last = lastCycles_[answers.address];
+    last.periodMs = last.answers.atMs > 0 ? answers.atMs - last.answers.atMs : 0;
+    last.answers = answers;
+    last.current = true;
     for (const auto& instrument : instruments_)
         if (instrument->address() == answers.address) instrument->take(answers);
 }
@@ -86,6 +107,58 @@ void LineService::tick() {
     const int64_t now = FreshValues::steadyNowMs();
     for (const auto& instrument : instruments_)
         instrument->tick(now, startedMs_);
+}
+
+LineInstrument* LineService::instrumentAt(int address) const {
+    for (const auto& instrument : instruments_)
+        if (instrument->address() == address) return instrument.get();
+    return nullptr;
+}
+
+void LineService::serve(ClientRequest request) {
+    if (const uint8_t code = checkRequest(request.pdu)) {
+        server_->answer(request, exceptionAnswer(request.pdu, code));
+        return;
+    }
+    // An address not on the line is as silent as one that does not answer.
+    if (!instrumentAt(request.unit) || !poll_) {
+        server_->answer(request, exceptionAnswer(request.pdu, kTargetFailedToRespond));
+        return;
+    }
+    const bool write = isWriteRequest(request.pdu);
+    if (const auto last = lastCycles_.find(request.unit); !write && last != lastCycles_.end()) {
+        const LastCycle& cycle = last->second;
+        const int64_t age = FreshValues::steadyNowMs() - cycle.answers.atMs;
+        if (cycle.current && cycle.periodMs > 0 && age < std::min(cycle.periodMs, kLongestAnswerAgeMs)) {
+            if (const auto answer = answerFromCycle(request.pdu, cycle.answers)) {
+                server_->answer(request, *answer);
+                return;
+            }
+        }
+    }
+    // On the poll's thread, where the link is; the outcome comes back to this one.
+    poll_->submit(
+        [this, request, link = link_.get()] {
+            const auto answer = link->forward(kLinePort, request.unit, request.pdu);
+            const auto failure = link->lastFailure();
+            QMetaObject::invokeMethod(
+                this, [this, request, answer, failure] { finish(request, answer, failure); },
+                Qt::QueuedConnection);
+        },
+        write);
+}
+
+void LineService::finish(const ClientRequest& request, const std::optional<Pdu>& answer,
+                         const std::optional<CallFailure>& failure) {
+    if (isWriteRequest(request.pdu)) {
+        // What the poll brought before the write may no longer be what the instrument shows.
+        if (const auto last = lastCycles_.find(request.unit); last != lastCycles_.end())
+            last->second.current = false;
+        if (LineInstrument* instrument = instrumentAt(request.unit))
+            instrument->journal(clientWriteEvent(request.peer, request.pdu, answer, failure));
+    }
+    if (server_)
+        server_->answer(request, answer ? *answer : exceptionAnswer(request.pdu, kTargetFailedToRespond));
 }
 
 } // namespace hx::line

@@ -17,11 +17,27 @@ LineTiming lineTimingFor(int32_t baud, bool parity) {
     return LineTiming{character, response, byteGap, longest};
 }
 
-LineTiming gatewayTiming() {
+namespace {
+
+LineTiming gatewayTimingWith(std::chrono::milliseconds network) {
     const LineTiming slowest = lineTimingFor(4800, true);
     const auto frames = slowest.character * (kRequestBytes + kLongestAnswerBytes) + slowest.character * 7 / 2;
-    const auto response = frames + kInstrumentTurnaround + kNetworkAllowance;
+    const auto response = frames + kInstrumentTurnaround + network;
     return LineTiming{slowest.character, response, kAdapterLatency, response + kAdapterLatency};
+}
+
+} // namespace
+
+LineTiming gatewayTiming() {
+    return gatewayTimingWith(kNetworkAllowance);
+}
+
+LineTiming remoteGatewayTiming() {
+    // Bytes of one answer may straggle across the network as well.
+    LineTiming timing = gatewayTimingWith(kRemoteNetworkAllowance);
+    timing.byteTimeout = kRemoteNetworkAllowance / 2;
+    timing.longestExchange = timing.responseTimeout + timing.byteTimeout;
+    return timing;
 }
 
 } // namespace hx

@@ -37,4 +37,11 @@ constexpr std::chrono::milliseconds kGatewayConnectTimeout{30};
 // What the network adds to an answer's wait (a LAN, a VPN, the gateway's own scheduling).
 constexpr std::chrono::milliseconds kNetworkAllowance{20};
 
+// A link on a thread of its own (the line service) may wait as long as a gateway far away
+// needs: a round trip of up to 300 ms over a VPN or a cellular link, and some to spare. The
+// connection is one round trip, the answer another on top of the frames' wire time.
+constexpr std::chrono::milliseconds kRemoteNetworkAllowance{400};
+LineTiming remoteGatewayTiming();
+constexpr std::chrono::milliseconds kRemoteGatewayConnectTimeout{1000};
+
 } // namespace hx

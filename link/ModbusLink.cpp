@@ -165,8 +165,10 @@ int connectWithin(const std::vector<Endpoint>& endpoints, std::chrono::milliseco
     return -1;
 }
 
-// A host name lookup may take this long, at the open only.
+// A host name lookup may take this long, at the open only (a remote gateway's: longer, as its
+// name server may be as far away).
 constexpr std::chrono::milliseconds kLookupTimeout{200};
+constexpr std::chrono::milliseconds kRemoteLookupTimeout{2000};
 
 // True when more bytes arrive within `wait`.
 bool moreBytesFollow(modbus_t* ctx, std::chrono::microseconds wait) {
@@ -190,16 +192,25 @@ struct ModbusLink::Port {
     uint16_t transactionId = 0;
     int32_t baud = 9600;
     char parity = 'N';
-    int lockFd = -1; // holds the device's advisory lock while the port is open
-    int consecutiveTimeouts = 0;
+    int lockFd = -1;     // holds the device's advisory lock while the port is open
+    bool remote = false; // a gateway with the time limits of one far away
+    // Each instrument on the line is silent or not on its own: one that stops answering is
+    // backed off from alone, the others are asked as before.
+    struct Silence {
+        int consecutiveTimeouts = 0;
+        bool backingOff = false;
+        SteadyClock::time_point lastProbe{};
+    };
+    std::map<int32_t, Silence> silence; // by slave address
+    int32_t slave = 0;                  // the address of the request on the wire
+    Silence& current() { return silence[slave]; }
     // A request timed out and no answer has been confirmed since: its answer may still come.
     bool lateAnswerPossible = false;
     // When the request that timed out was sent, and when the current one was.
     SteadyClock::time_point timedOutSentAt{};
     SteadyClock::time_point sentAt{};
-    bool backingOff = false;
     bool deviceLost = false;
-    SteadyClock::time_point lastProbe{};
+    SteadyClock::time_point lastProbe{}; // of the lost device
 
     ~Port() { close(); }
     void close() {
@@ -272,7 +283,8 @@ bool ModbusLink::prepareGateway(Port& port, PortStatus& status) {
         status.error = "not a gateway address: " + port.device;
         return false;
     }
-    if (const int rc = resolveWithin(*port.gateway, kLookupTimeout, port.endpoints);
+    if (const int rc =
+            resolveWithin(*port.gateway, port.remote ? kRemoteLookupTimeout : kLookupTimeout, port.endpoints);
         rc != 0 || port.endpoints.empty()) {
         status.cause = OpenError::UnknownHost;
         status.error = rc == EAI_AGAIN ? "host name lookup timed out" : ::gai_strerror(rc);
@@ -281,9 +293,11 @@ bool ModbusLink::prepareGateway(Port& port, PortStatus& status) {
     return true;
 }
 
-// Connects within kGatewayConnectTimeout and hands the socket to libmodbus's TCP back end.
+// Connects within kGatewayConnectTimeout (a remote gateway: kRemoteGatewayConnectTimeout) and
+// hands the socket to libmodbus's TCP back end.
 bool ModbusLink::openGateway(Port& port, PortStatus& status) {
-    const int s = connectWithin(port.endpoints, kGatewayConnectTimeout);
+    const int s =
+        connectWithin(port.endpoints, port.remote ? kRemoteGatewayConnectTimeout : kGatewayConnectTimeout);
     if (s < 0) {
         const int err = errno;
         status.cause = OpenError::Connection;
@@ -300,7 +314,7 @@ bool ModbusLink::openGateway(Port& port, PortStatus& status) {
     modbus_set_socket(ctx, s);
     port.ctx = ctx;
     port.transactionId = 0;
-    const LineTiming timing = gatewayTiming();
+    const LineTiming timing = port.remote ? remoteGatewayTiming() : gatewayTiming();
     setTimeout(ctx, modbus_set_response_timeout, timing.responseTimeout);
     setTimeout(ctx, modbus_set_byte_timeout, timing.byteTimeout);
     modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_NONE);
@@ -354,6 +368,7 @@ int32_t ModbusLink::openDevice(int32_t port, const std::string& device, int32_t 
     status.device = device;
     auto p = std::make_unique<Port>();
     p->device = status.device;
+    p->remote = remoteGateways_;
     // Behind a gateway the line settings are the gateway's: the choices do not apply.
     if (namesGateway(status.device)) {
         if (!prepareGateway(*p, status)) {
@@ -429,15 +444,22 @@ ModbusLink::Port* ModbusLink::admit(int32_t port, int32_t address, bool isWrite)
         return nullptr;
     }
     Port& p = *it->second;
+    p.slave = address;
+    Port::Silence& silence = p.current();
     const auto t = now();
-    if (p.backingOff || p.deviceLost) {
+    if (silence.backingOff || p.deviceLost) {
         // The poll's reads wait for the next probe; an operator's write never does.
-        if (!isWrite && t - p.lastProbe < kProbeInterval) {
+        const bool early = (silence.backingOff && t - silence.lastProbe < kProbeInterval) ||
+                           (p.deviceLost && t - p.lastProbe < kProbeInterval);
+        if (!isWrite && early) {
             ++stats_.skippedInBackOff;
+            stats_.consecutiveTimeouts = silence.consecutiveTimeouts;
+            stats_.backingOff = true;
             fail(LinkFailure::BackOff);
             return nullptr;
         }
-        p.lastProbe = t;
+        if (silence.backingOff) silence.lastProbe = t;
+        if (p.deviceLost) p.lastProbe = t;
         // An unplugged adapter leaves a dead descriptor behind, a dropped connection a dead
         // socket: open the device or connect again.
         if (p.deviceLost) {
@@ -497,32 +519,40 @@ bool ModbusLink::settle(Port& port, int rc, int expected) {
         rc = -1;
         errno = EMBBADDATA;
     }
+    Port::Silence& silence = port.current();
+    const auto timedOut = [&] {
+        ++stats_.timeouts;
+        fail(LinkFailure::Timeout);
+        if (++silence.consecutiveTimeouts >= kTimeoutsBeforeBackOff && !silence.backingOff) {
+            silence.backingOff = true;
+            silence.lastProbe = now();
+        }
+    };
     if (rc == expected) {
         ++stats_.good;
         stats_.lastGoodAnswerMs = QDateTime::currentMSecsSinceEpoch();
-        port.consecutiveTimeouts = 0;
+        silence.consecutiveTimeouts = 0;
         port.lateAnswerPossible = false;
-        port.backingOff = false;
+        silence.backingOff = false;
         stats_.connectionError = 0;
         lastFailure_.reset();
     } else {
         const int err = errno;
         if (err == ETIMEDOUT) {
-            ++stats_.timeouts;
-            fail(LinkFailure::Timeout);
+            timedOut();
             port.lateAnswerPossible = true;
             port.timedOutSentAt = port.sentAt;
             port.reconnect = port.gateway.has_value();
-            if (++port.consecutiveTimeouts >= kTimeoutsBeforeBackOff && !port.backingOff) {
-                port.backingOff = true;
-                port.lastProbe = now();
-            }
+        } else if (port.gateway && (err == EMBXGTAR || err == EMBXGPATH)) {
+            // The gateway answered for an instrument behind it that did not: a silent instrument,
+            // on a connection still in step.
+            timedOut();
         } else if (err > MODBUS_ENOBASE && err < EMBBADCRC) {
             // A well-formed exception answer: the instrument is there and listening.
             ++stats_.exceptions;
             fail(LinkFailure::Exception, err - MODBUS_ENOBASE);
-            port.consecutiveTimeouts = 0;
-            port.backingOff = false;
+            silence.consecutiveTimeouts = 0;
+            silence.backingOff = false;
         } else if (port.gateway ? isConnectionError(err) : isDeviceError(err)) {
             lose(port, err);
         } else {
@@ -535,8 +565,8 @@ bool ModbusLink::settle(Port& port, int rc, int expected) {
         // Drop the rest of a broken or late answer so it cannot pass for the next one.
         if (port.ctx) discardInput(port.ctx, port.gateway.has_value());
     }
-    stats_.consecutiveTimeouts = port.consecutiveTimeouts;
-    stats_.backingOff = port.backingOff || port.deviceLost;
+    stats_.consecutiveTimeouts = silence.consecutiveTimeouts;
+    stats_.backingOff = silence.backingOff || port.deviceLost;
     return rc == expected;
 }
 
@@ -635,6 +665,93 @@ int32_t ModbusLink::Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_
         trace(*p, uint8_t(address), request, request, good, started);
     }
     return good ? 0 : kWriteFailed;
+}
+
+namespace {
+
+uint16_t wordAt(std::span<const uint8_t> pdu, size_t at) {
+    return uint16_t(pdu[at] << 8 | pdu[at + 1]);
+}
+
+} // namespace
+
+std::optional<std::vector<uint8_t>> ModbusLink::forward(int32_t port, int32_t address,
+                                                        std::span<const uint8_t> pdu) {
+    const auto known = [](uint8_t f) { return (f >= 0x01 && f <= 0x06) || f == 0x0F || f == 0x10; };
+    if (pdu.size() < 5 || !known(pdu[0])) {
+        ++stats_.refused;
+        fail(LinkFailure::Refused);
+        return std::nullopt;
+    }
+    const uint8_t function = pdu[0];
+    const bool isWrite = function == 0x05 || function == 0x06 || function == 0x0F || function == 0x10;
+    Port* p = admit(port, address, isWrite);
+    if (!p) return std::nullopt;
+    const auto started = trace_ ? SteadyClock::now() : SteadyClock::time_point{};
+    const int first = wordAt(pdu, 1);
+    const int count = wordAt(pdu, 3);
+    // The answer as the instrument sent it, rebuilt from what libmodbus accepted and checked.
+    std::vector<uint8_t> answer{function};
+    int rc = -1;
+    int expected = 1;
+    switch (function) {
+    case 0x01:
+    case 0x02: {
+        std::vector<uint8_t> bits(size_t(count), 0);
+        expected = count;
+        rc = function == 0x01 ? modbus_read_bits(p->ctx, first, count, bits.data())
+                              : modbus_read_input_bits(p->ctx, first, count, bits.data());
+        answer.push_back(uint8_t((count + 7) / 8));
+        answer.resize(answer.size() + size_t((count + 7) / 8), 0);
+        for (int i = 0; i < count; ++i)
+            answer[2 + size_t(i / 8)] |= uint8_t((bits[size_t(i)] ? 1 : 0) << (i % 8));
+        break;
+    }
+    case 0x03:
+    case 0x04: {
+        std::vector<uint16_t> words(size_t(count), 0);
+        expected = count;
+        rc = function == 0x03 ? modbus_read_registers(p->ctx, first, count, words.data())
+                              : modbus_read_input_registers(p->ctx, first, count, words.data());
+        answer.push_back(uint8_t(2 * count));
+        for (const uint16_t w : words) {
+            answer.push_back(uint8_t(w >> 8));
+            answer.push_back(uint8_t(w));
+        }
+        break;
+    }
+    case 0x05:
+    case 0x06:
+        rc = function == 0x05 ? modbus_write_bit(p->ctx, first, count == 0xFF00)
+                              : modbus_write_register(p->ctx, first, uint16_t(count));
+        answer.assign(pdu.begin(), pdu.begin() + 5);
+        break;
+    case 0x0F:
+    case 0x10: {
+        expected = count;
+        if (function == 0x0F) {
+            std::vector<uint8_t> bits(size_t(count), 0);
+            for (int i = 0; i < count; ++i)
+                bits[size_t(i)] = (pdu[6 + size_t(i / 8)] >> (i % 8)) & 1;
+            rc = modbus_write_bits(p->ctx, first, count, bits.data());
+        } else {
+            std::vector<uint16_t> words(size_t(count), 0);
+            for (int i = 0; i < count; ++i)
+                words[size_t(i)] = wordAt(pdu, 6 + 2 * size_t(i));
+            rc = modbus_write_registers(p->ctx, first, count, words.data());
+        }
+        answer.assign(pdu.begin(), pdu.begin() + 5);
+        break;
+    }
+    default:
+        break; // refused above
+    }
+    const bool good = settle(*p, rc, expected);
+    if (!good && lastFailure_ && lastFailure_->kind == LinkFailure::Exception)
+        answer = {uint8_t(function | 0x80), uint8_t(lastFailure_->exceptionCode)};
+    if (trace_) trace(*p, uint8_t(address), pdu, answer, good, started);
+    if (good || (lastFailure_ && lastFailure_->kind == LinkFailure::Exception)) return answer;
+    return std::nullopt;
 }
 
 void ModbusLink::trace(const Port& port, uint8_t slave, std::span<const uint8_t> requestPdu,

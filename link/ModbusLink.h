@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 struct _modbus;
 
@@ -35,11 +36,23 @@ class ModbusLink final : public Link {
     int32_t Get_4X_D16(int32_t port, int32_t address, int32_t first, std::span<int32_t> buffer) override;
     int32_t Set_4X_D1(int32_t port, int32_t address, int32_t reg, int32_t value) override;
 
+    // One request of a Modbus client passed on to the instrument at `address`: `pdu` is the
+    // function code and its data, checked by the caller (function codes 1, 2, 3, 4, 5, 6, 15
+    // and 16, quantities within the protocol's limits). The instrument's answer PDU, an
+    // exception answer included; nullopt when none came (lastFailure says why). A read waits
+    // for the back-off's probe as the poll's do; a write goes out at once.
+    std::optional<std::vector<uint8_t>> forward(int32_t port, int32_t address, std::span<const uint8_t> pdu);
+
+    // Gateways opened from now on get the time limits of one far away (remoteGatewayTiming):
+    // for a link on a thread of its own, which no window waits for.
+    void allowRemoteGateways() { remoteGateways_ = true; }
+
     LinkStats stats() const override { return stats_; }
     PortStatus portStatus(int32_t port) const override;
     std::optional<CallFailure> lastFailure() const override { return lastFailure_; }
 
-    // After this many consecutive timeouts the link stops waiting for a silent instrument.
+    // After this many consecutive timeouts of one address the link stops waiting for that
+    // instrument (the others on the line are asked as before).
     static constexpr int kTimeoutsBeforeBackOff = 3;
     // While backing off, one request at most per this interval goes out as a probe.
     static constexpr std::chrono::milliseconds kProbeInterval{1000};
@@ -50,8 +63,8 @@ class ModbusLink final : public Link {
 
     int32_t readRegisters(Kind kind, int32_t port, int32_t address, int32_t first, int count,
                           std::span<int32_t> buffer);
-    // Checks the port, the slave address and the back-off (which a write passes: it goes out
-    // as the probe); the port when a request may go out.
+    // Checks the port, the slave address and the address's back-off (which a write passes: it
+    // goes out as the probe); the port when a request may go out.
     Port* admit(int32_t port, int32_t address, bool isWrite);
     std::chrono::steady_clock::time_point now() const;
     void fail(LinkFailure kind, int exceptionCode = 0, int systemError = 0) {
@@ -81,6 +94,7 @@ class ModbusLink final : public Link {
     LinkStats stats_;
     std::optional<CallFailure> lastFailure_;
     SteadyNow now_;
+    bool remoteGateways_ = false;
     std::unique_ptr<TraceLog> trace_; // null unless HX5800_TRACE names a file
 };
 

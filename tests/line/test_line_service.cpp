@@ -1,17 +1,32 @@
 // hx5800-line end to end: four simulated instruments on one pseudo-terminal, each recorded
 // into its own database with its own values; one falls silent and only it stops recording and
-// is journalled lost; SIGTERM ends the service cleanly. And what it refuses before the line is
+// is journalled lost; SIGTERM ends the service cleanly. Modbus TCP clients reach each
+// instrument through it, the main window among them. And what it refuses before the line is
 // touched, with exit status 2.
+#include "alarm/ALM1.h"
+#include "app/Application.h"
+#include "app/ssqx.h"
+#include "core/SharedState.h"
 #include "link/ModbusLink.h"
+#include "logging/mscom.h"
 #include "support/ChildSignal.h"
 #include "support/SimProcess.h"
+#include "trend/LiveTrend.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <modbus/modbus.h>
+#include <netinet/in.h>
 #include <sqlite3.h>
 
 using hx::test::SimProcess;
@@ -53,9 +68,23 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
+// The service on the simulator's line, clients at `listen`.
+void startService(QProcess& line, const SimProcess& sim, const QTemporaryDir& dir, const QString& listen,
+                  const QString& addresses = QStringLiteral("1-4")) {
+    line.setProgram(QStringLiteral(HX5800_LINE));
+    line.setArguments({"--port", sim.devicePath(), "--addresses", addresses, "--data", dir.filePath("data"),
+                       "--listen", listen});
+    line.setProcessChannelMode(QProcess::ForwardedChannels);
+    line.start();
+}
+
+QString freeListenAddress() {
+    return QStringLiteral("127.0.0.1:%1").arg(hx::test::unusedTcpPort());
+}
+
 void startLine(QProcess& line, const QStringList& args) {
     line.setProgram(QStringLiteral(HX5800_LINE));
-    line.setArguments(args);
+    line.setArguments(args + QStringList{"--listen", freeListenAddress()});
     line.setProcessChannelMode(QProcess::ForwardedChannels);
     line.start();
 }
@@ -127,6 +156,183 @@ class LineServiceTest : public QObject {
         QCOMPARE(line.exitCode(), 0);
     }
 
+    // The link gives up on a silent instrument alone: the others' good answers between its
+    // timeouts do not keep it asked every time.
+    void oneSilentAddressIsBackedOffAlone() {
+        SimProcess sim({"--static", "--slaves", "1-2"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        hx::ModbusLink link;
+        QCOMPARE(link.openDevice(1, sim.devicePath().toStdString(), 1, 0), 0);
+        QVERIFY(sim.command("silent 2 on"));
+        int32_t buffer[8];
+        for (int turn = 0; turn <= hx::ModbusLink::kTimeoutsBeforeBackOff; ++turn) {
+            QCOMPARE(link.Get_3X_D8(1, 2, 1, buffer), hx::kCallFailed);
+            QCOMPARE(link.lastFailure()->kind, turn < hx::ModbusLink::kTimeoutsBeforeBackOff
+                                                   ? hx::LinkFailure::Timeout
+                                                   : hx::LinkFailure::BackOff);
+            QCOMPARE(link.Get_3X_D8(1, 1, 1, buffer), 0);
+        }
+    }
+
+    // Behind a gateway far away (300 ms before every answer) the service still records.
+    void aSlowGatewayIsRecorded() {
+        SimProcess sim({"--static", "--delay", "300"});
+        sim.useTcp();
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        QTemporaryDir dir;
+        QProcess line;
+        startService(line, sim, dir, freeListenAddress(), "1");
+        QVERIFY(waitFor([&] { return recordsOf(dir, 1) >= 3; }, 20000));
+        QCOMPARE(queryNumber(journalOf(dir, 1), "select count(*) from events where kind = 13"), 0.0);
+        QVERIFY(hx::test::signalChild(line, SIGTERM));
+        QVERIFY(line.waitForFinished(10000));
+    }
+
+    // A libmodbus TCP master, as the window's link is one, talks to the instruments through the
+    // service; clients that are no Modbus master are dropped while the recording goes on.
+    void clientsReachEachInstrumentThroughTheService() {
+        // Paced as a real line is: the poll's cycles take their wire time, and so does a client's read.
+        SimProcess sim({"--static", "--pace", "--slaves", "1-4"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        QTemporaryDir dir;
+        const quint16 port = hx::test::unusedTcpPort();
+        QProcess line;
+        startService(line, sim, dir, QStringLiteral("127.0.0.1:%1").arg(port));
+        QVERIFY(waitFor([&] { return recordsOf(dir, 4) >= 2; }, 20000));
+        const std::unique_ptr<modbus_t, void (*)(modbus_t*)> client(modbus_new_tcp("127.0.0.1", port),
+                                                                    [](modbus_t* c) {
+                                                                        modbus_close(c);
+                                                                        modbus_free(c);
+                                                                    });
+        QVERIFY(client && modbus_connect(client.get()) == 0);
+        modbus_set_response_timeout(client.get(), 2, 0);
+        modbus_set_slave(client.get(), 3);
+
+        // Instrument 3's values: a block the poll reads and holding registers from the wire.
+        struct Read {
+            const char* table;
+            int first, count;
+        };
+        for (const Read& r : {Read{"ir", 1, 8}, Read{"ir", 9, 8}, Read{"hr", 257, 8}, Read{"hr", 4097, 16}}) {
+            uint16_t got[16] = {};
+            const int rc = QByteArray(r.table) == "ir"
+                               ? modbus_read_input_registers(client.get(), r.first - 1, r.count, got)
+                               : modbus_read_registers(client.get(), r.first - 1, r.count, got);
+            QCOMPARE(rc, r.count);
+            for (int i = 0; i < r.count; ++i)
+                QCOMPARE(std::optional<int>(int16_t(got[i])),
+                         sim.query(QStringLiteral("get 3 %1 %2").arg(r.table).arg(r.first + i)));
+        }
+        uint8_t bits[16] = {};
+        uint16_t word = 0;
+        QCOMPARE(modbus_read_input_bits(client.get(), 0, 16, bits), 16);
+        for (int i = 0; i < 16; ++i)
+            QCOMPARE(std::optional<int>(bits[i]), sim.query(QStringLiteral("get 3 di %1").arg(i + 1)));
+
+        // A write reaches instrument 3 alone and is journalled there with the client.
+        std::array<std::optional<int>, 4> before{};
+        for (int a = 1; a <= 4; ++a)
+            before[size_t(a - 1)] = sim.query(QStringLiteral("get %1 hr 257").arg(a));
+        const int written = *before[2] + 7;
+        QCOMPARE(modbus_write_register(client.get(), 256, uint16_t(written)), 1);
+        for (int a = 1; a <= 4; ++a)
+            QCOMPARE(sim.query(QStringLiteral("get %1 hr 257").arg(a)),
+                     a == 3 ? written : before[size_t(a - 1)]);
+        sockaddr_in self{};
+        socklen_t length = sizeof self;
+        QVERIFY(::getsockname(modbus_get_socket(client.get()), reinterpret_cast<sockaddr*>(&self), &length) ==
+                0);
+        const QString journalled =
+            "select count(*) from events where kind = 30 and subject = '257' and text like '%" +
+            QStringLiteral("127.0.0.1:%1 ").arg(ntohs(self.sin_port)) + "%= " + QString::number(written) +
+            ": %'";
+        QCOMPARE(queryNumber(journalOf(dir, 3), journalled.toUtf8().constData()), 1.0);
+        QCOMPARE(queryNumber(journalOf(dir, 1), "select count(*) from events where kind in (30, 31)"), 0.0);
+
+        // Garbage and a request stopped half-way: both clients dropped, the records go on.
+        const int recorded = recordsOf(dir, 1);
+        QTcpSocket garbage, hung;
+        for (QTcpSocket* s : {&garbage, &hung}) {
+            s->connectToHost(QStringLiteral("127.0.0.1"), port);
+            QVERIFY(s->waitForConnected(5000));
+        }
+        garbage.write(QByteArray("\x00\x01\x12\x34\x00\x06\x03\x03\x01\x00\x00\x01", 12)); // not protocol 0
+        hung.write(QByteArray("\x00\x01\x00\x00\x00\x06\x03\x04", 8));
+        QVERIFY2(waitFor(
+                     [&] {
+                         return garbage.state() == QAbstractSocket::UnconnectedState &&
+                                hung.state() == QAbstractSocket::UnconnectedState;
+                     },
+                     10000),
+                 "both clients dropped");
+        QVERIFY(waitFor([&] { return recordsOf(dir, 1) >= recorded + 3; }, 6000));
+        QCOMPARE(modbus_read_registers(client.get(), 256, 1, &word), 1);
+
+        // An address not on the line, and one fallen silent: exception 0x0B, as from a gateway.
+        QVERIFY(sim.command("silent 2 on"));
+        for (const int unit : {9, 2}) {
+            modbus_set_slave(client.get(), unit);
+            QCOMPARE(modbus_read_registers(client.get(), 256, 1, &word), -1);
+            QCOMPARE(errno, int(EMBXGTAR));
+        }
+
+        QVERIFY(hx::test::signalChild(line, SIGTERM));
+        QVERIFY(line.waitForFinished(10000));
+        QCOMPARE(line.exitCode(), 0);
+    }
+
+    // The main window as an operator attaches it to instrument 3 of the service's line: the
+    // instrument's values, the history the service records, an alarm setpoint to it alone.
+    void theWindowWatchesOneInstrumentThroughTheService() {
+        SimProcess sim({"--static", "--slaves", "1-4"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        QTemporaryDir dir;
+        const quint16 port = hx::test::unusedTcpPort();
+        QProcess line;
+        startService(line, sim, dir, QStringLiteral("127.0.0.1:%1").arg(port));
+        QVERIFY(waitFor([&] { return recordsOf(dir, 3) >= 3; }, 20000));
+
+        hx::resetSharedState();
+        qputenv("HX5800_COM1", QStringLiteral("tcp://127.0.0.1:%1").arg(port).toUtf8());
+        qputenv("HX5800_DB", databaseOf(dir, 3).toUtf8());
+        auto app = std::make_unique<hx::Application>();
+        app->context().endProcess = [] {};
+        app->start();
+        QTRY_VERIFY_WITH_TIMEOUT(app->mainWindow() && app->recorder(), 10000);
+        hx::ssqx& window = *app->mainWindow();
+        window.Combo2->setCurrentIndex(window.Combo2->findText("3 "));
+        window.Command9->click();
+        // Instrument 3's CH1 lies 20 above address 1's.
+        QTRY_COMPARE_WITH_TIMEOUT(hx::Pv_Value[0], 2520.0f, 5000);
+        QTRY_COMPARE(window.D_3W[0]->text(), hx::liveValueText(2520));
+        QCOMPARE(app->recorder()->status().claim, hx::RecorderClaim::OtherProgram);
+        window.history().reloadLiveWindow();
+        const hx::TrendState& trend = window.trend();
+        QVERIFY(trend.Trend_Date[size_t(trend.Win_Len)] > 0);
+        QCOMPARE(trend.Trend_Value[0][size_t(trend.Win_Len)], 2520.0f);
+
+        std::array<std::optional<int>, 4> before{};
+        for (int a = 1; a <= 4; ++a)
+            before[size_t(a - 1)] = sim.query(QStringLiteral("get %1 hr 259").arg(a));
+        window.Command15->click();
+        QPointer<hx::ALM1> alarms = qobject_cast<hx::ALM1*>(window.alarmWindow());
+        QVERIFY(alarms);
+        QLineEdit* setpoint = alarms->T_3RWA(98); // alarm 2 setpoint, register 259
+        setpoint->setFocus();
+        QTRY_VERIFY(setpoint->hasFocus());
+        setpoint->selectAll();
+        QTest::keyClicks(setpoint, QString::number(*before[2] + 11));
+        alarms->Command1->setFocus();
+        QTRY_COMPARE(sim.query("get 3 hr 259"), std::optional(*before[2] + 11));
+        for (const int a : {1, 2, 4})
+            QCOMPARE(sim.query(QStringLiteral("get %1 hr 259").arg(a)), before[size_t(a - 1)]);
+        app.reset();
+        qunsetenv("HX5800_COM1");
+        qunsetenv("HX5800_DB");
+        QVERIFY(hx::test::signalChild(line, SIGTERM));
+        QVERIFY(line.waitForFinished(10000));
+    }
+
     void refusedBeforeTheLineIsTouched_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("says");
@@ -142,6 +348,10 @@ class LineServiceTest : public QObject {
                                      << "cannot be made";
         QTest::newRow("port held") << QStringList{"--addresses", "1", "--port", "SIM"}
                                    << "in use by another program";
+        QTest::newRow("listen address")
+            << QStringList{"--addresses", "1", "--listen", "1502"} << "is not ADDRESS:PORT";
+        QTest::newRow("listen in use")
+            << QStringList{"--addresses", "1", "--listen", "127.0.0.1:BUSY"} << "the address is in use";
     }
 
     void refusedBeforeTheLineIsTouched() {
@@ -155,10 +365,15 @@ class LineServiceTest : public QObject {
         // Another program holds the line.
         hx::ModbusLink holder;
         QVERIFY(holder.openDevice(1, sim.devicePath().toStdString(), 1, 0) == 0);
+        // And another program listens where clients would connect.
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        args.replaceInStrings(QStringLiteral("BUSY"), QString::number(listener.serverPort()));
         args.replaceInStrings(QStringLiteral("FILE"), file.fileName());
         args.replaceInStrings(QStringLiteral("SIM"), sim.devicePath());
         if (!args.contains("--data")) args << "--data" << dir.filePath("data");
         if (!args.contains("--port")) args << "--port" << sim.devicePath();
+        if (!args.contains("--listen")) args << "--listen" << freeListenAddress();
 
         QProcess line;
         line.setProgram(QStringLiteral(HX5800_LINE));
@@ -173,5 +388,5 @@ class LineServiceTest : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(LineServiceTest)
+QTEST_MAIN(LineServiceTest)
 #include "test_line_service.moc"
