@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include "line/LinePoll.h"
+#include "ui/FailureText.h"
 
 namespace hx::line {
 
