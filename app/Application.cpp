@@ -79,7 +79,7 @@ std::pair<QString, bool> Application::publishingStatus() {
     if (!publisher_) {
         if (!publishSettingsError_.isEmpty())
             return {QStringLiteral("MQTT: 设置有误, 未发布: ") + publishSettingsError_, false};
-        if (qEnvironmentVariableIsEmpty("HX5800_MQTT")) return {};
+        if (qEnvironmentVariableIsEmpty("HX5800_MQTT")) return {QString(), true}; // off: nothing to say
         if (recorder_ && recorder_->status().claim == RecorderClaim::OtherProgram)
             return {QStringLiteral("MQTT: 未发布 (记录它的程序发布)"), true};
         return {QStringLiteral("MQTT: 端口打开后发布"), true};
