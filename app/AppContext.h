@@ -2,6 +2,8 @@
 // What the windows share besides the acquisition state: the link, the two hidden host
 // windows once the hand-over has created them, where the recording database lives and
 // how the process ends. Tests build one with fakes.
+#include "app/PortSession.h"
+
 #include <QString>
 
 #include <functional>
@@ -24,6 +26,8 @@ struct AppContext {
     std::function<std::unique_ptr<RecordStore>(const QString&)> openStore;
     // Ends the process at once (exit command). Tests replace it.
     std::function<void()> endProcess;
+    // The port's opening as "打开" left it, read by the status line, the journal and the publisher.
+    PortSession session;
 };
 
 } // namespace hx

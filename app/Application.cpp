@@ -6,10 +6,8 @@
 #include "app/frmSplash.h"
 #include "app/ssqx.h"
 #include "config/CONFIG1.h"
-#include "core/FreshValues.h"
 #include "core/SharedState.h"
 #include "core/StopSignal.h"
-#include "core/TextNumber.h"
 #include "events/EventsWindow.h"
 #include "factory/FACTR.h"
 #include "link/Met1.h"
@@ -18,8 +16,6 @@
 #include "logging/mscom.h"
 #include "publish/Publisher.h"
 
-#include <QComboBox>
-#include <QDateTime>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -27,7 +23,10 @@
 
 namespace hx {
 
-Application::Application() : link_(std::make_unique<ModbusLink>()) {
+Application::Application()
+    : link_(std::make_unique<ModbusLink>()), alarmTable_(std::make_unique<AlarmBuffer>()),
+      configTable_(std::make_unique<config::ConfigTable>()),
+      factoryTables_(std::make_unique<FactoryTables>()) {
     context_.link = link_.get();
     context_.writes = &writes_;
     context_.databasePath = defaultDatabasePath();
@@ -46,7 +45,7 @@ Application::Application() : link_(std::make_unique<ModbusLink>()) {
     stopSignal_ = std::make_unique<StopSignal>([this] { context_.endProcess(); });
     journal_ = std::make_unique<EventJournal>(EventJournal::pathBeside(context_.databasePath));
     journalNewestAtStart_ = journal_->newestId();
-    feed_ = std::make_unique<EventFeed>(*journal_, link_.get());
+    feed_ = std::make_unique<EventFeed>(*journal_, link_.get(), context_.session);
     writes_.observer = [this](const OperatorWrite& write) { feed_->noteWrite(write); };
 }
 
@@ -75,83 +74,75 @@ void Application::startPublishing() {
     journal_->onStored = [p = publisher_.get()](int64_t) { p->noteEvents(); };
 }
 
-// The status line's part about publishing, refreshed every second; the program state and what
-// the publisher has to tell the journal are handed over with it (no timer of their own: the
-// publisher sends only what changed, and costs the windows no wake-up).
+// The status line's part about publishing, refreshed every second.
 std::pair<QString, bool> Application::publishingStatus() {
     if (!publisher_) {
         if (!publishSettingsError_.isEmpty())
             return {QStringLiteral("MQTT: 设置有误, 未发布: ") + publishSettingsError_, false};
-        if (qEnvironmentVariableIsEmpty("HX5800_MQTT")) return {};
+        if (qEnvironmentVariableIsEmpty("HX5800_MQTT")) return {QString(), true}; // off: nothing to say
         if (recorder_ && recorder_->status().claim == RecorderClaim::OtherProgram)
             return {QStringLiteral("MQTT: 未发布 (记录它的程序发布)"), true};
         return {QStringLiteral("MQTT: 端口打开后发布"), true};
     }
-    handOverProgramState();
-    auto notices = publisher_->takeNotices();
-    if (!notices.empty()) journal_->record(std::move(notices));
     const PublisherStatus status = publisher_->status();
     return {publisherStatusText(status), publisherHealthy(status)};
 }
 
-int32_t Application::chosenPort() const {
-    // Before the first "打开" the port is the one chosen in the main window, as its status line says.
-    return Com_Param[kComPort] != 0 || !mainWindow_
-               ? Com_Param[kComPort]
-               : numberOfText(mainWindow_->Combo1->currentText()).value_or(0);
+// The port and the instrument as the status line showed them, and what the publisher has to
+// tell the journal, handed over with every refresh of the status line (no timer of their own:
+// the publisher sends only what changed, and costs the windows no wake-up).
+void Application::tellPublisher(const PortReading& port) {
+    if (!publisher_) return;
+    auto notices = publisher_->takeNotices();
+    if (!notices.empty()) journal_->record(std::move(notices));
+    if (const auto state = programStateOf(port)) publisher_->setProgramState(*state);
 }
 
-void Application::handOverProgramState() {
-    const int32_t port = chosenPort();
-    const PortStatus portStatus = link_->portStatus(port);
-    ProgramState state;
-    state.portOpen = portStatus.open;
-    state.port = portStatusText(port, portStatus, Com_Param[kComPort] != 0);
-    const bool silent = freshValues().stale(0, FreshValues::steadyNowMs());
-    // Right after an open the instrument is neither answering nor silent yet: nothing is said
-    // until it answered or kSilentAfterMs passed, as on the status line (the broker keeps what
-    // it was told before).
-    if (portStatus.open && silent && mainWindow_ &&
-        QDateTime::currentMSecsSinceEpoch() - mainWindow_->openedAtMs() <= kSilentAfterMs)
-        return;
-    state.instrument = !portStatus.open ? QStringLiteral("closed")
-                       : silent         ? QStringLiteral("silent")
-                                        : QStringLiteral("answering");
-    publisher_->setProgramState(state);
+QWidget* Application::createWindow(Window window, QWidget* main) {
+    switch (window) {
+    case Window::Alarm:
+        return new ALM1(*link_, &writes_, *alarmTable_, main);
+    case Window::Config:
+        return new config::CONFIG1(main, *link_, *configTable_, &writes_);
+    case Window::Factory: {
+        const auto note = [this](const QString& text) { mainWindow_->notePrintout(text); };
+        const FactoryReportOptions report{QFileInfo(context_.databasePath).absolutePath(), note};
+        return new FACTR(*link_, &writes_, *factoryTables_, main, report);
+    }
+    case Window::Events: {
+        auto* events = new EventsWindow(*journal_, main);
+        events->acknowledged = [this] { mainWindow_->Timer4_Timer(); };
+        return events;
+    }
+    }
+    return nullptr;
+}
+
+std::array<bool, 27> Application::unacknowledgedRows() {
+    std::array<bool, 27> rows{};
+    const UnacknowledgedAlarms alarms = journal_->unacknowledged();
+    std::copy(alarms.rows.begin(), alarms.rows.end(), rows.begin());
+    return rows;
+}
+
+QString Application::eventStatus() {
+    return feed_->statusText();
+}
+
+std::optional<RecordingHealth> Application::recordingHealth() {
+    if (!recorder_) return std::nullopt;
+    return recordingHealthOf(recorder_->status());
 }
 
 void Application::start() {
     auto* splash = new frmSplash(frmSplash::HandOver{
         [this] {
             mainWindow_ = std::make_unique<ssqx>(context_);
-            // The windows' read tables keep their contents from one opening to the next.
-            mainWindow_->createAlarmWindow = [this, kept = std::make_shared<AlarmBuffer>()](QWidget* main) {
-                return new ALM1(*link_, &writes_, *kept, main);
-            };
-            mainWindow_->createFactoryWindow = [this,
-                                                kept = std::make_shared<FactoryTables>()](QWidget* main) {
-                const auto note = [this](const QString& text) { mainWindow_->notePrintout(text); };
-                const FactoryReportOptions report{QFileInfo(context_.databasePath).absolutePath(), note};
-                return new FACTR(*link_, &writes_, *kept, main, report);
-            };
-            mainWindow_->createConfigWindow =
-                [this, configBuf = std::make_shared<config::ConfigTable>()](QWidget* main) -> QWidget* {
-                return new config::CONFIG1(main, *link_, *configBuf, &writes_);
-            };
-            mainWindow_->createEventsWindow = [this](QWidget* main) -> QWidget* {
-                auto* window = new EventsWindow(*journal_, main);
-                window->acknowledged = [this] { mainWindow_->Timer4_Timer(); };
-                return window;
-            };
-            mainWindow_->unacknowledgedRows = [this] {
-                std::array<bool, 27> rows{};
-                const UnacknowledgedAlarms alarms = journal_->unacknowledged();
-                std::copy(alarms.rows.begin(), alarms.rows.end(), rows.begin());
-                return rows;
-            };
-            mainWindow_->eventStatus = [this] { return feed_->statusText(); };
+            mainWindow_->setHost(this);
             QObject::connect(mainWindow_.get(), &ssqx::portActionDone, feed_.get(),
-                             [this](bool opening) { feed_->notePortAction(Com_Param[kComPort], opening); });
+                             [this](bool opening) { feed_->notePortAction(opening); });
+            QObject::connect(mainWindow_.get(), &ssqx::portRead, feed_.get(),
+                             [this](const PortReading& port) { tellPublisher(port); });
             // The status table shows a new or acknowledged alarm at once, not at its next refresh.
             QObject::connect(feed_.get(), &EventFeed::alarmsChanged, mainWindow_.get(), &ssqx::Timer4_Timer);
             mainWindow_->show();
@@ -164,20 +155,16 @@ void Application::start() {
         [this] {
             recorder_ = std::make_unique<mscom>(context_.databasePath);
             context_.recorder = recorder_.get();
-            if (mainWindow_) {
-                mainWindow_->recordingHealth = [this] { return recordingHealthOf(recorder_->status()); };
+            if (mainWindow_)
                 QObject::connect(recorder_.get(), &mscom::recordWritten, mainWindow_.get(),
                                  &ssqx::noteRecord);
-            }
             QObject::connect(recorder_.get(), &mscom::statusChanged, feed_.get(),
                              [this] { feed_->noteRecorder(recorder_->status()); });
             feed_->noteRecorder(recorder_->status());
-            if (mainWindow_) {
-                mainWindow_->publishingStatus = [this] { return publishingStatus(); };
+            if (mainWindow_)
                 QObject::connect(mainWindow_.get(), &ssqx::portActionDone, feed_.get(), [this](bool opening) {
                     if (opening) startPublishing();
                 });
-            }
             QObject::connect(recorder_.get(), &mscom::statusChanged, feed_.get(),
                              [this] { startPublishing(); });
             QObject::connect(recorder_.get(), &mscom::recordWritten, feed_.get(),

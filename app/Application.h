@@ -2,6 +2,7 @@
 // The program as a whole: the link, the splash window and what its hand-over creates
 // (the main window, the poll host Met1 and the recorder mscom).
 #include "app/AppContext.h"
+#include "app/MainWindowHost.h"
 #include "ui/OperatorField.h"
 
 #include <memory>
@@ -9,17 +10,30 @@
 
 namespace hx {
 
+namespace config {
+struct ConfigTable;
+}
+struct AlarmBuffer;
 class EventFeed;
 class EventJournal;
 class ModbusLink;
 class Publisher;
+struct FactoryTables;
 class StopSignal;
 class ssqx;
 
-class Application {
+class Application : public MainWindowHost {
   public:
     Application();
     ~Application();
+
+    // MainWindowHost: the windows the main window opens, the journal's, the recorder's and the
+    // broker's parts of its status line.
+    QWidget* createWindow(Window window, QWidget* mainWindow) override;
+    std::array<bool, 27> unacknowledgedRows() override;
+    QString eventStatus() override;
+    std::optional<RecordingHealth> recordingHealth() override;
+    std::pair<QString, bool> publishingStatus() override;
 
     // Shows the splash window; the hand-over follows about 1.5 s later.
     void start();
@@ -43,13 +57,15 @@ class Application {
     std::unique_ptr<mscom> recorder_;
     std::unique_ptr<Publisher> publisher_;
     std::unique_ptr<StopSignal> stopSignal_;
+    // The windows' read tables keep their contents from one opening to the next.
+    std::unique_ptr<AlarmBuffer> alarmTable_;
+    std::unique_ptr<config::ConfigTable> configTable_;
+    std::unique_ptr<FactoryTables> factoryTables_;
     QString publishSettingsError_;
     std::pair<QString, int> publishedLine_;
     int64_t journalNewestAtStart_ = 0; // the line and address the publisher's topics name
     void startPublishing();
-    std::pair<QString, bool> publishingStatus();
-    void handOverProgramState();
-    int32_t chosenPort() const;
+    void tellPublisher(const PortReading& port);
 };
 
 } // namespace hx

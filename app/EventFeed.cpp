@@ -10,7 +10,6 @@
 #include "ui/FailureText.h"
 #include "ui/OperatorField.h"
 
-#include <QDateTime>
 #include <QDir>
 
 namespace hx {
@@ -72,8 +71,8 @@ JournalEvent writeEvent(const OperatorWrite& write) {
     return e;
 }
 
-EventFeed::EventFeed(EventJournal& journal, Link* link, QObject* parent)
-    : QObject(parent), journal_(journal), link_(link) {
+EventFeed::EventFeed(EventJournal& journal, Link* link, const PortSession& session, QObject* parent)
+    : QObject(parent), journal_(journal), link_(link), session_(session) {
     timer.setInterval(1000);
     connect(&timer, &QTimer::timeout, this, &EventFeed::tick);
     timer.start();
@@ -89,10 +88,9 @@ void EventFeed::noteStatusRead() {
     emit alarmsChanged();
 }
 
-void EventFeed::notePortAction(int32_t port, bool opening) {
+void EventFeed::notePortAction(bool opening) {
     if (!link_) return;
-    // "关闭" after a failed open closes nothing.
-    if (!opening && !portOpen_) return;
+    const int32_t port = session_.port();
     const PortStatus status = link_->portStatus(port);
     JournalEvent e;
     e.subject = QStringLiteral("端口%1").arg(port);
@@ -100,9 +98,6 @@ void EventFeed::notePortAction(int32_t port, bool opening) {
     e.kind = !opening      ? EventKind::PortClosed
              : status.open ? EventKind::PortOpened
                            : EventKind::PortOpenFailed;
-    port_ = port;
-    portOpen_ = status.open;
-    openedAtMs_ = QDateTime::currentMSecsSinceEpoch();
     lost_ = false;
     journal_.record(std::move(e));
 }
@@ -152,16 +147,13 @@ void EventFeed::noteWrite(const OperatorWrite& write) {
 
 void EventFeed::tick() {
     journal_.retry();
-    if (!link_ || !portOpen_) return;
-    const PortStatus status = link_->portStatus(port_);
-    const LinkStats stats = link_->stats();
-    const int64_t nowMs = QDateTime::currentMSecsSinceEpoch();
-    const bool silent = linkLooksSilent(stats, nowMs, status.open, openedAtMs_);
+    if (!link_ || !session_.isOpen()) return;
+    const bool silent = session_.read(link_, nullptr, session_.port()).silent();
     if (silent == lost_) return;
     lost_ = silent;
     JournalEvent e;
     e.kind = silent ? EventKind::InstrumentLost : EventKind::InstrumentBack;
-    e.subject = QStringLiteral("端口%1").arg(port_);
+    e.subject = QStringLiteral("端口%1").arg(session_.port());
     if (silent) {
         const auto failure = link_->lastFailure();
         e.text =

@@ -15,6 +15,7 @@
 namespace hx {
 
 class Link;
+class PortSession;
 struct OperatorWrite;
 struct RecorderStatus;
 
@@ -29,12 +30,13 @@ JournalEvent writeEvent(const OperatorWrite& write);
 class EventFeed : public QObject {
     Q_OBJECT
   public:
-    EventFeed(EventJournal& journal, Link* link, QObject* parent = nullptr);
+    // The port and its opening as session tells them.
+    EventFeed(EventJournal& journal, Link* link, const PortSession& session, QObject* parent = nullptr);
 
     // The poll read Status_Bit from good answers.
     void noteStatusRead();
-    // After "打开" (opening) or "关闭" on port.
-    void notePortAction(int32_t port, bool opening);
+    // After "打开" (opening) or a "关闭" that closed the port.
+    void notePortAction(bool opening);
     void noteRecorder(const RecorderStatus& status);
     void noteWrite(const OperatorWrite& write);
     // Every second: the instrument lost or back; events waiting for the file.
@@ -55,9 +57,7 @@ class EventFeed : public QObject {
     EventJournal& journal_;
     Link* link_;
     std::array<int32_t, 26> states_{}; // as the last good read left them; all off at start
-    int32_t port_ = 0;
-    bool portOpen_ = false;
-    int64_t openedAtMs_ = 0;
+    const PortSession& session_;
     bool lost_ = false;
     std::optional<bool> databaseAvailable_;
     bool otherRecorder_ = false; // another program records there, as last told

@@ -1,7 +1,5 @@
 #include "app/StatusLabel.h"
 
-#include "app/StatusLine.h"
-
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
@@ -12,6 +10,12 @@ void StatusLabel::showStatus(const QString& text) {
     if (text == this->text()) return;
     setText(text);
     setToolTip(text);
+}
+
+void StatusLabel::showStatus(const StatusPart& part) {
+    showStatus(part.text);
+    // Restyled only when the style changes: every new style sheet repolishes the label.
+    if (styleSheet() != part.style) setStyleSheet(part.style);
 }
 
 void StatusLabel::paintEvent(QPaintEvent*) {

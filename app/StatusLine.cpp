@@ -1,5 +1,6 @@
 #include "StatusLine.h"
 
+#include "app/MainWindowLayout.h"
 #include "core/Clock.h"
 #include "logging/mscom.h"
 #include "ui/FailureText.h"
@@ -49,12 +50,6 @@ QString linkStatusText(const LinkStats& stats, int64_t nowMs) {
             QStringLiteral("  网关: ") + QString::fromStdString(connectionErrorText(stats.connectionError));
     if (stats.backingOff) text += QStringLiteral("  无应答, 每秒探测一次");
     return text;
-}
-
-bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen, int64_t openedAtMs) {
-    if (!portOpen) return false;
-    const int64_t since = std::max(stats.lastGoodAnswerMs, openedAtMs);
-    return stats.backingOff || nowMs - since > kSilentAfterMs;
 }
 
 namespace {
@@ -120,26 +115,58 @@ QString fitStatusText(const QString& text, const QFontMetrics& metrics, int widt
     return metrics.elidedText(shown, Qt::ElideRight, width);
 }
 
-QString writeStatusText(const WriteLog& writes, uint64_t failed) {
-    if (failed == 0) return {};
-    return QStringLiteral("  写入失败 %1 次 (最近: %2)")
-        .arg(failed)
-        .arg(writes.lastFailure ? writeFailureText(*writes.lastFailure) : QString());
+StatusLineParts statusLineOf(const PortReading& port, const std::optional<RecordingHealth>& recording,
+                             const std::pair<QString, bool>& broker) {
+    StatusLineParts line;
+    const bool refused = !port.addressRefused.isEmpty();
+    line.port.text = refused ? port.addressRefused : portStatusText(port.port, port.status, port.everOpened);
+    const bool portFailed = refused || (port.everOpened && !port.status.open && !port.status.error.empty());
+    line.port.style = portFailed ? kAlertStyle : QString();
+    // A failed write is told in its own part and does not make the instrument look silent
+    // while it answers.
+    line.link.text = linkStatusText(port.stats, port.nowMs);
+    if (port.failedWrites > 0)
+        line.link.text +=
+            QStringLiteral("  写入失败 %1 次 (最近: %2)").arg(port.failedWrites).arg(port.lastWriteFailure);
+    line.link.style = port.silent() ? kAlertStyle : QString();
+    if (!recording) {
+        line.recording.text = QStringLiteral("记录: 尚未启动");
+        return line;
+    }
+    // What is wrong comes first: the broker's trouble before a recording that is fine.
+    const auto& [brokerText, brokerFine] = broker;
+    QStringList parts{recordingStatusText(*recording)};
+    if (!brokerText.isEmpty()) {
+        if (!brokerFine && recording->healthy())
+            parts.prepend(brokerText);
+        else
+            parts.append(brokerText);
+    }
+    line.recording.text = parts.join(QStringLiteral("  "));
+    line.recording.style = recording->healthy() && brokerFine ? QString()
+                           : recording->recordingElsewhere()  ? kNoticeStyle
+                                                              : kAlertStyle;
+    return line;
 }
 
-LinkStats statsSince(const LinkStats& now, const LinkStats& base) {
-    LinkStats since = now;
-    const auto less = [](uint64_t a, uint64_t b) { return a >= b ? a - b : a; };
-    since.transactions = less(now.transactions, base.transactions);
-    since.good = less(now.good, base.good);
-    since.timeouts = less(now.timeouts, base.timeouts);
-    since.framingErrors = less(now.framingErrors, base.framingErrors);
-    since.exceptions = less(now.exceptions, base.exceptions);
-    since.refused = less(now.refused, base.refused);
-    since.ioErrors = less(now.ioErrors, base.ioErrors);
-    since.skippedInBackOff = less(now.skippedInBackOff, base.skippedInBackOff);
-    if (now.lastGoodAnswerMs <= base.lastGoodAnswerMs) since.lastGoodAnswerMs = 0;
-    return since;
+std::optional<ProgramState> programStateOf(const PortReading& port) {
+    if (port.awaitingFirstAnswer()) return std::nullopt;
+    ProgramState state;
+    state.portOpen = port.status.open;
+    state.port = portStatusText(port.port, port.status, port.everOpened);
+    state.instrument = !port.status.open ? QStringLiteral("closed")
+                       : port.silent()   ? QStringLiteral("silent")
+                                         : QStringLiteral("answering");
+    return state;
+}
+
+StatusPart chartStatusOf(const QString& events, const QString& historyError, const QString& printout) {
+    QStringList parts;
+    if (!events.isEmpty()) parts << events;
+    if (!historyError.isEmpty()) parts << QStringLiteral("历史: 无法读取: ") + historyError;
+    if (!printout.isEmpty()) parts << printout;
+    const bool alert = !events.isEmpty() || !historyError.isEmpty();
+    return {parts.join(QStringLiteral("  ")), alert ? kAlertStyle : QString()};
 }
 
 } // namespace hx

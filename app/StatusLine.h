@@ -2,10 +2,14 @@
 // The quiet status line at the foot of the main window: the port, the instrument's
 // answers and the recording, each in a few words, so an operator can tell at a glance
 // that the instrument is not answering or nothing is being recorded.
-#include "link/Link.h"
+#include "app/PortSession.h"
 #include "logging/RecorderLock.h"
+#include "publish/Messages.h"
 
 #include <QString>
+
+#include <optional>
+#include <utility>
 
 class QFontMetrics;
 
@@ -35,19 +39,28 @@ struct RecordingHealth {
 QString portStatusText(int32_t port, const PortStatus& status, bool everOpened);
 // Time of the last good answer, failed transactions by kind, back-off.
 QString linkStatusText(const LinkStats& stats, int64_t nowMs);
-// The instrument is considered silent when no good answer came for this long.
-constexpr int64_t kSilentAfterMs = 3000;
-// Silent: the port is open and no good answer came for kSilentAfterMs, counted from the open
-// (openedAtMs) at the earliest, or the link backs off.
-bool linkLooksSilent(const LinkStats& stats, int64_t nowMs, bool portOpen, int64_t openedAtMs = 0);
 QString recordingStatusText(const RecordingHealth& health);
-// The operator's writes that did not reach the instrument (failed of them since the last
-// open); empty while there are none.
-struct WriteLog;
-QString writeStatusText(const WriteLog& writes, uint64_t failed);
-// The counters of now less those of base (the last open); the last good answer only when it
-// came after base's.
-LinkStats statsSince(const LinkStats& now, const LinkStats& base);
+
+// A part of the status line as shown, with its style (empty, notice or alert).
+struct StatusPart {
+    QString text;
+    QString style;
+};
+struct StatusLineParts {
+    StatusPart port, link, recording;
+};
+// The status line of that moment: the port, the instrument's answers and the operator's writes
+// since the last open, the recording (none before the recorder started) and the broker's state
+// (empty while publishing is off).
+StatusLineParts statusLineOf(const PortReading& port, const std::optional<RecordingHealth>& recording,
+                             const std::pair<QString, bool>& broker);
+// The port and the instrument as the status line tells them, for the broker: "closed",
+// "silent" or "answering"; nothing right after an open, when the instrument is neither
+// answering nor silent yet (the broker keeps what it was told before).
+std::optional<ProgramState> programStateOf(const PortReading& port);
+// The chart's part: the journal's part, why history cannot be read (empty while it can), where
+// the last printout went or why it failed.
+StatusPart chartStatusOf(const QString& events, const QString& historyError, const QString& printout);
 
 // The text as it fits `width` pixels in that font: the paths in it (a word from "/" or "~/")
 // shortened in their middle, the last first, as far as needed; only if that is not enough,

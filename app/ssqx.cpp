@@ -8,9 +8,7 @@
 #include "core/Rounding.h"
 #include "core/SharedState.h"
 #include "core/TextNumber.h"
-#include "link/Link.h"
 #include "link/Met1.h"
-#include "logging/RecordStore.h"
 #include "trend/ChartPrintout.h"
 #include "trend/ChartRuler.h"
 #include "trend/ChartSurface.h"
@@ -25,7 +23,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -49,6 +46,16 @@ void restyle(QWidget* widget, const QString& style) {
     if (widget->styleSheet() != style) widget->setStyleSheet(style);
 }
 
+template <class Handler>
+QTimer* startedTimer(ssqx* window, const char* name, int intervalMs, Handler handler) {
+    auto* timer = new QTimer(window);
+    timer->setObjectName(name);
+    timer->setInterval(intervalMs);
+    QObject::connect(timer, &QTimer::timeout, window, handler);
+    timer->start();
+    return timer;
+}
+
 } // namespace
 
 ssqx::ssqx(AppContext& context, QWidget* parent) : QWidget(parent), context_(context) {
@@ -70,27 +77,11 @@ ssqx::~ssqx() {
 
 void ssqx::connectHandlers() {
     // Timers, all enabled from creation.
-    Timer1 = new QTimer(this);
-    Timer2 = new QTimer(this);
-    Timer3 = new QTimer(this);
-    Timer4 = new QTimer(this);
-    statusTimer = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer2->setObjectName("Timer2");
-    Timer3->setObjectName("Timer3");
-    Timer4->setObjectName("Timer4");
-    statusTimer->setObjectName("statusTimer");
-    Timer1->setInterval(200);
-    Timer2->setInterval(1000);
-    Timer3->setInterval(1000);
-    Timer4->setInterval(3000);
-    statusTimer->setInterval(1000);
-    connect(Timer2, &QTimer::timeout, this, &ssqx::Timer2_Timer);
-    connect(Timer3, &QTimer::timeout, this, &ssqx::Timer3_Timer);
-    connect(Timer4, &QTimer::timeout, this, &ssqx::Timer4_Timer);
-    connect(statusTimer, &QTimer::timeout, this, &ssqx::updateStatusLine);
-    for (QTimer* t : {Timer1, Timer2, Timer3, Timer4, statusTimer})
-        t->start();
+    Timer1 = startedTimer(this, "Timer1", 200, &ssqx::Timer1_Timer);
+    Timer2 = startedTimer(this, "Timer2", 1000, &ssqx::Timer2_Timer);
+    Timer3 = startedTimer(this, "Timer3", 1000, &ssqx::Timer3_Timer);
+    Timer4 = startedTimer(this, "Timer4", 3000, &ssqx::Timer4_Timer);
+    statusTimer = startedTimer(this, "statusTimer", 1000, &ssqx::updateStatusLine);
 
     connect(Command9, &QPushButton::clicked, this, &ssqx::Command9_Click);
     connect(Command10, &QPushButton::clicked, this, &ssqx::Command10_Click);
@@ -104,7 +95,6 @@ void ssqx::connectHandlers() {
     connect(Command6, &QPushButton::clicked, this, &ssqx::Command6_Click);
     connect(Command7, &QPushButton::clicked, this, &ssqx::Command7_Click);
     connect(Command8, &QPushButton::clicked, this, &ssqx::Command8_Click);
-    connect(Timer1, &QTimer::timeout, this, &ssqx::Timer1_Timer);
     connect(hc, &QSlider::valueChanged, this, &ssqx::hc_Change);
     connect(Command26, &QPushButton::clicked, this, &ssqx::Command26_Click);
 }
@@ -120,7 +110,7 @@ void ssqx::load() {
     Option1[1]->setChecked(true);
     Option2[0]->setChecked(true);
     // 2. Status table.
-    prepareStatusTable();
+    prepareStatusTable(*FLXG, tw);
     // 3. Navigation state; the recorder may raise New_Record from here on.
     trend_.At_Oldest = false;
     Main_Open = kTrue;
@@ -148,42 +138,10 @@ void ssqx::load() {
     updateStatusLine();
 }
 
-void ssqx::prepareStatusTable() {
-    FLXG->setRowCount(kStatusTableRows);
-    FLXG->setColumnCount(2);
-    FLXG->setColumnWidth(0, tw(kStatusColumn0Twips));
-    FLXG->setColumnWidth(1, tw(kStatusColumn1Twips));
-    for (int column = 0; column < 2; ++column) {
-        auto* item = new QTableWidgetItem(statusHeaderText(column));
-        item->setBackground(palette().button());
-        FLXG->setItem(0, column, item);
-    }
-    for (int r = 1; r < kStatusTableRows; ++r) {
-        FLXG->setItem(r, 0, new QTableWidgetItem(QString::number(r)));
-        FLXG->setItem(r, 1, new QTableWidgetItem(QString()));
-        FLXG->setRowHeight(r, tw(255));
-    }
-    FLXG->setRowHeight(0, tw(255));
-}
-
 void ssqx::Timer4_Timer() {
-    // An active alarm in red, one not yet acknowledged (active or gone) in bold red.
-    const std::array<bool, 27> unacknowledged =
-        unacknowledgedRows ? unacknowledgedRows() : std::array<bool, 27>{};
     // Until the poll read the states, no row claims one.
-    const bool read = freshValues().statusReadOnce();
-    for (int r = 1; r <= kStatusTableStateRows; ++r) {
-        FLXG->item(r, 0)->setText(QString::number(r));
-        QTableWidgetItem* item = FLXG->item(r, 1);
-        item->setText(read ? statusRowText(r, Status_Bit[r - 1]) : statusRowUnreadText(r));
-        const bool active = read && r <= 24 && Status_Bit[r - 1] != 0;
-        item->setForeground(active || unacknowledged[size_t(r)] ? QBrush(Qt::red)
-                            : read                              ? palette().text()
-                                                                : QBrush(Qt::gray));
-        QFont font = item->font();
-        font.setBold(unacknowledged[size_t(r)]);
-        item->setFont(font);
-    }
+    showStatusRows(*FLXG, Status_Bit, freshValues().statusReadOnce(),
+                   host_ ? host_->unacknowledgedRows() : std::array<bool, 27>{});
 }
 
 void ssqx::setGroupsVisible(bool visible) {
@@ -192,80 +150,57 @@ void ssqx::setGroupsVisible(bool visible) {
 }
 
 void ssqx::Command9_Click() {
-    // An address the line cannot carry opens nothing: every call would be refused unsent.
-    const QString addressText = Combo2->currentText();
-    const std::optional<double> number = wholeNumberOf(addressText);
-    const std::optional<int32_t> address = number ? toInt32(*number) : std::nullopt;
-    if (!address || *address < kLowestSlaveAddress || *address > kHighestSlaveAddress) {
-        addressRefused_ = QStringLiteral("模块地址 \"%1\" 无效, 应为 %2..%3, 端口未打开")
-                              .arg(addressText.trimmed())
-                              .arg(kLowestSlaveAddress)
-                              .arg(kHighestSlaveAddress);
+    PortSession& session = context_.session;
+    const std::optional<int32_t> address = session.acceptAddress(Combo2->currentText());
+    if (!address) {
         updateStatusLine();
         return;
     }
-    addressRefused_.clear();
     setGroupsVisible(false);
     if (auto port = numberOfText(Combo1->currentText())) Com_Param[kComPort] = *port;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         if (Option1[i]->isChecked()) Com_Param[kComBaud] = i;
-    for (int i = 0; i < 3; ++i)
         if (Option2[i]->isChecked()) Com_Param[kComParity] = i;
-    Com_Param[kComAddress] = *address;
-    // Values polled before this open are not measurements of the instrument now chosen.
-    freshValues().forget();
-    Com_Param[kComOpenResult] =
-        context_.link
-            ? context_.link->OpenPort_Modbus(Com_Param[kComPort], Com_Param[kComBaud], Com_Param[kComParity])
-            : kCallFailed;
-    portEverOpened_ = true;
-    if (context_.link) statsAtOpen_ = context_.link->stats();
-    if (context_.writes) failedWritesAtOpen_ = context_.writes->failed;
-    openedAtMs_ = QDateTime::currentMSecsSinceEpoch();
-    if (Com_Param[kComOpenResult] != 0) {
-        // A port that did not open must not look connected: the settings stay for the next
-        // try, "CONFIG" keeps its state, no poll runs, and the status line says why.
-        if (context_.met1) context_.met1->Timer1->stop();
-        setGroupsVisible(true);
-        updateStatusLine();
-        emit portActionDone(true);
-        return;
     }
-    Command21->setEnabled(true);
-    if (context_.met1) context_.met1->Timer1->start();
+    Com_Param[kComAddress] = *address;
+    Com_Param[kComOpenResult] = session.open(context_.link, context_.writes, Com_Param[kComPort],
+                                             Com_Param[kComBaud], Com_Param[kComParity]);
+    // A port that did not open must not look connected: the settings stay for the next try,
+    // "CONFIG" keeps its state, no poll runs, and the status line says why.
+    const bool opened = Com_Param[kComOpenResult] == 0;
+    setGroupsVisible(!opened);
+    if (opened) Command21->setEnabled(true);
+    if (context_.met1) opened ? context_.met1->Timer1->start() : context_.met1->Timer1->stop();
     updateStatusLine();
     emit portActionDone(true);
 }
 
 void ssqx::Command10_Click() {
-    if (context_.link) context_.link->ClosePort_Modbus(Com_Param[kComPort]);
+    const bool closed = context_.session.close(context_.link, Com_Param[kComPort]);
     if (context_.met1) context_.met1->Timer1->stop();
-    // Nothing is measured any more: no record is stored, the value labels turn stale.
-    freshValues().forget();
     Command21->setEnabled(false);
     setGroupsVisible(true);
     updateStatusLine();
-    emit portActionDone(false);
+    if (closed) emit portActionDone(false);
+}
+
+void ssqx::openWindow(MainWindowHost::Window which, QPointer<QWidget>& slot) {
+    std::function<QWidget*(QWidget*)> create;
+    if (host_) create = [this, which](QWidget* main) { return host_->createWindow(which, main); };
+    openSecondaryWindow<QWidget>(this, slot, create);
 }
 
 void ssqx::Command15_Click() {
-    std::function<QWidget*(QWidget*)> create = createAlarmWindow;
-    openSecondaryWindow<QWidget>(this, alarmWindow_, create);
+    openWindow(MainWindowHost::Window::Alarm, alarmWindow_);
 }
-
 void ssqx::Command21_Click() {
-    std::function<QWidget*(QWidget*)> create = createConfigWindow;
-    openSecondaryWindow<QWidget>(this, configWindow_, create);
+    openWindow(MainWindowHost::Window::Config, configWindow_);
 }
-
 void ssqx::openFactoryWindow() {
-    std::function<QWidget*(QWidget*)> create = createFactoryWindow;
-    openSecondaryWindow<QWidget>(this, factoryWindow_, create);
+    openWindow(MainWindowHost::Window::Factory, factoryWindow_);
 }
-
 void ssqx::openEventsWindow() {
-    std::function<QWidget*(QWidget*)> create = createEventsWindow;
-    openSecondaryWindow<QWidget>(this, eventsWindow_, create);
+    openWindow(MainWindowHost::Window::Events, eventsWindow_);
 }
 
 void ssqx::closeDatabase() {
@@ -315,58 +250,26 @@ bool ssqx::eventFilter(QObject* watched, QEvent* event) {
                 openFactoryWindow();
                 return true;
             }
-            switch (key) {
-            case Qt::Key_F1:
-            case Qt::Key_F2:
-            case Qt::Key_F3:
-            case Qt::Key_F4:
-            case Qt::Key_F5:
-            case Qt::Key_F6:
-            case Qt::Key_F7:
-            case Qt::Key_F8:
-            case Qt::Key_Escape:
+            if ((key >= Qt::Key_F1 && key <= Qt::Key_F8) || key == Qt::Key_Escape) {
                 Form_KeyDown(key);
                 return true;
-            default:
-                break;
             }
         }
     }
     return QWidget::eventFilter(watched, event);
 }
 
+// F1..F7 as their buttons, each only while its button could be pressed; F8 the event journal.
 void ssqx::Form_KeyDown(int key) {
-    switch (key) {
-    case Qt::Key_F1:
-        if (trend_.Zoom_Level < 4) Command4_Click();
-        break;
-    case Qt::Key_F2:
-        if (trend_.Zoom_Level > 1) Command3_Click();
-        break;
-    case Qt::Key_F3:
-        Command2_Click();
-        break;
-    case Qt::Key_F4:
-        Command5_Click();
-        break;
-    case Qt::Key_F5:
-        Command6_Click();
-        break;
-    case Qt::Key_F6:
-        if (trend_.Page_Back > 0) Command7_Click();
-        break;
-    case Qt::Key_F7:
-        if (!trend_.At_Oldest) Command8_Click();
-        break;
-    case Qt::Key_F8:
-        openEventsWindow();
-        break;
-    case Qt::Key_Escape:
-        Command1_Click();
-        break;
-    default:
-        break;
-    }
+    if (key == Qt::Key_F1 && trend_.Zoom_Level < 4) Command4_Click();
+    if (key == Qt::Key_F2 && trend_.Zoom_Level > 1) Command3_Click();
+    if (key == Qt::Key_F3) Command2_Click();
+    if (key == Qt::Key_F4) Command5_Click();
+    if (key == Qt::Key_F5) Command6_Click();
+    if (key == Qt::Key_F6 && trend_.Page_Back > 0) Command7_Click();
+    if (key == Qt::Key_F7 && !trend_.At_Oldest) Command8_Click();
+    if (key == Qt::Key_F8) openEventsWindow();
+    if (key == Qt::Key_Escape) Command1_Click();
 }
 
 void ssqx::zoomTo(int level) {
@@ -422,7 +325,7 @@ void ssqx::Command2_Click() {
 void ssqx::noteRecord(const StoredRecord& record, WriteOutcome outcome) {
     // On a history page or with the ruler on, returning to live reloads the newest records.
     // A record that could not be stored is still a measurement: the live chart draws it.
-    if (Timer1->isActive()) pendingRecords_.push_back({record, outcome != WriteOutcome::Failed});
+    if (Timer1->isActive()) pendingRecords_.add(record, outcome);
 }
 
 void ssqx::notePrintout(const QString& text) {
@@ -566,16 +469,7 @@ void ssqx::Timer1_Timer() {
     }
     showScaleLabels();
     if (New_Record != kFalse) {
-        // A reload brings the record that caused it and every stored one announced after it.
-        bool reloaded = false;
-        for (const auto& [record, stored] : pendingRecords_) {
-            const ClockReading at{record.date, record.time};
-            if (!stored)
-                appendUnstoredSample(trend_, record.values, at);
-            else if (!reloaded)
-                reloaded = appendLiveSample(trend_, *history_, *this, record.values, at);
-        }
-        pendingRecords_.clear();
+        pendingRecords_.appendTo(trend_, *history_, *this);
         New_Record = kFalse;
         redraw();
     }
@@ -608,65 +502,30 @@ void ssqx::Timer3_Timer() {
 }
 
 void ssqx::updateStatusLine() {
-    const int32_t port = Com_Param[kComPort] != 0 || portEverOpened_
+    const PortSession& session = context_.session;
+    // Before the first "打开" the port is the one chosen here.
+    const int32_t port = Com_Param[kComPort] != 0 || session.everOpened()
                              ? Com_Param[kComPort]
                              : numberOfText(Combo1->currentText()).value_or(0);
-    PortStatus portStatus;
-    LinkStats stats;
-    if (context_.link) {
-        portStatus = context_.link->portStatus(port);
-        stats = context_.link->stats();
-    }
-    statusPort->showStatus(addressRefused_.isEmpty() ? portStatusText(port, portStatus, portEverOpened_)
-                                                     : addressRefused_);
-    const bool portFailed =
-        !addressRefused_.isEmpty() || (portEverOpened_ && !portStatus.open && !portStatus.error.empty());
-    restyle(statusPort, portFailed ? kAlertStyle : QString());
-    const int64_t nowMs = QDateTime::currentMSecsSinceEpoch();
-    // Counted from the last open; a failed write is told in its own part and does not make
-    // the instrument look silent while it answers.
-    stats = statsSince(stats, statsAtOpen_);
-    const QString writes =
-        context_.writes ? writeStatusText(*context_.writes, context_.writes->failed - failedWritesAtOpen_)
-                        : QString();
-    statusLink->showStatus(linkStatusText(stats, nowMs) + writes);
-    restyle(statusLink,
-            linkLooksSilent(stats, nowMs, portStatus.open, openedAtMs_) ? kAlertStyle : QString());
-    if (recordingHealth) {
-        const RecordingHealth health = recordingHealth();
-        const auto [broker, brokerFine] =
-            publishingStatus ? publishingStatus() : std::pair<QString, bool>{QString(), true};
-        // What is wrong comes first: the broker's trouble before a recording that is fine.
-        QStringList parts{recordingStatusText(health)};
-        if (!broker.isEmpty()) {
-            if (!brokerFine && health.healthy())
-                parts.prepend(broker);
-            else
-                parts.append(broker);
-        }
-        statusRecording->showStatus(parts.join(QStringLiteral("  ")));
-        restyle(statusRecording, health.healthy() && brokerFine ? QString()
-                                 : health.recordingElsewhere()  ? kNoticeStyle
-                                                                : kAlertStyle);
-    } else {
-        statusRecording->showStatus(QStringLiteral("记录: 尚未启动"));
-    }
+    const PortReading reading = session.read(context_.link, context_.writes, port);
+    const StatusLineParts line =
+        host_ ? statusLineOf(reading, host_->recordingHealth(), host_->publishingStatus())
+              : statusLineOf(reading, std::nullopt, {QString(), true});
+    statusPort->showStatus(line.port);
+    statusLink->showStatus(line.link);
+    statusRecording->showStatus(line.recording);
     updateChartStatus();
+    emit portRead(reading);
 }
 
 void ssqx::updateChartStatus() {
-    QStringList parts;
-    const QString events = eventStatus ? eventStatus() : QString();
-    if (!events.isEmpty()) parts << events;
     // Asking for the store also tries a closed one again (at most every few seconds), so the
     // line clears as soon as history can be read.
     const bool unreadable = connection_ && (!connection_->acquire() || !connection_->readable());
-    if (unreadable)
-        parts << QStringLiteral("历史: 无法读取: ") + connection_->lastError() + QStringLiteral("  ") +
-                     QDir::toNativeSeparators(connection_->path());
-    if (!printStatus_.isEmpty()) parts << printStatus_;
-    statusChart->showStatus(parts.join(QStringLiteral("  ")));
-    restyle(statusChart, unreadable || !events.isEmpty() ? kAlertStyle : QString());
+    const QString history = unreadable ? connection_->lastError() + QStringLiteral("  ") +
+                                             QDir::toNativeSeparators(connection_->path())
+                                       : QString();
+    statusChart->showStatus(chartStatusOf(host_ ? host_->eventStatus() : QString(), history, printStatus_));
 }
 
 } // namespace hx

@@ -3,6 +3,7 @@
 // settings, the alarm status table, the Y-scale editor, the buttons that open the other
 // windows, and a quiet status line at the foot.
 #include "app/AppContext.h"
+#include "app/MainWindowHost.h"
 #include "app/StatusLabel.h"
 #include "app/StatusLine.h"
 #include "link/Link.h"
@@ -11,6 +12,7 @@
 #include "trend/ChartRuler.h"
 #include "trend/HistoryConnection.h"
 #include "trend/HistoryReview.h"
+#include "trend/LiveTrend.h"
 #include "trend/TrendRenderer.h"
 #include "trend/TrendState.h"
 #include "ui/Twips.h"
@@ -19,7 +21,6 @@
 #include <QWidget>
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -48,19 +49,9 @@ class ssqx : public QWidget, public TrendView {
     explicit ssqx(AppContext& context, QWidget* parent = nullptr);
     ~ssqx() override;
 
-    // The secondary windows the buttons open; registered by the program as they exist.
-    std::function<QWidget*(QWidget* mainWindow)> createAlarmWindow;
-    std::function<QWidget*(QWidget* mainWindow)> createConfigWindow;
-    std::function<QWidget*(QWidget* mainWindow)> createFactoryWindow;
-    std::function<QWidget*(QWidget* mainWindow)> createEventsWindow;
-    // The journal's view of the alarms: rows of the status table (1..26) with a raised alarm
-    // not yet acknowledged, and its part of the status line (empty when nothing to say).
-    std::function<std::array<bool, 27>()> unacknowledgedRows;
-    std::function<QString()> eventStatus;
-    // The recorder's health for the status line; set once the recorder exists.
-    std::function<RecordingHealth()> recordingHealth;
-    // The broker's state for the status line and whether it is fine; unset while publishing is off.
-    std::function<std::pair<QString, bool>()> publishingStatus;
+    // The program around the window: the windows the buttons open, the parts of the status
+    // table and status line other rooms know.
+    void setHost(MainWindowHost* host) { host_ = host; }
 
     // Handlers.
     void Command9_Click();           // "打开"
@@ -104,7 +95,10 @@ class ssqx : public QWidget, public TrendView {
 
   signals:
     // "打开" (opening true) or "关闭" has run: the port is open, closed or could not be opened.
+    // "关闭" is told only when it closed a port "打开" opened.
     void portActionDone(bool opening);
+    // The status line was brought up to date: the port and the instrument as it showed them.
+    void portRead(const PortReading& port);
 
   public:
     // What "F3 打印" prints besides the trend window: the caption and the labels as shown.
@@ -113,8 +107,6 @@ class ssqx : public QWidget, public TrendView {
     TrendState& trend() { return trend_; }
     HistoryReview& history() { return *history_; }
     bool closeLock() const { return closeLock_; }
-    // Wall-clock time (ms since the epoch) of the last "打开", 0 before the first.
-    int64_t openedAtMs() const { return openedAtMs_; }
     RecordStore* store() const { return connection_ ? connection_->store() : nullptr; }
     HistoryConnection* historyConnection() const { return connection_.get(); }
     QWidget* alarmWindow() const { return alarmWindow_.data(); }
@@ -181,11 +173,11 @@ class ssqx : public QWidget, public TrendView {
     void buildControls(); // MainWindowLayout.cpp
     void connectHandlers();
     void load();
-    void prepareStatusTable();
     void applyTrendLabels();
     void zoomTo(int level);
     void setGroupsVisible(bool visible);
     void closeDatabase();
+    void openWindow(MainWindowHost::Window which, QPointer<QWidget>& slot);
     void rulerOn();
     void rulerOff();
     void showRulerReadout(const RulerReadout& readout);
@@ -203,18 +195,8 @@ class ssqx : public QWidget, public TrendView {
     TrendLabels trendLabels_;
     std::unique_ptr<HistoryReview> history_;
     bool closeLock_ = false;
-    bool portEverOpened_ = false;
-    QString addressRefused_; // why the last "打开" opened nothing (an address no instrument has)
-    struct PendingRecord {
-        StoredRecord record;
-        bool stored = false; // in the database; false: measured, but it could not be stored
-    };
-    std::vector<PendingRecord> pendingRecords_; // announced since the last live tick
-    // The link's and the writes' counters as they stood at the last open: the status line
-    // counts from there.
-    LinkStats statsAtOpen_;
-    uint64_t failedWritesAtOpen_ = 0;
-    int64_t openedAtMs_ = 0; // wall-clock time of the last open
+    MainWindowHost* host_ = nullptr;
+    PendingRecords pendingRecords_; // announced since the last live tick
     QPointer<QWidget> alarmWindow_;
     QPointer<QWidget> configWindow_;
     QPointer<QWidget> factoryWindow_;

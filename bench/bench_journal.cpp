@@ -3,6 +3,7 @@
 // with the journal fed against one without (an alarm changing on every cycle), and the events
 // window opening on 100 000 events and reaching the oldest. Not a test; run it by hand.
 #include "app/EventFeed.h"
+#include "app/PortSession.h"
 #include "core/SharedState.h"
 #include "events/EventsWindow.h"
 #include "journal/EventJournal.h"
@@ -88,7 +89,8 @@ int main(int argc, char* argv[]) {
         Com_Param[kComAddress] = 1;
         Met1 met1(link);
         EventJournal journal(dir.filePath("poll.db"));
-        EventFeed feed(journal, &link);
+        PortSession session;
+        EventFeed feed(journal, &link, session);
         std::vector<double> without, with;
         QElapsedTimer t;
         for (int i = 0; i < 200; ++i) {

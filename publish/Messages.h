@@ -34,7 +34,7 @@ QByteArray alarmMessage(int index, bool on, const QDateTime& at);
 struct ProgramState {
     bool portOpen = false;
     QString port;       // the status line's port part: "端口1 已打开 /dev/ttyUSB0"
-    QString instrument; // "answering", "silent" (no fresh value for 3 s) or "closed"
+    QString instrument; // "answering", "silent" (no good answer for 3 s) or "closed"
     bool operator==(const ProgramState&) const = default;
 };
 // {"state":"online","time":"...","port":{"open":true,"text":"..."},"instrument":"answering"}

@@ -88,4 +88,16 @@ void appendUnstoredSample(TrendState& state, std::span<const float> values, cons
     state.Trend_Time[slot] = now.time;
 }
 
+void PendingRecords::appendTo(TrendState& state, HistoryReview& history, TrendView& view) {
+    bool reloaded = false;
+    for (const auto& [record, stored] : pending_) {
+        const ClockReading at{record.date, record.time};
+        if (!stored)
+            appendUnstoredSample(state, record.values, at);
+        else if (!reloaded)
+            reloaded = appendLiveSample(state, history, view, record.values, at);
+    }
+    pending_.clear();
+}
+
 } // namespace hx

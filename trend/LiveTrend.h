@@ -3,6 +3,7 @@
 // text of a live value, and one recorded sample appended to the trend window, with the
 // window reloaded from the recording when its growth band is full.
 #include "core/Clock.h"
+#include "logging/RecordStore.h"
 #include "trend/HistoryReview.h"
 #include "trend/TrendState.h"
 
@@ -11,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace hx {
 
@@ -48,5 +50,26 @@ bool appendLiveSample(TrendState& state, HistoryReview& history, TrendView& view
 // recording, which lacks the record; the window moves on in memory instead and keeps its
 // newest kLiveWinLen samples, the new one last, as a reload would have.
 void appendUnstoredSample(TrendState& state, std::span<const float> values, const ClockReading& now);
+
+// The records the recorder announced since the last live tick, which appends them all; the
+// chart and the database then agree point for point.
+class PendingRecords {
+  public:
+    // A record that could not be stored is still a measurement: the live chart draws it.
+    void add(const StoredRecord& record, WriteOutcome outcome) {
+        pending_.push_back({record, outcome != WriteOutcome::Failed});
+    }
+    // The window was reloaded: the records announced meanwhile are in it, or belong to no page.
+    void clear() { pending_.clear(); }
+    // A reload brings the stored record that caused it and every stored one announced after it.
+    void appendTo(TrendState& state, HistoryReview& history, TrendView& view);
+
+  private:
+    struct Pending {
+        StoredRecord record;
+        bool stored = false; // in the database; false: measured, but it could not be stored
+    };
+    std::vector<Pending> pending_;
+};
 
 } // namespace hx

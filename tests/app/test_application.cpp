@@ -90,6 +90,7 @@ class ApplicationTest : public QObject {
         window.updateStatusLine();
         QVERIFY2(window.statusRecording->text().contains(QString::fromUtf16(u"最后记录")),
                  qPrintable(window.statusRecording->text()));
+        QCOMPARE(window.statusRecording->styleSheet(), QString()); // publishing off is no fault
         QVERIFY2(window.statusLink->text().contains(QString::fromUtf16(u"最后应答")),
                  qPrintable(window.statusLink->text()));
 

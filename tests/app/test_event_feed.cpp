@@ -2,6 +2,7 @@
 // recorder's lock (a second program on one database is journalled as not recording, and again
 // when it takes the recording up after the first has ended).
 #include "app/EventFeed.h"
+#include "app/PortSession.h"
 #include "core/FreshValues.h"
 #include "core/SharedState.h"
 #include "journal/EventJournal.h"
@@ -39,7 +40,8 @@ class EventFeedTest : public QObject {
         const QString path = freshDatabase(dir);
         FakeClock clock;
         EventJournal journal(EventJournal::pathBeside(path), clock);
-        EventFeed feed(journal, nullptr);
+        PortSession session;
+        EventFeed feed(journal, nullptr, session);
         auto first = std::make_unique<mscom>(path, clock);
         mscom second(path, clock);
         for (mscom* m : {first.get(), &second})

@@ -96,6 +96,13 @@ void recordSample(ssqx& window, float ch1, float da2, const ClockReading& at) {
     New_Record = kTrue;
 }
 
+// The program around the window, as far as the status line asks it about the recording.
+struct RecordingHost final : MainWindowHost {
+    std::function<RecordingHealth()> health;
+    QWidget* createWindow(Window, QWidget*) override { return nullptr; }
+    std::optional<RecordingHealth> recordingHealth() override { return health(); }
+};
+
 template <class T> T* child(QWidget& window, const char* name) {
     T* w = window.findChild<T*>(QString::fromLatin1(name));
     if (!w) qFatal("no control %s", name);
@@ -516,7 +523,9 @@ class MainWindowTest : public QObject {
         health.path = QStringLiteral("/data/Rdatabj.db");
         health.claim = RecorderClaim::OtherProgram;
         health.otherPid = 1234;
-        window.recordingHealth = [&] { return health; };
+        RecordingHost host;
+        host.health = [&] { return health; };
+        window.setHost(&host);
         window.updateStatusLine();
         QCOMPARE(
             window.statusRecording->text(),
@@ -532,7 +541,9 @@ class MainWindowTest : public QObject {
     void statusLineShowsAMissingDatabase() {
         Fixture f(0, false);
         ssqx window(f.context);
-        window.recordingHealth = [&] {
+        RecordingHost host;
+        window.setHost(&host);
+        host.health = [&] {
             RecordingHealth h;
             h.path = f.context.databasePath;
             h.available = false;

@@ -35,9 +35,14 @@ class FactorySimTest : public QObject {
         context.writes = &writes;
         ssqx mainWindow(context);
         FactoryTables tables;
-        mainWindow.createFactoryWindow = [&](QWidget* main) {
-            return new FACTR(link, &writes, tables, main);
-        };
+        struct FactoryHost final : MainWindowHost {
+            std::function<QWidget*(QWidget*)> factory;
+            QWidget* createWindow(Window w, QWidget* main) override {
+                return w == Window::Factory ? factory(main) : nullptr;
+            }
+        } host;
+        host.factory = [&](QWidget* main) { return new FACTR(link, &writes, tables, main); };
+        mainWindow.setHost(&host);
         mainWindow.show();
         QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
 

@@ -170,7 +170,8 @@ struct Windows {
     AlarmBuffer alarmBuf{};
     FactoryTables factoryTables;
     QTemporaryDir dir;
-    AppContext context{&link, nullptr, nullptr, nullptr, dir.filePath("Rdatabj.db"), openRecordStore, [] {}};
+    AppContext context{&link,           nullptr, nullptr, nullptr, dir.filePath("Rdatabj.db"),
+                       openRecordStore, [] {},   {}};
     QWidget mainWindow;
     config::CONFIG1 config{&mainWindow, link, configBuf};
     ALM1 alarm{link, nullptr, alarmBuf, &mainWindow};
