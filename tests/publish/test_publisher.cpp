@@ -58,13 +58,6 @@ std::vector<int> range(int first, int last) {
     return ids;
 }
 
-// Each look moves the publisher's clock on by a second: in a QTRY_ wait (a look every 50 ms)
-// its retries and intervals run twenty times faster than real time.
-template <typename Look> auto onFastClock(FakeClock& clock, Look look) {
-    clock.advance(1);
-    return look();
-}
-
 // Lets `seconds` of the publisher's clock pass, a second every 50 ms of real time.
 void letPass(FakeClock& clock, int seconds) {
     for (int s = 0; s < seconds; ++s) {
@@ -126,12 +119,10 @@ class PublisherTest : public QObject {
         QCOMPARE(SqliteRecordStore(database).writeRecord(next), WriteOutcome::Committed);
         publisher.noteRecord(next, WriteOutcome::Committed);
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.records().back().first, 51, 5000);
+        // Each look moves the publisher's clock a second on (twenty times faster than real time).
         QTRY_COMPARE_WITH_TIMEOUT(
-            onFastClock(
-                clock,
-                [&] {
-                    return readPublishCursor(cursorPathFor(database)).cursor.value_or(PublishCursor{}).slot;
-                }),
+            (clock.advance(1),
+             readPublishCursor(cursorPathFor(database)).cursor.value_or(PublishCursor{}).slot),
             51, 15000);
         QCOMPARE(subscriber.records().size(), size_t(50 - firstSent + 2)); // none twice
     }
@@ -174,7 +165,7 @@ class PublisherTest : public QObject {
         QVERIFY(notices.size() == 1 && notices[0].kind == EventKind::PublishRecordsLost);
 
         QVERIFY(broker.start());
-        QTRY_VERIFY_WITH_TIMEOUT(onFastClock(clock, [&] { return subscriber.records().size() >= 2; }), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((clock.advance(1), subscriber.records().size() >= 2), 20000);
         QCOMPARE(subscriber.records().front().first, 151);
         QCOMPARE(subscriber.records().front().second.left(19), QStringLiteral("2026-12-08T08:02:31"));
     }
@@ -300,19 +291,19 @@ class PublisherTest : public QObject {
         settings.port = 1; // nothing listens there
         settings.topicPrefix = kPrefix;
         settings.databasePath = database;
-        QElapsedTimer ending;
-        ending.start();
+        QElapsedTimer clock;
+        clock.start();
         {
-            FakeClock clock;
-            Publisher publisher(settings, clock);
+            FakeClock publisherClock;
+            Publisher publisher(settings, publisherClock);
             QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Retrying, 5000);
             QVERIFY2(publisherStatusText(publisher.status()).contains(QStringLiteral("无法连接")),
                      qPrintable(publisherStatusText(publisher.status())));
-            letPass(clock, 3); // into the waits between attempts
-            ending.restart();
+            letPass(publisherClock, 3); // into the waits between attempts
+            clock.restart();
         }
         // The program ends promptly although the broker never answered.
-        QVERIFY2(ending.elapsed() < 3000, qPrintable(QString::number(ending.elapsed())));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     }
 };
 
