@@ -18,6 +18,10 @@ class Clock {
   public:
     virtual ~Clock() = default;
     virtual ClockReading now() const = 0;
+    // How long a timer that waits for `seconds` of this clock sleeps, in real milliseconds,
+    // before it looks at the clock again: the whole wait for a clock that follows real time. A
+    // clock that a test moves by hand answers with a short look-again instead.
+    virtual int realWaitMs(int seconds) const { return seconds * 1000; }
 };
 
 // Local wall-clock time, to the second.

@@ -2,6 +2,7 @@
 
 #include "journal/EventJournal.h"
 #include "logging/SqliteRecordStore.h"
+#include "publish/ClockTimer.h"
 #include "publish/PublishCursor.h"
 
 #include <QFile>
@@ -66,12 +67,12 @@ constexpr size_t kWindow = 200;
 // The cursor file is written at most this often while acknowledgements come in (a crash
 // sends the records of at most this span again; writing it every second cost more than
 // everything else the publisher does).
-constexpr int kCursorWriteMs = 5000;
+constexpr int kCursorWriteSeconds = 5;
 // A database that could not be opened or read is tried again this often.
-constexpr int kRetryMs = 2000;
-// Acknowledgements left unread while records go out live are read this long after the last
-// hand-over when no other follows.
-constexpr int kLateReadMs = 1500;
+constexpr int kRetrySeconds = 2;
+// Acknowledgements left unread while records go out live (one a second) are read this long
+// after the last hand-over when no other follows.
+constexpr int kLateReadSeconds = 2;
 // A failed connection is tried again after 1 s, doubling up to this.
 constexpr int kLongestRetrySeconds = 10;
 // At the end, the broker's acknowledgement of "offline" is waited for at most this long (the
@@ -139,34 +140,28 @@ std::once_flag libraryInit;
 // The publisher's own thread: the connection, the ring reader and the cursor.
 class PublisherWorker : public QObject {
   public:
-    PublisherWorker(Publisher& owner, MqttSettings settings)
+    PublisherWorker(Publisher& owner, MqttSettings settings, Clock& clock)
         : owner_(owner), settings_(std::move(settings)), cursorPath_(cursorPathFor(settings_.databasePath)),
-          cursorTimer_(new QTimer(this)), retryTimer_(new QTimer(this)), reconnectTimer_(new QTimer(this)),
-          housekeepingTimer_(new QTimer(this)), lateReadTimer_(new QTimer(this)),
-          journal_(EventJournal::pathBeside(settings_.databasePath)),
+          cursorTimer_(clock, kCursorWriteSeconds, this), retryTimer_(clock, kRetrySeconds, this),
+          reconnectTimer_(clock, 1, this), lateReadTimer_(clock, kLateReadSeconds, this),
+          housekeepingTimer_(new QTimer(this)), journal_(EventJournal::pathBeside(settings_.databasePath)),
           eventCursorPath_(eventCursorPathFor(journal_.path())) {
-        cursorTimer_->setSingleShot(true);
-        cursorTimer_->setInterval(kCursorWriteMs);
-        QObject::connect(cursorTimer_, &QTimer::timeout, this, [this] {
+        cursorTimer_.onDue([this] {
             saveCursor();
             publishStatus();
         });
-        retryTimer_->setSingleShot(true);
-        retryTimer_->setInterval(kRetryMs);
-        QObject::connect(retryTimer_, &QTimer::timeout, this, [this] {
+        retryTimer_.onDue([this] {
             if (!ready_) prepareRing();
             pump();
             updateNotifiers();
         });
-        reconnectTimer_->setSingleShot(true);
-        QObject::connect(reconnectTimer_, &QTimer::timeout, this, [this] { reconnect(); });
+        reconnectTimer_.onDue([this] { reconnect(); });
+        lateReadTimer_.onDue([this] { service(); });
         // Between messages the keep-alive's ping goes out at most a quarter of it late: well
-        // before the broker's patience (one and a half times it) runs out.
+        // before the broker's patience (one and a half times it) runs out. libmosquitto times
+        // the ping on real time, and the broker its patience: this wait is real time too.
         housekeepingTimer_->setInterval(settings_.keepAliveSeconds * 1000 / 4);
         QObject::connect(housekeepingTimer_, &QTimer::timeout, this, [this] { service(); });
-        lateReadTimer_->setSingleShot(true);
-        lateReadTimer_->setInterval(kLateReadMs);
-        QObject::connect(lateReadTimer_, &QTimer::timeout, this, [this] { service(); });
         status_.broker = settings_.brokerText();
         status_.warning = settings_.warning;
         if (settings_.clientId.isEmpty())
@@ -191,7 +186,7 @@ class PublisherWorker : public QObject {
             if (mosq_) mosquitto_destroy(mosq_);
             mosq_ = nullptr;
             setState(PublisherStatus::State::Retrying, reason);
-            reconnectTimer_->start(retryDelaySeconds_ * 1000);
+            reconnectTimer_.start(retryDelaySeconds_);
         };
         mosq_ = mosquitto_new(settings_.clientId.constData(), true, this);
         if (!mosq_)
@@ -231,7 +226,7 @@ class PublisherWorker : public QObject {
 
     void finish() {
         if (!mosq_) return;
-        reconnectTimer_->stop();
+        reconnectTimer_.stop();
         if (connected_) {
             const QByteArray message = offlineMessage();
             const QByteArray statusTopic = topic(QStringLiteral("status"));
@@ -367,9 +362,9 @@ class PublisherWorker : public QObject {
             const bool prompt = promptReads();
             readable_->setEnabled(prompt);
             if (prompt)
-                lateReadTimer_->stop();
+                lateReadTimer_.stop();
             else
-                lateReadTimer_->start(); // again from now: it fires only when the hand-overs stop
+                lateReadTimer_.start(); // again from now: it fires only when the hand-overs stop
         }
         if (writable_) writable_->setEnabled(mosquitto_want_write(mosq_));
     }
@@ -379,7 +374,7 @@ class PublisherWorker : public QObject {
         writable_.reset();
         socket_ = -1;
         housekeepingTimer_->stop();
-        lateReadTimer_->stop();
+        lateReadTimer_.stop();
     }
 
     // The socket is readable or writable, or it is time for the keep-alive: libmosquitto does
@@ -399,7 +394,7 @@ class PublisherWorker : public QObject {
             disconnected(rc, (wasConnected ? QString() : QStringLiteral("无法连接: ")) +
                                  errorReason(rc, error, lastError_));
         lastError_.clear();
-        reconnectTimer_->start(retryDelaySeconds_ * 1000);
+        reconnectTimer_.start(retryDelaySeconds_);
     }
 
     void reconnect() {
@@ -417,7 +412,7 @@ class PublisherWorker : public QObject {
         unwatchSocket();
         disconnected(-1, QStringLiteral("无法连接: ") + errorReason(rc, error, lastError_));
         lastError_.clear();
-        reconnectTimer_->start(retryDelaySeconds_ * 1000);
+        reconnectTimer_.start(retryDelaySeconds_);
     }
 
     QByteArray topic(const QString& leaf) const {
@@ -493,7 +488,7 @@ class PublisherWorker : public QObject {
         }
         if (moved) {
             cursorDirty_ = true;
-            if (!cursorTimer_->isActive()) cursorTimer_->start();
+            if (!cursorTimer_.isActive()) cursorTimer_.start();
         }
         pump();
     }
@@ -508,7 +503,7 @@ class PublisherWorker : public QObject {
             sentEvents_.pop_front();
             eventCursorDirty_ = true;
         }
-        if (eventCursorDirty_ && !cursorTimer_->isActive()) cursorTimer_->start();
+        if (eventCursorDirty_ && !cursorTimer_.isActive()) cursorTimer_.start();
         // The journal is read again only when the window held events back.
         if (eventsHeldBack_ && sentEvents_.size() < kWindow / 2) pumpEvents();
     }
@@ -520,7 +515,7 @@ class PublisherWorker : public QObject {
         if (eventCursorDirty_ && eventCursor_ && writeEventCursor(eventCursorPath_, *eventCursor_, &error))
             eventCursorDirty_ = false;
         status_.cursorError = error;
-        if ((cursorDirty_ || eventCursorDirty_) && !cursorTimer_->isActive()) cursorTimer_->start();
+        if ((cursorDirty_ || eventCursorDirty_) && !cursorTimer_.isActive()) cursorTimer_.start();
     }
 
     static JournalEvent notice(EventKind kind, const QString& text) {
@@ -632,7 +627,7 @@ class PublisherWorker : public QObject {
         const auto pointer = store_ && store_->isOpen() ? store_->readPointer() : std::nullopt;
         if (!pointer || !isRingPointer(pointer->first)) {
             store_.reset();
-            retryTimer_->start();
+            retryTimer_.start();
             return;
         }
         newest_ = pointer->first;
@@ -683,7 +678,7 @@ class PublisherWorker : public QObject {
         newest_ = record.id;
         cursor_ = oldestLeft();
         cursorDirty_ = true;
-        if (!cursorTimer_->isActive()) cursorTimer_->start();
+        if (!cursorTimer_.isActive()) cursorTimer_.start();
         sent_.clear(); // what was in flight goes again from there
         sentUpTo_ = cursor_.slot;
     }
@@ -699,7 +694,7 @@ class PublisherWorker : public QObject {
                 auto rows = store_->selectWindow(from - 1, to, to - from + 1);
                 if (!rows) {
                     if (!store_->isOpen()) ready_ = false;
-                    retryTimer_->start();
+                    retryTimer_.start();
                     break;
                 }
                 std::sort(rows->begin(), rows->end(),
@@ -741,11 +736,11 @@ class PublisherWorker : public QObject {
     Publisher& owner_;
     MqttSettings settings_;
     QString cursorPath_;
-    QTimer* cursorTimer_;
-    QTimer* retryTimer_;
-    QTimer* reconnectTimer_;
+    ClockTimer cursorTimer_;
+    ClockTimer retryTimer_;
+    ClockTimer reconnectTimer_;
+    ClockTimer lateReadTimer_;
     QTimer* housekeepingTimer_;
-    QTimer* lateReadTimer_;
     mosquitto* mosq_ = nullptr;
     std::unique_ptr<RecordStore> store_;
     bool ready_ = false;
@@ -778,11 +773,11 @@ class PublisherWorker : public QObject {
     bool finalAcked_ = false;
 };
 
-Publisher::Publisher(const MqttSettings& settings)
+Publisher::Publisher(const MqttSettings& settings, Clock& clock)
     : settings_(settings), thread_(std::make_unique<QThread>()) {
     status_.broker = settings_.brokerText();
     status_.warning = settings_.warning;
-    worker_ = new PublisherWorker(*this, settings_);
+    worker_ = new PublisherWorker(*this, settings_, clock);
     // Before the thread runs: an event the journal stores from now on goes out.
     worker_->prepareEvents();
     worker_->moveToThread(thread_.get());

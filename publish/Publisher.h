@@ -23,6 +23,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/Clock.h"
 #include "journal/JournalEvent.h"
 #include "logging/RecordStore.h"
 #include "publish/Messages.h"
@@ -55,8 +56,11 @@ class PublisherWorker;
 
 class Publisher {
   public:
-    // Starts the thread and the first connection attempt.
-    explicit Publisher(const MqttSettings& settings);
+    // Starts the thread and the first connection attempt. Retries, back-off, cursor writes and
+    // the other waits of the publisher are measured on clock, which must outlive it (the
+    // keep-alive's pings and the last wait for the broker at the end are libmosquitto's and the
+    // network's, on real time).
+    explicit Publisher(const MqttSettings& settings, Clock& clock = appClock());
     // Sends "offline" (retained) when connected, saves both cursors and disconnects: within
     // a second.
     ~Publisher();

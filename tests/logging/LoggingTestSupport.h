@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the recording tests: a clock the test sets by hand, and plain SQLite access to
 // look at a recording database from outside the store under test.
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -22,14 +23,18 @@
 
 namespace hx::testing {
 
-// A wall clock that moves only when the test says so, to the second.
+// A wall clock that moves only when the test says so, to the second. It may be read on
+// another thread (the publisher's) while the test moves it.
 class FakeClock final : public Clock {
   public:
     explicit FakeClock(const QDateTime& at = QDateTime(QDate(2024, 3, 14), QTime(10, 0, 0))) { set(at); }
     ClockReading now() const override {
-        const qint64 day = seconds_ >= 0 ? seconds_ / 86400 : (seconds_ - 86399) / 86400;
-        return ClockReading{double(day), double(seconds_ - day * 86400) / 86400.0};
+        const qint64 seconds = seconds_;
+        const qint64 day = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+        return ClockReading{double(day), double(seconds - day * 86400) / 86400.0};
     }
+    // A timer waiting on it looks again soon: the test may have moved it meanwhile.
+    int realWaitMs(int) const override { return 20; }
     void set(const QDateTime& at) {
         seconds_ = qint64(dayNumberOf(at.date())) * 86400 + at.time().msecsSinceStartOfDay() / 1000;
     }
@@ -37,7 +42,7 @@ class FakeClock final : public Clock {
     qint64 seconds() const { return seconds_; }
 
   private:
-    qint64 seconds_ = 0; // since day 0 (1899-12-30 00:00:00)
+    std::atomic<qint64> seconds_ = 0; // since day 0 (1899-12-30 00:00:00)
 };
 
 // A raw connection to a database file, for preparing and inspecting it.

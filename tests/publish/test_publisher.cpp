@@ -6,6 +6,7 @@
 #include "core/Clock.h"
 #include "journal/EventJournal.h"
 #include "logging/DatabaseSetup.h"
+#include "logging/LoggingTestSupport.h"
 #include "logging/SqliteRecordStore.h"
 #include "publish/PublishCursor.h"
 #include "publish/Publisher.h"
@@ -16,6 +17,7 @@
 
 using namespace hx;
 using namespace hx::test;
+using hx::testing::FakeClock;
 
 namespace {
 
@@ -56,6 +58,14 @@ std::vector<int> range(int first, int last) {
     return ids;
 }
 
+// Lets `seconds` of the publisher's clock pass, a second every 50 ms of real time.
+void letPass(FakeClock& clock, int seconds) {
+    for (int s = 0; s < seconds; ++s) {
+        clock.advance(1);
+        QTest::qWait(50);
+    }
+}
+
 } // namespace
 
 class PublisherTest : public QObject {
@@ -94,7 +104,8 @@ class PublisherTest : public QObject {
         Subscriber subscriber(broker.port(), kPrefix + "/#");
         QVERIFY(subscriber.waitConnected(5000));
 
-        Publisher publisher(settingsFor(broker, database));
+        FakeClock clock;
+        Publisher publisher(settingsFor(broker, database), clock);
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.records().size(), size_t(50 - firstSent + 1), 10000);
         QCOMPARE(slotsOf(subscriber.records()), range(firstSent, 50));
         QCOMPARE(publisher.status().recordsOverwritten, overwritten);
@@ -108,8 +119,11 @@ class PublisherTest : public QObject {
         QCOMPARE(SqliteRecordStore(database).writeRecord(next), WriteOutcome::Committed);
         publisher.noteRecord(next, WriteOutcome::Committed);
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.records().back().first, 51, 5000);
+        // Each look moves the publisher's clock a second on (twenty times faster than real time).
         QTRY_COMPARE_WITH_TIMEOUT(
-            readPublishCursor(cursorPathFor(database)).cursor.value_or(PublishCursor{}).slot, 51, 15000);
+            (clock.advance(1),
+             readPublishCursor(cursorPathFor(database)).cursor.value_or(PublishCursor{}).slot),
+            51, 15000);
         QCOMPARE(subscriber.records().size(), size_t(50 - firstSent + 2)); // none twice
     }
 
@@ -127,7 +141,8 @@ class PublisherTest : public QObject {
         Subscriber subscriber(broker.port(), kPrefix + "/record");
         QVERIFY(subscriber.waitConnected(5000));
         broker.stop();
-        Publisher publisher(settingsFor(broker, database));
+        FakeClock clock;
+        Publisher publisher(settingsFor(broker, database), clock);
         QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Retrying, 5000);
 
         // A whole ring and 50 more records while the broker is away: the newest lands in slot 149,
@@ -150,7 +165,7 @@ class PublisherTest : public QObject {
         QVERIFY(notices.size() == 1 && notices[0].kind == EventKind::PublishRecordsLost);
 
         QVERIFY(broker.start());
-        QTRY_VERIFY_WITH_TIMEOUT(subscriber.records().size() >= 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((clock.advance(1), subscriber.records().size() >= 2), 20000);
         QCOMPARE(subscriber.records().front().first, 151);
         QCOMPARE(subscriber.records().front().second.left(19), QStringLiteral("2026-12-08T08:02:31"));
     }
@@ -222,7 +237,8 @@ class PublisherTest : public QObject {
         settings.tls = true;
         settings.port = broker.tlsPort();
         settings.caFile = brokersAuthority ? broker.caFile() : other.filePath("ca.crt");
-        Publisher publisher(settings);
+        FakeClock clock;
+        Publisher publisher(settings, clock);
         // No journal yet when publishing begins: its first event goes out.
         const QString journalPath = EventJournal::pathBeside(database);
         QTRY_VERIFY(QFile::exists(eventCursorPathFor(journalPath)));
@@ -241,7 +257,7 @@ class PublisherTest : public QObject {
         QVERIFY2(publisher.status().state == PublisherStatus::State::Retrying &&
                      text.contains(QStringLiteral("证书")),
                  qPrintable(text));
-        QTest::qWait(4000); // attempts go on, none gets through
+        letPass(clock, 10); // attempts go on (after 1, 2 and 4 s), none gets through
         QCOMPARE(publisher.status().state, PublisherStatus::State::Retrying);
         QCOMPARE(subscriber.messages().size(), size_t(0));
     }
@@ -278,11 +294,12 @@ class PublisherTest : public QObject {
         QElapsedTimer clock;
         clock.start();
         {
-            Publisher publisher(settings);
+            FakeClock publisherClock;
+            Publisher publisher(settings, publisherClock);
             QTRY_COMPARE_WITH_TIMEOUT(publisher.status().state, PublisherStatus::State::Retrying, 5000);
             QVERIFY2(publisherStatusText(publisher.status()).contains(QStringLiteral("无法连接")),
                      qPrintable(publisherStatusText(publisher.status())));
-            QTest::qWait(2500); // into the waits between attempts
+            letPass(publisherClock, 3); // into the waits between attempts
             clock.restart();
         }
         // The program ends promptly although the broker never answered.
