@@ -144,6 +144,12 @@ void TestPackaging::installPutsTheProgramInTheMenu() {
                           prefix.filePath("share/doc/hx5800/examples/hx5800-line.conf"));
     const Run check = run(line.takeFirst(), line << "--check");
     QVERIFY2(check.exitCode == 0 && check.out.contains("addresses 1,2"), qPrintable(check.out + check.err));
+    // systemd passes over a misspelt key or value with a warning only.
+    if (QStandardPaths::findExecutable("systemd-analyze").isEmpty()) return;
+    const QString instance = prefix.filePath("hx5800-line@example.service");
+    QVERIFY(QFile::copy(lineUnit.fileName(), instance));
+    const Run verify = run("systemd-analyze", {"verify", instance});
+    QVERIFY2(verify.exitCode == 0 && verify.err.isEmpty(), qPrintable(verify.err));
 }
 
 void TestPackaging::debPackageDeclaresItsDependencies() {
