@@ -14,26 +14,6 @@
 
 namespace hx {
 
-std::vector<JournalEvent> statusEvents(const std::array<int32_t, 26>& before,
-                                       const std::array<int32_t, 26>& now) {
-    std::vector<JournalEvent> events;
-    for (int row = 1; row <= kStatusTableStateRows; ++row) {
-        const bool was = before[size_t(row - 1)] != 0;
-        const bool is = now[size_t(row - 1)] != 0;
-        if (was == is) continue;
-        JournalEvent e;
-        e.kind = is ? EventKind::AlarmRaised : EventKind::AlarmCleared;
-        e.alarmRow = row;
-        e.subject = row <= 24 ? QStringLiteral("CH%1").arg(row - 8 * ((row - 1) / 8))
-                              : QStringLiteral("DO%1").arg(row - 24);
-        // The status table's own texts; an alarm that went says which one went.
-        e.text = row <= 24 ? statusRowText(row, 1).simplified() + (is ? QString() : QStringLiteral(" 消除"))
-                           : statusRowText(row, is ? 1 : 0).simplified();
-        events.push_back(std::move(e));
-    }
-    return events;
-}
-
 JournalEvent writeEvent(const OperatorWrite& write) {
     JournalEvent e;
     e.kind = write.failedWrites == 0 ? EventKind::WriteConfirmed : EventKind::WriteFailed;
@@ -79,7 +59,7 @@ EventFeed::EventFeed(EventJournal& journal, Link* link, const PortSession& sessi
 }
 
 void EventFeed::noteStatusRead() {
-    std::array<int32_t, 26> now{};
+    StatusStates now{};
     std::copy(Status_Bit, Status_Bit + 26, now.begin());
     std::vector<JournalEvent> events = statusEvents(states_, now);
     states_ = now;

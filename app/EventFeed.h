@@ -4,6 +4,7 @@
 // opened, the instrument lost (no good answer for 3 s) and back, the recording database
 // unavailable and back, and every write an operator made to the instrument with its outcome.
 #include "journal/EventJournal.h"
+#include "journal/StatusEvents.h"
 
 #include <QObject>
 #include <QTimer>
@@ -19,10 +20,6 @@ class PortSession;
 struct OperatorWrite;
 struct RecorderStatus;
 
-// The states of the status table (rows 1..26, Status_Bit 0..25) that changed from before to
-// now, as raised and cleared events.
-std::vector<JournalEvent> statusEvents(const std::array<int32_t, 26>& before,
-                                       const std::array<int32_t, 26>& now);
 // A write as the journal keeps it: the window, the register, the parameter's name, the value
 // sent, the outcome.
 JournalEvent writeEvent(const OperatorWrite& write);
@@ -56,7 +53,7 @@ class EventFeed : public QObject {
 
     EventJournal& journal_;
     Link* link_;
-    std::array<int32_t, 26> states_{}; // as the last good read left them; all off at start
+    StatusStates states_{}; // as the last good read left them; all off at start
     const PortSession& session_;
     bool lost_ = false;
     std::optional<bool> databaseAvailable_;

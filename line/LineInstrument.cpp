@@ -49,14 +49,15 @@ void LineInstrument::take(const CycleAnswers& answers) {
             values_.values[i] = static_cast<float>(answers.values[i]);
         values_.fresh.noteMeasured(8 * block, 8, answers.atMs);
     }
-    if (!publisher_ || !answers.discreteBlocks[0] || !answers.discreteBlocks[1]) return;
-    // 255 (all eight inputs on) is no valid state byte, as in the window's poll.
+    if (!answers.discreteBlocks[0] || !answers.discreteBlocks[1]) return;
+    const auto states = statusStatesOf(answers.discrete);
+    if (!states) return;
+    if (auto events = statusEvents(states_, *states); !events.empty()) journal_->record(std::move(events));
+    states_ = *states;
+    if (!publisher_) return;
     std::array<bool, kAlarmStates> alarms{};
-    for (int k = 0; k < 4; ++k) {
-        if (answers.discrete[k] < 0 || answers.discrete[k] >= 255) return;
-        for (int b = 0; b < 8 && 8 * k + b < kAlarmStates; ++b)
-            alarms[8 * k + b] = (answers.discrete[k] >> b) & 1;
-    }
+    for (int i = 0; i < kAlarmStates; ++i)
+        alarms[size_t(i)] = states_[size_t(i)] != 0;
     publisher_->setAlarmStates(alarms);
 }
 

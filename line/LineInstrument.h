@@ -10,6 +10,7 @@
 
 #include "core/FreshValues.h"
 #include "journal/JournalEvent.h"
+#include "journal/StatusEvents.h"
 #include "logging/RecordSource.h"
 #include "publish/MqttSettings.h"
 
@@ -46,7 +47,8 @@ class LineInstrument {
     LineInstrument& operator=(const LineInstrument&) = delete;
 
     int address() const { return address_; }
-    // One cycle's answers: good blocks become the instrument's values.
+    // One cycle's answers: good blocks become the instrument's values; good status reads are
+    // journalled as the states that changed, as the window journals them.
     void take(const CycleAnswers& answers);
     // Every second: the instrument lost (no good answer for 3 s) or back, the journal's waiting
     // events, the publisher's state and notices. startedMs: when the line was opened.
@@ -68,6 +70,7 @@ class LineInstrument {
     std::unique_ptr<mscom> recorder_;
     std::unique_ptr<Publisher> publisher_;
     bool lost_ = false;
+    StatusStates states_{}; // as the last good status read left them; all off at start
 };
 
 } // namespace hx::line

@@ -1,6 +1,7 @@
 #include "line/LineOptions.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryFile>
@@ -21,10 +22,87 @@ bool isPortNumber(const QString& text) {
     return ok && n >= 1 && n <= 65535 && !text.startsWith(u'+');
 }
 
+// The options that take a value; each is also a key of a settings file.
+const QStringList kValuedOptions = {"--port", "--baud", "--parity", "--addresses", "--data", "--listen"};
+
+// The publisher's settings a settings file may carry (publish/MqttSettings.h reads them). Not
+// HX5800_MQTT_TOPIC: one prefix for every instrument of the line would mix them.
+const QStringList kPublishingVariables = {"HX5800_MQTT", "HX5800_MQTT_CA", "HX5800_MQTT_USER",
+                                          "HX5800_MQTT_PASSWORD_FILE"};
+
+QString keyOf(const QString& option) {
+    return option.mid(2).toUpper().replace(u'-', u'_');
+}
+
+// --config FILE replaced by the file's lines as arguments; later arguments win over earlier.
+std::optional<QStringList> withSettingsFiles(const QStringList& arguments,
+                                             std::vector<std::pair<QString, QString>>* environment,
+                                             QString* why) {
+    QStringList expanded;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] != QLatin1String("--config")) {
+            expanded << arguments[i];
+            continue;
+        }
+        if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
+            *why = QStringLiteral("--config needs a value");
+            return std::nullopt;
+        }
+        const auto lines = readSettingsFile(arguments[++i], environment, why);
+        if (!lines) return std::nullopt;
+        expanded << *lines;
+    }
+    return expanded;
+}
+
 } // namespace
 
-std::optional<LineOptions> parseLineOptions(const QStringList& arguments, QString* why) {
+std::optional<QStringList>
+readSettingsFile(const QString& path, std::vector<std::pair<QString, QString>>* environment, QString* why) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *why = QStringLiteral("--config %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    QStringList known;
+    for (const QString& option : kValuedOptions)
+        known << keyOf(option);
+    QStringList arguments;
+    QStringList keys;
+    int number = 0;
+    while (!file.atEnd()) {
+        ++number;
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(u'#')) continue;
+        const QString key = line.section(u'=', 0, 0).trimmed();
+        QString value = line.section(u'=', 1).trimmed();
+        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+            value.back() == value.front())
+            value = value.mid(1, value.size() - 2);
+        const QString where = QStringLiteral("%1:%2: ").arg(path).arg(number);
+        if (!line.contains(u'=') || (!known.contains(key) && !kPublishingVariables.contains(key))) {
+            *why = where + QStringLiteral("%1 is no setting (KEY=value, KEY one of %2)")
+                               .arg(line, (known + kPublishingVariables).join(QStringLiteral(", ")));
+            return std::nullopt;
+        }
+        if (keys.contains(key)) {
+            *why = where + QStringLiteral("%1 is given twice").arg(key);
+            return std::nullopt;
+        }
+        keys << key;
+        if (kPublishingVariables.contains(key))
+            environment->emplace_back(key, value);
+        else
+            arguments << kValuedOptions[known.indexOf(key)] << value;
+    }
+    return arguments;
+}
+
+std::optional<LineOptions> parseLineOptions(const QStringList& given, QString* why) {
     LineOptions options;
+    const auto expanded = withSettingsFiles(given, &options.environment, why);
+    if (!expanded) return std::nullopt;
+    const QStringList& arguments = *expanded;
     bool addressesGiven = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
@@ -32,9 +110,11 @@ std::optional<LineOptions> parseLineOptions(const QStringList& arguments, QStrin
             options.help = true;
             continue;
         }
-        static const QStringList valued = {"--port",      "--baud", "--parity",
-                                           "--addresses", "--data", "--listen"};
-        if (!valued.contains(argument)) {
+        if (argument == QLatin1String("--check")) {
+            options.check = true;
+            continue;
+        }
+        if (!kValuedOptions.contains(argument)) {
             *why = QStringLiteral("unexpected argument %1 (--help shows the usage)").arg(argument);
             return std::nullopt;
         }
@@ -119,11 +199,28 @@ QString lineNameOf(const QString& portText) {
     return isPortNumber(portText) ? QStringLiteral("com%1").arg(portText.toInt()) : portText;
 }
 
+QString settingsText(const LineOptions& options) {
+    QStringList addresses;
+    for (const int address : options.addresses)
+        addresses << QString::number(address);
+    static const char* const bauds[] = {"4800", "9600", "19200"};
+    static const char* const parities[] = {"none", "odd", "even"};
+    QString text =
+        QStringLiteral("line %1 (%2), %3 baud, parity %4\naddresses %5\ndata %6\n")
+            .arg(lineNameOf(options.portText), options.device)
+            .arg(QLatin1String(bauds[options.baudChoice]), QLatin1String(parities[options.parityChoice]),
+                 addresses.join(u','), options.dataDir);
+    for (const auto& [name, value] : options.environment)
+        text += QStringLiteral("%1 set\n").arg(name);
+    return text;
+}
+
 QString usageText() {
     return QStringLiteral(
         "Usage: hx5800-line --addresses LIST --data DIR [--port N|DEVICE|tcp://HOST[:PORT]]\n"
         "                   [--baud 4800|9600|19200] [--parity none|odd|even]\n"
         "                   [--listen ADDRESS:PORT]\n"
+        "       hx5800-line --config FILE [OPTION...] [--check]\n"
         "Owns one line and records every instrument on it, around the clock: each address is\n"
         "polled in turn and, once a second, recorded into DIR/<address>/Rdatabj.db (made when\n"
         "missing), with its own event journal beside it and, when HX5800_MQTT is set, its own\n"
@@ -138,6 +235,13 @@ QString usageText() {
         "  --parity P         default none\n"
         "  --listen A:P       where Modbus TCP clients connect; default 127.0.0.1:1502\n"
         "                     (0.0.0.0:1502 lets every network in)\n"
+        "  --config FILE      the options as KEY=value lines (PORT=/dev/ttyUSB0, BAUD=9600,\n"
+        "                     PARITY=none, ADDRESSES=1-8, DATA=/var/lib/hx5800/line1,\n"
+        "                     LISTEN=127.0.0.1:1502) and the\n"
+        "                     publisher's HX5800_MQTT, HX5800_MQTT_CA, HX5800_MQTT_USER and\n"
+        "                     HX5800_MQTT_PASSWORD_FILE; '#' starts a comment line. Options\n"
+        "                     given after it win over the file's\n"
+        "  --check            read and show the settings, open nothing\n"
         "  --help             show this text\n"
         "\n"
         "Ends cleanly on SIGTERM or SIGINT. Exit status 2: bad arguments, a data folder that\n"

@@ -29,6 +29,13 @@ int main(int argc, char* argv[]) {
         std::fputs(qPrintable(hx::line::usageText()), stdout);
         return 0;
     }
+    if (options->check) {
+        std::fputs(qPrintable(hx::line::settingsText(*options)), stdout);
+        return 0;
+    }
+    // A settings file's publishing variables, as if the service had been started with them.
+    for (const auto& [name, value] : options->environment)
+        qputenv(name.toUtf8().constData(), value.toUtf8());
     if (!hx::line::prepareDataFolder(*options, &why)) return refuse(why);
 
     hx::line::LineService service(*options);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every benchmark once, one after the other, and prints their figures (about 11 minutes;
-# the whole-program run takes 2 x SECONDS, publishing on against off about 3). Not a test: nothing fails on a slow machine.
+# Runs every benchmark once, one after the other, and prints their figures (about 18 minutes;
+# the whole-program run takes 2 x SECONDS, publishing on against off about 3, the line service
+# about 7). Not a test: nothing fails on a slow machine.
 #   tools/bench.sh [SECONDS]   (the whole-program measurement time, default 120)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,3 +19,6 @@ build/bench/bench_program "${1:-120}"
 echo
 echo "== bench_publish_cpu (2 pairs of 30 s; more pairs: build/bench/bench_publish_cpu PAIRS SECONDS)"
 build/bench/bench_publish_cpu 2 30
+echo
+echo "== bench_line (each scenario 60 s; longer: build/bench/bench_line SECONDS [SCENARIO...])"
+build/bench/bench_line 60

@@ -1,8 +1,10 @@
 // hx5800-line end to end: four simulated instruments on one pseudo-terminal, each recorded
-// into its own database with its own values; one falls silent and only it stops recording and
-// is journalled lost; SIGTERM ends the service cleanly. Modbus TCP clients reach each
-// instrument through it, the main window among them. And what it refuses before the line is
-// touched, with exit status 2.
+// hx5800-line end to end: four simulated instruments on one pseudo-terminal, each recorded
+// into its own database with its own values and its alarms in its own journal; one falls
+// silent and only it stops recording and is journalled lost; SIGTERM ends the service cleanly.
+// A SIGKILL loses no stored record and a restart records every instrument again. Modbus TCP
+// clients reach each instrument through it, the main window among them. And what it refuses
+// before the line is touched, with exit status 2.
 #include "alarm/ALM1.h"
 #include "app/Application.h"
 #include "app/ssqx.h"
@@ -54,6 +56,27 @@ QString databaseOf(const QTemporaryDir& dir, int address) {
 QString journalOf(const QTemporaryDir& dir, int address) {
     return dir.filePath(QStringLiteral("data/%1/Rdatabj.events.db").arg(address));
 }
+// Every row of the records up to id `last`, as text: what a reader found stored.
+QString rowsText(const QString& path, int last) {
+    sqlite3* db = nullptr;
+    QString text;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, "select * from pv_data where w_id <= ? order by w_id", -1, &statement,
+                               nullptr) == SQLITE_OK) {
+            sqlite3_bind_int(statement, 1, last);
+            while (sqlite3_step(statement) == SQLITE_ROW)
+                for (int c = 0; c < sqlite3_column_count(statement); ++c)
+                    text +=
+                        QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, c))) +
+                        (c + 1 < sqlite3_column_count(statement) ? u',' : u'\n');
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return text;
+}
+
 int recordsOf(const QTemporaryDir& dir, int address) {
     return int(queryNumber(databaseOf(dir, address), "select count(*) from pv_data"));
 }
@@ -123,6 +146,14 @@ class LineServiceTest : public QObject {
                                           "select ch1 from pv_data order by w_id desc limit 1");
             QFAIL("four databases with each instrument's own values");
         }
+
+        // Channel 3 of instrument 2 in open-circuit alarm: journalled by instrument 2 alone.
+        QVERIFY(sim.command("open-circuit 2 4"));
+        const char* const raised = "select count(*) from events where kind = 1 and alarm_row = 3";
+        QVERIFY2(waitFor([&] { return queryNumber(journalOf(dir, 2), raised) == 1; }, 10000),
+                 "alarm journalled");
+        for (const int a : {1, 3, 4})
+            QCOMPARE(queryNumber(journalOf(dir, a), raised), 0.0);
 
         QVERIFY(sim.command("silent 3 on"));
         const auto lost = [&] {
@@ -333,6 +364,48 @@ class LineServiceTest : public QObject {
         QVERIFY(line.waitForFinished(10000));
     }
 
+    void aKilledServiceLosesNoStoredRecordAndTakesEveryInstrumentUpAgain() {
+        SimProcess sim({"--static", "--slaves", "1-3"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        QTemporaryDir dir;
+        const QStringList args = {"--port", sim.devicePath(), "--addresses",
+                                  "1-3",    "--data",         dir.filePath("data")};
+        const auto everyOneHas = [&](const std::array<int, 3>& counts) {
+            return [&dir, counts] {
+                for (int a = 1; a <= 3; ++a)
+                    if (recordsOf(dir, a) < counts[size_t(a - 1)]) return false;
+                return true;
+            };
+        };
+        QProcess line;
+        startLine(line, args);
+        QVERIFY2(waitFor(everyOneHas({5, 5, 5}), 30000), "every instrument recording");
+        std::array<QString, 3> stored;
+        std::array<int, 3> counts{};
+        for (int a = 1; a <= 3; ++a) {
+            counts[size_t(a - 1)] = recordsOf(dir, a);
+            stored[size_t(a - 1)] = rowsText(databaseOf(dir, a), counts[size_t(a - 1)]);
+            QCOMPARE(stored[size_t(a - 1)].count(u'\n'), counts[size_t(a - 1)]);
+        }
+        QVERIFY(hx::test::signalChild(line, SIGKILL));
+        QVERIFY(line.waitForFinished(10000));
+        QCOMPARE(line.exitStatus(), QProcess::CrashExit);
+
+        QProcess again;
+        startLine(again, args);
+        QVERIFY2(waitFor(everyOneHas({counts[0] + 4, counts[1] + 4, counts[2] + 4}), 30000),
+                 "every instrument recorded again after the restart");
+        for (int a = 1; a <= 3; ++a) {
+            QCOMPARE(rowsText(databaseOf(dir, a), counts[size_t(a - 1)]), stored[size_t(a - 1)]);
+            QCOMPARE(queryNumber(databaseOf(dir, a), "select count(*) from pragma_integrity_check "
+                                                     "where integrity_check <> 'ok'"),
+                     0.0);
+        }
+        QVERIFY(hx::test::signalChild(again, SIGTERM));
+        QVERIFY(again.waitForFinished(10000));
+        QCOMPARE(again.exitCode(), 0);
+    }
+
     void refusedBeforeTheLineIsTouched_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("says");
@@ -346,6 +419,9 @@ class LineServiceTest : public QObject {
                                  << "not a gateway address";
         QTest::newRow("data a file") << QStringList{"--addresses", "1", "--data", "FILE/data"}
                                      << "cannot be made";
+        // Refused even to root (pseudo-file systems take no new files).
+        QTest::newRow("data not writable")
+            << QStringList{"--addresses", "1", "--data", "/proc"} << "cannot be written";
         QTest::newRow("port held") << QStringList{"--addresses", "1", "--port", "SIM"}
                                    << "in use by another program";
         QTest::newRow("listen address")

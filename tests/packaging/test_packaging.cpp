@@ -1,6 +1,7 @@
 // Installation and the Debian package, from the real build: cmake --install into a temporary
 // prefix (the menu entry, the icon, the program's version, the archive service run as systemd
-// would run it), and cpack's package with its declared dependencies and its files.
+// would run it, the line service's unit and example settings read by the program), and cpack's
+// package with its declared dependencies and its files.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -131,6 +132,24 @@ void TestPackaging::installPutsTheProgramInTheMenu() {
     QFile last(home + "/Trendlog/archive/last-export");
     QVERIFY(last.open(QIODevice::ReadOnly));
     QVERIFY(last.readAll().startsWith("2024-03-14T23:59:59 #")); // the instant and its checksum
+
+    // The line service's unit as systemd starts an instance with the example settings in
+    // place of /etc/hx5800/NAME.conf: the installed program takes the unit's options and every
+    // key of the example.
+    QFile lineUnit(prefix.filePath("lib/systemd/system/hx5800-line@.service"));
+    QVERIFY(lineUnit.open(QIODevice::ReadOnly));
+    QStringList line = execStart.match(QString::fromUtf8(lineUnit.readAll())).captured(1).split(' ');
+    QCOMPARE(line.value(0), prefix.filePath("bin/hx5800-line"));
+    line.replaceInStrings("/etc/hx5800/%i.conf",
+                          prefix.filePath("share/doc/hx5800/examples/hx5800-line.conf"));
+    const Run check = run(line.takeFirst(), line << "--check");
+    QVERIFY2(check.exitCode == 0 && check.out.contains("addresses 1,2"), qPrintable(check.out + check.err));
+    // systemd passes over a misspelt key or value with a warning only.
+    if (QStandardPaths::findExecutable("systemd-analyze").isEmpty()) return;
+    const QString instance = prefix.filePath("hx5800-line@example.service");
+    QVERIFY(QFile::copy(lineUnit.fileName(), instance));
+    const Run verify = run("systemd-analyze", {"verify", instance});
+    QVERIFY2(verify.exitCode == 0 && verify.err.isEmpty(), qPrintable(verify.err));
 }
 
 void TestPackaging::debPackageDeclaresItsDependencies() {
@@ -163,6 +182,7 @@ void TestPackaging::debPackageDeclaresItsDependencies() {
     QVERIFY(contents.out.contains("./usr/share/applications/hx5800.desktop"));
     QVERIFY(contents.out.contains("./usr/share/icons/hicolor/scalable/apps/hx5800.svg"));
     QVERIFY(contents.out.contains("./usr/lib/systemd/user/hx5800-archive.timer"));
+    QVERIFY(contents.out.contains("./usr/lib/systemd/system/hx5800-line@.service"));
 
     // Inside the package the service names the exporter where the package puts it.
     QCOMPARE(run("dpkg-deb", {"-x", package, out.filePath("root")}).exitCode, 0);
