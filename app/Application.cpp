@@ -52,6 +52,8 @@ Application::Application()
 Application::~Application() {
     // The publisher goes before the journal: nothing is told to it any more.
     if (journal_) journal_->onStored = nullptr;
+    // The main window, and with it the windows it opened, before the tables and the link they use.
+    mainWindow_.reset();
 }
 
 // Only the program that records publishes: a second copy paging the same database would send

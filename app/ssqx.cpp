@@ -72,6 +72,8 @@ ssqx::ssqx(AppContext& context, QWidget* parent) : QWidget(parent), context_(con
 
 ssqx::~ssqx() {
     qApp->removeEventFilter(this);
+    // The secondary windows read through the program's link and tables: none outlives them.
+    qDeleteAll(QList<QWidget*>{alarmWindow_, configWindow_, factoryWindow_, eventsWindow_});
     Main_Open = kFalse;
 }
 
@@ -216,10 +218,7 @@ void ssqx::Command1_Click() {
 }
 
 void ssqx::closeEvent(QCloseEvent* event) {
-    if (closeLock_) {
-        event->ignore();
-        return;
-    }
+    if (closeLock_) return event->ignore();
     closeDatabase();
     Main_Open = kFalse;
     event->accept();
