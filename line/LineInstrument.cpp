@@ -43,6 +43,8 @@ LineInstrument::~LineInstrument() {
 }
 
 void LineInstrument::take(const CycleAnswers& answers) {
+    hadTurn_ = true;
+    lastTurnAnswered_ = answers.valueBlocks[0];
     for (int block = 0; block < 2; ++block) {
         if (!answers.valueBlocks[block]) continue;
         for (int i = 8 * block; i < 8 * block + 8; ++i)
@@ -67,8 +69,10 @@ void LineInstrument::journal(JournalEvent event) {
 
 void LineInstrument::tick(int64_t nowMs, int64_t startedMs) {
     journal_->retry();
-    // Before the first answer, an instrument is lost only once it had as long as any to answer.
-    const bool silent = values_.fresh.stale(0, nowMs) && nowMs - startedMs > kLostAfterMs;
+    // Lost: its last turn went unanswered and no good answer came for 3 s (before the first
+    // answer: since the line was opened, as any instrument had as long to answer).
+    const bool silent =
+        hadTurn_ && !lastTurnAnswered_ && values_.fresh.stale(0, nowMs) && nowMs - startedMs > kLostAfterMs;
     if (silent != lost_) {
         lost_ = silent;
         JournalEvent e;

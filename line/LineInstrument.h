@@ -70,6 +70,10 @@ class LineInstrument {
     std::unique_ptr<mscom> recorder_;
     std::unique_ptr<Publisher> publisher_;
     bool lost_ = false;
+    // Its last turn on the line, if it had one: an instrument that answered its last turn is not
+    // lost, however long the line takes to give it the next (a slow gateway, many instruments).
+    bool hadTurn_ = false;
+    bool lastTurnAnswered_ = false;
     StatusStates states_{}; // as the last good status read left them; all off at start
 };
 
