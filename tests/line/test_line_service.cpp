@@ -1,5 +1,4 @@
 // hx5800-line end to end: four simulated instruments on one pseudo-terminal, each recorded
-// hx5800-line end to end: four simulated instruments on one pseudo-terminal, each recorded
 // into its own database with its own values and its alarms in its own journal; one falls
 // silent and only it stops recording and is journalled lost; SIGTERM ends the service cleanly.
 // A SIGKILL loses no stored record and a restart records every instrument again. Modbus TCP
@@ -139,13 +138,7 @@ class LineServiceTest : public QObject {
             }
             return true;
         };
-        if (!waitFor(recordedOwnValues, 20000)) {
-            for (int a = 1; a <= 4; ++a)
-                qWarning() << a << recordsOf(dir, a)
-                           << queryNumber(databaseOf(dir, a),
-                                          "select ch1 from pv_data order by w_id desc limit 1");
-            QFAIL("four databases with each instrument's own values");
-        }
+        QVERIFY2(waitFor(recordedOwnValues, 20000), "four databases with each instrument's own values");
 
         // Channel 3 of instrument 2 in open-circuit alarm: journalled by instrument 2 alone.
         QVERIFY(sim.command("open-circuit 2 4"));
@@ -232,11 +225,12 @@ class LineServiceTest : public QObject {
         QProcess line;
         startService(line, sim, dir, QStringLiteral("127.0.0.1:%1").arg(port));
         QVERIFY(waitFor([&] { return recordsOf(dir, 4) >= 2; }, 20000));
+        const auto closeAndFree = [](modbus_t* c) {
+            modbus_close(c);
+            modbus_free(c);
+        };
         const std::unique_ptr<modbus_t, void (*)(modbus_t*)> client(modbus_new_tcp("127.0.0.1", port),
-                                                                    [](modbus_t* c) {
-                                                                        modbus_close(c);
-                                                                        modbus_free(c);
-                                                                    });
+                                                                    closeAndFree);
         QVERIFY(client && modbus_connect(client.get()) == 0);
         modbus_set_response_timeout(client.get(), 2, 0);
         modbus_set_slave(client.get(), 3);
