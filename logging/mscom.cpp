@@ -111,18 +111,6 @@ void mscom::tick() {
             &error);
     }
 
-    // The pointer is read on every tick; when the read fails the counter keeps its value.
-    skipOnFailure(
-        [this] {
-            if (!storeOpen()) return;
-            if (const auto pointer = store_->readPointer())
-                slotCounter_ = pointer->first;
-            else
-                noteError(store_->lastError());
-        },
-        &error);
-    slotCounter_ = ringCounterOf(slotCounter_);
-
     if (!recordDue(okitime())) return;
     // Every row in the ring is a measurement: with the port closed, a wrong address or a
     // silent instrument nothing is stored (and the ring's history is not overwritten). The
@@ -133,6 +121,18 @@ void mscom::tick() {
         emit statusChanged();
     }
     if (!measured) return;
+    // The pointer is read before every record, so one moved in the file by hand or by a tool
+    // is followed; when the read fails the counter keeps its value.
+    skipOnFailure(
+        [this] {
+            if (!storeOpen()) return;
+            if (const auto pointer = store_->readPointer())
+                slotCounter_ = pointer->first;
+            else
+                noteError(store_->lastError());
+        },
+        &error);
+    slotCounter_ = ringCounterOf(slotCounter_);
     slotCounter_ += 1;
     // The reference moves when the record is decided, before the write, so a failed write is
     // not tried again within the same second.

@@ -61,8 +61,8 @@ class mscom : public QObject {
     void Timer1_Timer();
 
     const RecorderStatus& status() const { return status_; }
-    // The working copy of the ring pointer as the last tick left it: the pointer it read
-    // (65500 and above read as 0), plus one when it decided a record.
+    // The working copy of the ring pointer: the pointer read before the last record decided
+    // (65500 and above read as 0), plus one.
     int32_t slotCounter() const { return slotCounter_; }
 
     QTimer Timer1;
