@@ -21,10 +21,15 @@ LineInstrument::LineInstrument(int address, const QString& databasePath, const Q
     : address_(address), lineText_(lineText),
       journal_(std::make_unique<EventJournal>(EventJournal::pathBeside(databasePath))),
       recorder_(std::make_unique<mscom>(databasePath, appClock(), openRecordStore, values_)) {
+    recorder_->Timer1.stop(); // ticked by the service
     // Only the program that records an instrument publishes it (another one may page it).
     if (publishing && recorder_->status().claim == RecorderClaim::Held) {
         MqttSettings settings = *publishing;
         settings.firstEventsAfter = journal_->newestId();
+        // A line's publishers each write their cursor: every 5 s, as the window's does, that is
+        // three synced files a second for 16 instruments. After a crash a cursor 30 s old sends
+        // at most 30 records an instrument again, with the slots and times they had.
+        settings.cursorWriteSeconds = kCursorWriteSeconds;
         publisher_ = std::make_unique<Publisher>(settings);
         journal_->onStored = [p = publisher_.get()](int64_t) { p->noteEvents(); };
         QObject::connect(recorder_.get(), &mscom::recordWritten, recorder_.get(),
@@ -61,6 +66,10 @@ void LineInstrument::take(const CycleAnswers& answers) {
     for (int i = 0; i < kAlarmStates; ++i)
         alarms[size_t(i)] = states_[size_t(i)] != 0;
     publisher_->setAlarmStates(alarms);
+}
+
+void LineInstrument::recordTick() {
+    recorder_->Timer1_Timer();
 }
 
 void LineInstrument::journal(JournalEvent event) {

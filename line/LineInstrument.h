@@ -53,12 +53,17 @@ class LineInstrument {
     // Every second: the instrument lost (no good answer for 3 s) or back, the journal's waiting
     // events, the publisher's state and notices. startedMs: when the line was opened.
     void tick(int64_t nowMs, int64_t startedMs);
+    // The recorder's tick (every 100 ms): the service ticks all its recorders from one timer,
+    // so a line of instruments wakes the service once per tick, not once per instrument.
+    void recordTick();
     // An event of the instrument that is none of the poll's (a write a client sent).
     void journal(JournalEvent event);
 
     const InstrumentValues& values() const { return values_; }
     bool lost() const { return lost_; }
 
+    // How often each publisher writes its cursor while records are acknowledged.
+    static constexpr int kCursorWriteSeconds = 30;
     // No good answer for this long is "instrument lost", as in the window.
     static constexpr int64_t kLostAfterMs = FreshValues::kStaleAfterMs;
 

@@ -9,6 +9,7 @@
 #include "line/LineInstrument.h"
 #include "line/LinePoll.h"
 #include "link/ModbusLink.h"
+#include "logging/mscom.h"
 #include "publish/MqttSettings.h"
 
 namespace hx::line {
@@ -25,6 +26,12 @@ constexpr int64_t kLongestAnswerAgeMs = 1000;
 LineService::LineService(LineOptions options) : options_(std::move(options)) {
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &LineService::tick);
+    recordTimer_.setInterval(mscom::kTickMs);
+    connect(&recordTimer_, &QTimer::timeout, this, [this] {
+        takeArrived();
+        for (const auto& instrument : instruments_)
+            instrument->recordTick();
+    });
 }
 
 LineService::~LineService() {
@@ -72,13 +79,14 @@ bool LineService::start(QString* why) {
             address, databasePathOf(options_.dataDir, address), lineText, publishing[i]));
     }
     startedMs_ = FreshValues::steadyNowMs();
-    // The answers cross to this thread as a queued call: the instruments are touched here only.
+    // The answers wait for this thread: the instruments are touched here only.
     poll_ = std::make_unique<LinePoll>(*link_, kLinePort, options_.addresses, [this](const CycleAnswers& a) {
-        QMetaObject::invokeMethod(
-            this, [this, a] { take(a); }, Qt::QueuedConnection);
+        const std::lock_guard lock(arrivedMutex_);
+        arrived_.push_back(a);
     });
     poll_->start();
     timer_.start();
+    recordTimer_.start();
     std::fprintf(stderr, "hx5800-line: recording %zu instrument(s) on %s into %s, clients on %s\n",
                  instruments_.size(), qPrintable(lineText), qPrintable(options_.dataDir),
                  qPrintable(options_.listenText));
@@ -87,11 +95,22 @@ bool LineService::start(QString* why) {
 
 void LineService::stop() {
     timer_.stop();
+    recordTimer_.stop();
     server_.reset();
     if (poll_) poll_->stop();
     instruments_.clear();
     poll_.reset();
     link_.reset();
+}
+
+void LineService::takeArrived() {
+    std::vector<CycleAnswers> arrived;
+    {
+        const std::lock_guard lock(arrivedMutex_);
+        arrived.swap(arrived_);
+    }
+    for (const CycleAnswers& answers : arrived)
+        take(answers);
 }
 
 void LineService::take(const CycleAnswers& answers) {
@@ -104,6 +123,7 @@ void LineService::take(const CycleAnswers& answers) {
 }
 
 void LineService::tick() {
+    takeArrived();
     const int64_t now = FreshValues::steadyNowMs();
     for (const auto& instrument : instruments_)
         instrument->tick(now, startedMs_);
@@ -116,6 +136,7 @@ LineInstrument* LineService::instrumentAt(int address) const {
 }
 
 void LineService::serve(ClientRequest request) {
+    takeArrived();
     if (const uint8_t code = checkRequest(request.pdu)) {
         server_->answer(request, exceptionAnswer(request.pdu, code));
         return;

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -39,6 +40,10 @@ class LineService : public QObject {
     void stop();
 
   private:
+    // The cycles the poll finished since the last look, taken up on this thread: before the
+    // recorders' tick, the second's tick and a client's request, so that the poll's answers
+    // never wake this thread on their own.
+    void takeArrived();
     void take(const CycleAnswers& answers);
     void tick();
     LineInstrument* instrumentAt(int address) const;
@@ -61,7 +66,10 @@ class LineService : public QObject {
         bool current = false; // no write went to the instrument since
     };
     std::map<int, LastCycle> lastCycles_;
-    QTimer timer_;
+    std::mutex arrivedMutex_;
+    std::vector<CycleAnswers> arrived_; // from the poll's thread, under arrivedMutex_
+    QTimer timer_;                      // every second: lost or back, journals, publishers
+    QTimer recordTimer_;                // every recorder's tick
     int64_t startedMs_ = 0;
 };
 

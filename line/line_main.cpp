@@ -20,6 +20,10 @@ int refuse(const QString& why) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Every recorder's tick and every message read the local time. Without TZ each reading
+    // looks at /etc/localtime again, behind a lock all threads share; with it the zone is read
+    // once, so a change of the machine's zone takes a restart of the service.
+    if (qEnvironmentVariableIsEmpty("TZ")) qputenv("TZ", ":/etc/localtime");
     QCoreApplication app(argc, argv);
     std::setvbuf(stderr, nullptr, _IOLBF, 0);
     QString why;

@@ -20,6 +20,10 @@ struct MqttSettings {
     QString warning;           // a setting that works but not as one may think (shown, not refused)
     QString databasePath;      // the recording the records come from; the cursor lives beside it
     int keepAliveSeconds = 15; // the broker counts the program gone after 1.5 times this in silence
+    // The cursor file is written at most this often while acknowledgements come in: a crash
+    // sends the records of at most this span again (writing it every second cost more than
+    // everything else the publisher does).
+    int cursorWriteSeconds = 5;
     // Publishing switched on for the first time (no event cursor yet): the journal's events
     // after this id go out (those of the program's run so far); nullopt: from now on.
     std::optional<int64_t> firstEventsAfter;

@@ -64,10 +64,6 @@ namespace {
 
 // Records handed to the broker and not yet acknowledged, at most.
 constexpr size_t kWindow = 200;
-// The cursor file is written at most this often while acknowledgements come in (a crash
-// sends the records of at most this span again; writing it every second cost more than
-// everything else the publisher does).
-constexpr int kCursorWriteSeconds = 5;
 // A database that could not be opened or read is tried again this often.
 constexpr int kRetrySeconds = 2;
 // Acknowledgements left unread while records go out live (one a second) are read this long
@@ -142,7 +138,7 @@ class PublisherWorker : public QObject {
   public:
     PublisherWorker(Publisher& owner, MqttSettings settings, Clock& clock)
         : owner_(owner), settings_(std::move(settings)), cursorPath_(cursorPathFor(settings_.databasePath)),
-          cursorTimer_(clock, kCursorWriteSeconds, this), retryTimer_(clock, kRetrySeconds, this),
+          cursorTimer_(clock, settings_.cursorWriteSeconds, this), retryTimer_(clock, kRetrySeconds, this),
           reconnectTimer_(clock, 1, this), lateReadTimer_(clock, kLateReadSeconds, this),
           housekeepingTimer_(new QTimer(this)), journal_(EventJournal::pathBeside(settings_.databasePath)),
           eventCursorPath_(eventCursorPathFor(journal_.path())) {
