@@ -7,9 +7,12 @@
 #include "alarm/ALM1.h"
 #include "app/Application.h"
 #include "app/ssqx.h"
+#include "config/CONFIG1.h"
 #include "core/SharedState.h"
 #include "link/ModbusLink.h"
 #include "logging/mscom.h"
+#include "publish/MqttTestSupport.h"
+#include "publish/PublishCursor.h"
 #include "support/ChildSignal.h"
 #include "support/SimProcess.h"
 #include "trend/LiveTrend.h"
@@ -353,11 +356,66 @@ class LineServiceTest : public QObject {
         QTRY_COMPARE(sim.query("get 3 hr 259"), std::optional(*before[2] + 11));
         for (const int a : {1, 2, 4})
             QCOMPARE(sim.query(QStringLiteral("get %1 hr 259").arg(a)), before[size_t(a - 1)]);
+
+        // The configuration window reads its sheet through the service and writes instrument 3.
+        window.Command21->click();
+        QPointer<hx::config::CONFIG1> config = qobject_cast<hx::config::CONFIG1*>(window.configWindow());
+        QVERIFY(config);
+        QTRY_VERIFY_WITH_TIMEOUT(!config->D_4W[43]->text().isEmpty(), 5000);
+        QLineEdit* lower = config->T_3RW[43]; // channel 3's lower limit, register 4140
+        lower->setFocus(Qt::MouseFocusReason);
+        QTRY_VERIFY(lower->hasFocus());
+        QTest::keyClick(lower, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(lower, "-1999");
+        config->Command11->setFocus();
+        QTRY_COMPARE(sim.query("get 3 hr 4140"), std::optional(-1999));
+        QTRY_COMPARE_WITH_TIMEOUT(config->D_4W[43]->text(), QStringLiteral("-1999"), 5000);
+        for (const int a : {1, 2, 4})
+            QVERIFY(sim.query(QStringLiteral("get %1 hr 4140").arg(a)) != std::optional(-1999));
         app.reset();
         qunsetenv("HX5800_COM1");
         qunsetenv("HX5800_DB");
         QVERIFY(hx::test::signalChild(line, SIGTERM));
         QVERIFY(line.waitForFinished(10000));
+    }
+
+    // Each instrument publishes its own values under its own address; SIGTERM ends every
+    // publisher with "offline" and its cursor saved.
+    void everyInstrumentPublishesUnderItsOwnAddress() {
+        SimProcess sim({"--static", "--slaves", "1-3"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorText()));
+        hx::test::BrokerProcess broker;
+        QVERIFY(broker.start());
+        hx::test::Subscriber subscriber(broker.port(), "hx5800/#");
+        QVERIFY(subscriber.waitConnected(5000));
+        QTemporaryDir dir;
+        QProcess line;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HX5800_MQTT", broker.url());
+        line.setProcessEnvironment(environment);
+        startService(line, sim, dir, freeListenAddress(), "1-3");
+        const auto on = [&](int address, const char* leaf) {
+            std::vector<QJsonObject> found;
+            for (const auto& m : subscriber.messages())
+                if (m.topic.endsWith(QStringLiteral("/ttySIM/%1/%2").arg(address).arg(leaf)))
+                    found.push_back(m.json());
+            return found;
+        };
+        QVERIFY(waitFor(
+            [&] {
+                return on(1, "record").size() >= 3 && on(2, "record").size() >= 3 &&
+                       on(3, "record").size() >= 3;
+            },
+            20000));
+        for (int a = 1; a <= 3; ++a) // CH1 lies 10 above the address before
+            QCOMPARE(on(a, "record").back().value("ch1").toDouble(), 2500.0 + 10 * (a - 1));
+        QVERIFY(hx::test::signalChild(line, SIGTERM));
+        QVERIFY(line.waitForFinished(10000));
+        for (int a = 1; a <= 3; ++a) {
+            QTRY_VERIFY(!on(a, "status").empty() && on(a, "status").back().value("state") == "offline");
+            const auto saved = hx::readPublishCursor(hx::cursorPathFor(databaseOf(dir, a))).cursor;
+            QCOMPARE(saved.value_or(hx::PublishCursor{}).slot, on(a, "record").back().value("slot").toInt());
+        }
     }
 
     void aKilledServiceLosesNoStoredRecordAndTakesEveryInstrumentUpAgain() {
