@@ -9,10 +9,10 @@
 // resident memory.
 //
 //   bench_line [SECONDS [SCENARIO...]]   (default 120 s and every scenario; the simulator
-//   from HX5800_SIM or the build)
+//   from HX5800_SIM, the service from HX5800_LINE, else both from the build)
 // Scenarios: 8@9600, 9@9600, 10@9600 (one more than the wire carries), 16@19200 (publishing to
 // a local Mosquitto, no traffic log), 17@19200, 18@19200, silent (8@9600 with address 3 silent: the
-// other seven's rate next to 8@9600's).
+// other seven's rate next to 8@9600's), 4@4800, 5@4800.
 #include "publish/MqttTestSupport.h"
 #include "support/ChildSignal.h"
 #include "support/SimProcess.h"
@@ -47,7 +47,8 @@ constexpr Scenario kScenarios[] = {
     {"8@9600", 8, 9600},     {"9@9600", 9, 9600},
     {"10@9600", 10, 9600},   {"16@19200", 16, 19200, 0, true},
     {"17@19200", 17, 19200}, {"18@19200", 18, 19200},
-    {"silent", 8, 9600, 3},
+    {"silent", 8, 9600, 3},  {"4@4800", 4, 4800},
+    {"5@4800", 5, 4800},
 };
 
 struct WireShare {
@@ -219,7 +220,8 @@ int main(int argc, char** argv) {
     std::optional<Result> allAnswering;
     for (const Scenario& scenario : kScenarios) {
         if (!wanted.isEmpty() && !wanted.contains(QLatin1String(scenario.name))) continue;
-        const auto result = run(scenario, seconds, QStringLiteral(HX5800_LINE_BUILT));
+        const auto result =
+            run(scenario, seconds, qEnvironmentVariable("HX5800_LINE", QStringLiteral(HX5800_LINE_BUILT)));
         if (!result) {
             std::printf("%-9s failed\n", scenario.name);
             continue;
